@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+namespace zelwik {
+
+// Everything an operation may show or wait for. The window, the command line and the tests each
+// supply their own, so the operations never know which one they are talking to.
+class View {
+ public:
+  virtual ~View() = default;
+  // A status-line text, UTF-8.
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void ClearLog() = 0;
+  // One listing line: ASCII address and hex digits, then the raw image bytes of the character
+  // column (Windows-1250 when shown).
+  virtual void AddLogLine(const std::string& line) = 0;
+  virtual void SetGaugeMax(int max) = 0;
+  virtual void SetGaugeProgress(int position) = 0;
+  // A blocking pause at the end of an operation.
+  virtual void Pause(int milliseconds) = 0;
+};
+
+// Shows nothing and never waits.
+class NullView : public View {
+ public:
+  void SetStatus(const std::string&) override {}
+  void ClearLog() override {}
+  void AddLogLine(const std::string&) override {}
+  void SetGaugeMax(int) override {}
+  void SetGaugeProgress(int) override {}
+  void Pause(int) override {}
+};
+
+// Fixed texts shared by several operations.
+inline constexpr const char* kTextReady = " Gotowy...";
+inline constexpr const char* kTextIoError = " Błąd I/O ...";
+
+}  // namespace zelwik

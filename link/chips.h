@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zelwik {
+
+class Link;
+
+enum class ChipGroup { None, Pin40_12V, Pin40_5V, Pin20 };
+
+// Commands of one chip group. kNoCommand marks what the group lacks.
+inline constexpr int kNoCommand = -1;
+struct GroupCommands {
+  bool sequential;  // 20-pin: no address sent, CMD_NEXT_ADDRESS after each data byte
+  int erase;
+  int write;
+  int read;
+  int lock1, lock2, lock3;
+  int sigDevice, sigMaker, sigVoltage;
+};
+
+struct ChipInfo {
+  int code;               // ChipType value
+  const char* name;       // "89C51"
+  const char* label;      // Label2 text; nullptr for the codes only detection yields
+  const char* menuCaption;  // chip menu caption; nullptr when not in the menu
+  ChipGroup group;
+  int memorySize;         // bytes: the capacity for programming and the size of a read
+};
+
+// Code 0 (detect) and the chips 1 to 10; nullptr for any other code.
+const ChipInfo* FindChip(int code);
+// Commands of a group; nullptr for ChipGroup::None.
+const GroupCommands* CommandsOf(ChipGroup group);
+inline bool IsPin40(ChipGroup g) { return g == ChipGroup::Pin40_12V || g == ChipGroup::Pin40_5V; }
+
+// The chip in the socket from its signature bytes, 0 when nothing matched. Sends eight frames on
+// an open link whose probe was answered.
+std::uint8_t DetectChip(Link& link);
+
+}  // namespace zelwik

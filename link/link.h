@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "link/serial_port.h"
+
+namespace zelwik {
+
+inline constexpr int kDefaultReplyTimeoutMs = 2000;
+inline constexpr int kProbePolls = 50;
+
+// A reply that did not come within the bound, or a port that failed. Thrown by Transact for any
+// command but the probe; the common frame of an operation catches it.
+class LinkFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "COM1".."COM5" to their devices (ZELWIK_COM1.. or /dev/ttyS0..); anything else is taken as a
+// device path.
+std::string DeviceForPort(const std::string& portName);
+
+// The link to the programmer: one operation opens it, exchanges frames and closes it.
+class Link {
+ public:
+  Link();
+  explicit Link(std::unique_ptr<SerialPort> port);
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  bool OpenLink(const std::string& portName);
+  // Sends one frame and returns its reply. For CMD_PROBE returns 0 after 50 empty polls 1 ms
+  // apart; for every other command throws LinkFault when no reply comes within the bound.
+  std::uint8_t Transact(std::uint8_t command, std::uint8_t a1 = 0, std::uint8_t a2 = 0,
+                        std::uint8_t a3 = 0);
+  // Harmless when nothing is open.
+  void CloseLink();
+  bool IsOpen() const;
+
+  void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
+  int ReplyTimeout() const { return replyTimeoutMs_; }
+  // The device and the system's reason of the last failed open ("" after a good one).
+  const std::string& LastDevice() const { return lastDevice_; }
+  const std::string& LastError() const { return lastError_; }
+  int LastErrno() const { return lastErrno_; }
+
+ private:
+  std::unique_ptr<SerialPort> port_;
+  int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
+  std::string lastDevice_;
+  std::string lastError_;
+  int lastErrno_ = 0;
+};
+
+}  // namespace zelwik

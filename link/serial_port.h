@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zelwik {
+
+// The platform's serial port, as little of it as the link needs. A Win32 port implements the same.
+class SerialPort {
+ public:
+  static constexpr int kTimeout = -1;
+  static constexpr int kPortError = -2;
+
+  virtual ~SerialPort() = default;
+  // Opens the device exclusively with the programmer's settings. On failure returns false and puts
+  // the system's reason in reason (errnoValue gets the errno, 0 when none).
+  virtual bool Open(const std::string& device, std::string& reason, int& errnoValue) = 0;
+  // Writes all bytes in one call; false when the port failed.
+  virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+  // Number of bytes waiting to be read; kPortError when the port failed.
+  virtual int BytesWaiting() = 0;
+  // One byte 0..255 as soon as one is there, kTimeout after timeoutMs without one, or kPortError.
+  virtual int ReadByte(int timeoutMs) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+};
+
+// The POSIX termios port.
+std::unique_ptr<SerialPort> MakePlatformSerialPort();
+
+}  // namespace zelwik

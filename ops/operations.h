@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "image/memory_image.h"
+#include "image/view.h"
+#include "link/link.h"
+
+namespace zelwik {
+
+// The program's shared state: one image, the chosen chip and port, and the link. The window holds
+// one; the command line and the tests make their own.
+struct State {
+  Image image;
+  int ChipType = 0;                // 0 = detect at every operation
+  std::string PortName = "COM2";   // "COM1".."COM5", or a device path from the command line
+  Link link;
+};
+
+// How an operation ended, for callers that must know (the command line's exit status).
+enum class OpResult {
+  Success,       // ended with its success text
+  LinkFailure,   // port not opened, no probe answer, or the link failed mid-way
+  NoChip,        // automatic detection found nothing
+  TooLarge,      // " Za mało pamięci"
+  Mismatch,      // a byte differed (program, verify)
+  NotSupported,  // the chip has no such lock bit or signature
+};
+
+// Message texts of the common frame.
+inline constexpr const char* kTextLinkFailure = "Błąd transmisji lub brak programatora";
+inline constexpr const char* kTextNoChip = " Brak układu lub sygnatury";
+
+OpResult ProgramChip(State& state, View& view);  // SpeedButton1Click
+OpResult ReadChip(State& state, View& view);     // SpeedButton2Click
+OpResult VerifyChip(State& state, View& view);   // Com21Click
+
+enum class ChipCommand { Erase, Lock1, Lock2, Lock3, LockAll };
+OpResult RunChipCommand(State& state, View& view, ChipCommand command);
+
+enum class Signature { Device, Maker, Voltage };
+OpResult ShowSignature(State& state, View& view, Signature which);
+
+}  // namespace zelwik

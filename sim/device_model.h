@@ -1,0 +1,62 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelwik::sim {
+
+using Frame = std::array<std::uint8_t, 4>;
+
+// Chips the simulated socket can hold.
+enum class SimChip { Empty, C51_12V, C51_5V, C52_12V, C52_5V, C55_12V, C55_5V, C1051, C2051, C4051 };
+
+// Parses "89C51", "89C51-5V", "89C2051", "empty", ... (case-insensitive); nullopt when unknown.
+std::optional<SimChip> ParseSimChip(const std::string& name);
+std::string SimChipName(SimChip chip);
+std::vector<std::string> SimChipNames();
+
+struct Faults {
+  bool neverAnswer = false;                     // no reply at all, the probe included
+  std::optional<std::uint8_t> probeReply;       // answer the probe with this byte instead of 0x55
+  std::optional<long> stopAfterFrames;          // answer the first N frames, then nothing
+  std::optional<long> doubleReplyAtFrame;       // frame N (1-based) gets two reply bytes
+  std::optional<int> wrongByteAtAddress;        // reads and write read-backs of A give a wrong byte
+};
+
+struct LockBits {
+  bool lock1 = false, lock2 = false, lock3 = false;
+};
+
+// The programmer with a chip in its socket: answers every command with the bytes the real one
+// would send back, and keeps a log of every frame it received.
+class DeviceModel {
+ public:
+  explicit DeviceModel(SimChip chip, Faults faults = {});
+
+  // The reply bytes for one frame: normally one, none when silent, two for the double-reply fault.
+  std::vector<std::uint8_t> HandleFrame(const Frame& frame);
+
+  SimChip Chip() const { return chip_; }
+  // The chip's flash (its own size; empty socket: none). Erased = 0xFF.
+  std::vector<std::uint8_t>& Flash() { return flash_; }
+  const std::vector<std::uint8_t>& Flash() const { return flash_; }
+  const LockBits& Locks() const { return locks_; }
+  const std::vector<Frame>& FrameLog() const { return frames_; }
+  void ClearFrameLog() { frames_.clear(); }
+  Faults& MutableFaults() { return faults_; }
+  // Manufacturer signature byte (0x1E for the maker of these chips).
+  static constexpr std::uint8_t kMakerSignature = 0x1E;
+
+ private:
+  SimChip chip_;
+  Faults faults_;
+  std::vector<std::uint8_t> flash_;
+  LockBits locks_;
+  int address20_ = 0;
+  std::vector<Frame> frames_;
+};
+
+}  // namespace zelwik::sim

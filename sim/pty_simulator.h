@@ -1,0 +1,49 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/device_model.h"
+
+namespace zelwik::sim {
+
+// Serves a DeviceModel on a pseudo-terminal. The slave's path is what a client opens as its
+// serial port. Runs on a thread of its own (Start) or in the caller's (Run).
+class PtySimulator {
+ public:
+  // baud > 0: each reply waits the time frame and reply take on a wire (11 bits a character).
+  explicit PtySimulator(DeviceModel& model, int baud = 0);
+  ~PtySimulator();
+  PtySimulator(const PtySimulator&) = delete;
+  PtySimulator& operator=(const PtySimulator&) = delete;
+
+  // Creates the pseudo-terminal; false with a reason on failure.
+  bool Open(std::string& reason);
+  const std::string& SlavePath() const { return slavePath_; }
+
+  void Start();  // serve on a background thread
+  void Stop();   // stop the thread (also done by the destructor)
+  void Run();    // serve in this thread until Stop() is called from elsewhere or a signal
+
+  // Runs fn while the serving thread cannot touch the model (tests that inspect or change it).
+  template <typename Fn>
+  auto WithModel(Fn fn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fn(model_);
+  }
+
+ private:
+  void Serve();
+  DeviceModel& model_;
+  int baud_;
+  int master_ = -1;
+  int slaveKeep_ = -1;
+  std::string slavePath_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+};
+
+}  // namespace zelwik::sim

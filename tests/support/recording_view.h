@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "image/view.h"
+
+namespace zelwik::testing {
+
+// Records everything an operation shows, in order, and never sleeps.
+class RecordingView : public View {
+ public:
+  std::vector<std::string> statuses;  // every status text, in order
+  std::vector<std::string> log;       // the log as it stands
+  std::vector<std::string> events;    // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
+  std::vector<int> pauses;
+  int gaugeMax = 0;
+  int gaugeProgress = 0;
+  int progressCalls = 0;
+
+  void SetStatus(const std::string& text) override {
+    statuses.push_back(text);
+    events.push_back("status: " + text);
+  }
+  void ClearLog() override {
+    log.clear();
+    events.push_back("clear");
+  }
+  void AddLogLine(const std::string& line) override {
+    log.push_back(line);
+    events.push_back("log: " + line);
+  }
+  void SetGaugeMax(int max) override {
+    gaugeMax = max;
+    events.push_back("max: " + std::to_string(max));
+  }
+  void SetGaugeProgress(int position) override {
+    gaugeProgress = position;
+    ++progressCalls;
+  }
+  void Pause(int ms) override {
+    pauses.push_back(ms);
+    events.push_back("pause: " + std::to_string(ms));
+  }
+  const std::string& LastStatus() const {
+    static const std::string none;
+    return statuses.empty() ? none : statuses.back();
+  }
+};
+
+}  // namespace zelwik::testing
