@@ -5,6 +5,7 @@
 #include "image/memory_image.h"
 #include "image/view.h"
 #include "link/link.h"
+#include "ops/texts.h"
 
 namespace zelwik {
 
@@ -26,10 +27,6 @@ enum class OpResult {
   Mismatch,      // a byte differed (program, verify)
   NotSupported,  // the chip has no such lock bit or signature
 };
-
-// Message texts of the common frame.
-inline constexpr const char* kTextLinkFailure = "Błąd transmisji lub brak programatora";
-inline constexpr const char* kTextNoChip = " Brak układu lub sygnatury";
 
 OpResult ProgramChip(State& state, View& view);  // SpeedButton1Click
 OpResult ReadChip(State& state, View& view);     // SpeedButton2Click

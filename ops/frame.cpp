@@ -1,0 +1,72 @@
+#include "ops/frame.h"
+
+#include "image/memory_image.h"
+#include "link/commands.h"
+
+namespace zelwik {
+
+std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected) {
+  return std::string(" Błąd: ") + ByteToHexText(static_cast<std::uint8_t>(address >> 8)) +
+         ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " + ByteToHexText(found) +
+         " ma byc " + ByteToHexText(expected);
+}
+
+namespace detail {
+namespace {
+
+OpResult ErrorTail(Link& link, View& view, const FrameSpec& spec) {
+  view.SetStatus(kTextLinkFailure);
+  if (!spec.keepsErrorMessage) {
+    view.Pause(kPauseLinkFailureMs);
+    view.SetStatus(kTextReady);
+  }
+  link.CloseLink();
+  return OpResult::LinkFailure;
+}
+
+}  // namespace
+
+OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const ChipBody& body,
+                      const std::function<void()>& afterProbe) {
+  Link& link = state.link;
+  if (spec.transfer) view.SetStatus("");
+  OpResult result = OpResult::NoChip;
+  try {
+    if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, spec);
+    if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, spec);
+    if (afterProbe) afterProbe();
+
+    int code = state.ChipType;
+    if (code == 0) {
+      // Detection serves this operation only; ChipType stays 0 so the next one detects again.
+      code = DetectChip(link);
+      if (code == 0) view.SetStatus(kTextNoChip);
+    }
+    const ChipInfo* chip = FindChip(code);
+    const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;
+
+    if (spec.framing == Framing::Frame) {
+      SendFixed(link, CMD_STOP);
+      SendFixed(link, CMD_START);
+    }
+    if (commands) {
+      if (spec.framing == Framing::Mixed) {
+        SendFixed(link, CMD_STOP);
+        SendFixed(link, CMD_START);
+      }
+      result = body(*chip, *commands);
+    }
+    if (spec.framing != Framing::Branch) SendFixed(link, CMD_STOP);
+  } catch (const LinkFault&) {
+    // The programmer went away mid-way: nothing after this point may look like success.
+    return ErrorTail(link, view, spec);
+  }
+  link.CloseLink();
+  view.Pause(spec.pauseMs);
+  view.SetStatus(kTextReady);
+  if (spec.transfer) view.SetGaugeProgress(0);
+  return result;
+}
+
+}  // namespace detail
+}  // namespace zelwik

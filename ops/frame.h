@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "link/chips.h"
+#include "ops/operations.h"
+
+namespace zelwik::detail {
+
+// Where an operation's opening STOP, START and closing STOP stand.
+enum class Framing {
+  Branch,  // the chip's branch sends all three itself; nothing when no branch runs
+  Frame,   // opening pair after the chip code is known, closing STOP before the port closes
+  Mixed,   // the branch sends the opening pair, the frame the closing STOP
+};
+
+struct FrameSpec {
+  Framing framing;
+  int pauseMs;              // normal tail
+  bool transfer;            // program, read, verify: blank status first, gauge to 0 at the end
+  bool keepsErrorMessage;   // lock bit 3: no pause and no " Gotowy..." after a link failure
+};
+
+// The part of an operation that depends on the chip; runs only for a chip of a known group.
+using ChipBody = std::function<OpResult(const ChipInfo&, const GroupCommands&)>;
+
+// Open, probe, chip code, framing, body, and the normal or error tail. afterProbe runs once the
+// programmer has answered, before detection. A LinkFault anywhere ends in the error tail.
+OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const ChipBody& body,
+                      const std::function<void()>& afterProbe = {});
+
+inline void SendFixed(Link& link, std::uint8_t command) { link.Transact(command, 0, 0, 0); }
+
+}  // namespace zelwik::detail

@@ -1,0 +1,136 @@
+// Programming, reading and verifying: the operations that move the image byte by byte.
+#include <algorithm>
+
+#include "link/commands.h"
+#include "ops/frame.h"
+
+namespace zelwik {
+
+using detail::Framing;
+using detail::FrameSpec;
+using detail::SendFixed;
+
+namespace {
+
+constexpr FrameSpec kTransferFrame{Framing::Branch, kPauseTransferMs, true, false};
+
+std::uint8_t High(int address) { return static_cast<std::uint8_t>(address >> 8); }
+std::uint8_t Low(int address) { return static_cast<std::uint8_t>(address & 0xFF); }
+
+// One byte of the chip at the programmer's position; sequential chips advance their counter after
+// the read, whatever the byte turns out to be.
+std::uint8_t ReadByte(Link& link, const GroupCommands& commands, int address) {
+  const auto command = static_cast<std::uint8_t>(commands.read);
+  if (!commands.sequential) return link.Transact(command, High(address), Low(address), 0);
+  const std::uint8_t value = link.Transact(command, 0, 0, 0);
+  SendFixed(link, CMD_NEXT_ADDRESS);
+  return value;
+}
+
+}  // namespace
+
+OpResult ProgramChip(State& state, View& view) {
+  Link& link = state.link;
+  const Image& image = state.image;
+  return detail::RunOperation(state, view, kTransferFrame,
+                              [&](const ChipInfo& chip, const GroupCommands& commands) {
+    const int end = image.ImageEnd;
+    if (end >= chip.memorySize) {
+      view.SetStatus(kTextTooLarge);
+      return OpResult::TooLarge;
+    }
+    SendFixed(link, CMD_STOP);
+    SendFixed(link, CMD_START);
+    SendFixed(link, static_cast<std::uint8_t>(commands.erase));
+    SendFixed(link, CMD_STOP);
+    SendFixed(link, CMD_START);
+
+    view.SetStatus(kTextWriting);
+    view.SetGaugeMax(end);
+    const auto write = static_cast<std::uint8_t>(commands.write);
+    OpResult result = OpResult::Success;
+    for (int address = 0; address <= end; ++address) {
+      const std::uint8_t data = image.MemoryImage[address];
+      std::uint8_t back;
+      if (commands.sequential) {
+        back = link.Transact(write, 0, 0, data);
+        SendFixed(link, CMD_NEXT_ADDRESS);
+      } else {
+        back = link.Transact(write, High(address), Low(address), data);
+      }
+      if (back != data) {
+        view.SetStatus(MismatchText(address, back, data));
+        result = OpResult::Mismatch;
+        break;
+      }
+      view.SetGaugeProgress(address);
+    }
+    SendFixed(link, CMD_STOP);
+    if (result == OpResult::Success) view.SetStatus(kTextWritten);
+    return result;
+  });
+}
+
+// An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
+// or a program afterwards works on exactly the image the user is left with; the partial image is
+// not listed, since the listing stands for a completed read.
+OpResult ReadChip(State& state, View& view) {
+  Link& link = state.link;
+  Image& image = state.image;
+  bool cleared = false;
+  const OpResult result = detail::RunOperation(
+      state, view, kTransferFrame,
+      [&](const ChipInfo& chip, const GroupCommands& commands) {
+        const int size = std::min(chip.memorySize, kImageSize);
+        SendFixed(link, CMD_STOP);
+        SendFixed(link, CMD_START);
+        view.SetStatus(kTextReading);
+        view.SetGaugeMax(size - 1);
+        for (int address = 0; address < size; ++address) {
+          image.MemoryImage[address] = ReadByte(link, commands, address);
+          view.SetGaugeProgress(address);
+        }
+        SendFixed(link, CMD_STOP);
+        view.SetStatus(kTextRead);
+        FindImageEnd(image);
+        ListImage(image, view);
+        return OpResult::Success;
+      },
+      [&] {
+        ClearImage(image);
+        view.ClearLog();
+        cleared = true;
+      });
+  if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
+  return result;
+}
+
+OpResult VerifyChip(State& state, View& view) {
+  Link& link = state.link;
+  const Image& image = state.image;
+  return detail::RunOperation(state, view, kTransferFrame,
+                              [&](const ChipInfo&, const GroupCommands& commands) {
+    SendFixed(link, CMD_STOP);
+    SendFixed(link, CMD_START);
+    view.SetStatus(kTextVerifying);
+    view.SetGaugeMax(image.ImageEnd);
+    // No size check against the chip: the range is the image's. Only the image's bound applies.
+    const int end = std::min(image.ImageEnd, kImageSize - 1);
+    OpResult result = OpResult::Success;
+    for (int address = 0; address <= end; ++address) {
+      const std::uint8_t found = ReadByte(link, commands, address);
+      const std::uint8_t expected = image.MemoryImage[address];
+      if (found != expected) {
+        view.SetStatus(MismatchText(address, found, expected));
+        result = OpResult::Mismatch;
+        break;
+      }
+      view.SetGaugeProgress(address);
+    }
+    SendFixed(link, CMD_STOP);
+    if (result == OpResult::Success) view.SetStatus(kTextVerified);
+    return result;
+  });
+}
+
+}  // namespace zelwik
