@@ -1,0 +1,211 @@
+#include "cli/command_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <memory>
+#include <optional>
+
+#include "cli/console_view.h"
+#include "image/hex_file.h"
+#include "ops/operations.h"
+
+namespace zelwik::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zelwik-cli [--port PORT] [--chip CHIP] [--timeout MS] COMMAND [FILE]\n"
+    "\n"
+    "Commands:\n"
+    "  program FILE        load the Intel HEX file, erase the chip, write and check every byte\n"
+    "  read FILE           read the chip and save it as an Intel HEX file\n"
+    "  verify FILE         load the Intel HEX file and compare the chip with it\n"
+    "  erase               erase the chip\n"
+    "  lock1, lock2, lock3 set one lock bit\n"
+    "  lock                set all lock bits\n"
+    "  signature-device, signature-maker, signature-voltage\n"
+    "                      show a signature byte of the chip\n"
+    "  list FILE           load the Intel HEX file and print its listing (no chip needed)\n"
+    "\n"
+    "Options:\n"
+    "  --port PORT     COM1 ... COM5 or a device path (default COM2)\n"
+    "  --chip CHIP     auto (default), 89C51, 89C52, 89C55, 89C1051, 89C2051, 89C4051, other\n"
+    "  --timeout MS    how long to wait for each reply of the programmer (default 2000)\n"
+    "  --help          this text\n"
+    "\n"
+    "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
+
+enum class Kind { Program, Read, Verify, Erase, Lock1, Lock2, Lock3, LockAll, SigDevice, SigMaker,
+                  SigVoltage, List };
+
+struct CommandName {
+  const char* name;
+  Kind kind;
+  bool needsFile;
+};
+
+constexpr CommandName kCommands[] = {
+    {"program", Kind::Program, true},     {"read", Kind::Read, true},
+    {"verify", Kind::Verify, true},       {"erase", Kind::Erase, false},
+    {"lock1", Kind::Lock1, false},        {"lock2", Kind::Lock2, false},
+    {"lock3", Kind::Lock3, false},        {"lock", Kind::LockAll, false},
+    {"signature-device", Kind::SigDevice, false},
+    {"signature-maker", Kind::SigMaker, false},
+    {"signature-voltage", Kind::SigVoltage, false},
+    {"list", Kind::List, true},
+};
+
+// The choices of the window's chip menu.
+struct ChipName {
+  const char* name;
+  int code;
+};
+constexpr ChipName kChips[] = {{"auto", 0},    {"89c51", 1},   {"89c52", 3},   {"89c55", 4},
+                               {"89c1051", 5}, {"89c2051", 6}, {"89c4051", 7}, {"other", 10}};
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+struct Options {
+  std::string port = "COM2";
+  int chip = 0;
+  std::optional<int> timeoutMs;
+  const CommandName* command = nullptr;
+  std::string file;
+  bool help = false;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+std::string NormalisePort(const std::string& port) {
+  const std::string lower = Lower(port);
+  if (lower.size() == 4 && lower.compare(0, 3, "com") == 0 && lower[3] >= '1' && lower[3] <= '5')
+    return "COM" + lower.substr(3);
+  return port;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options options;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      if (const auto eq = arg.find('='); eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--port") {
+      options.port = NormalisePort(value());
+      if (options.port.empty()) throw UsageError{"--port needs a port name or device path"};
+    } else if (arg == "--chip") {
+      const std::string name = value();
+      const auto it = std::find_if(std::begin(kChips), std::end(kChips),
+                                   [&](const ChipName& c) { return Lower(name) == c.name; });
+      if (it == std::end(kChips)) throw UsageError{"unknown chip '" + name + "'"};
+      options.chip = it->code;
+    } else if (arg == "--timeout") {
+      const std::string text = value();
+      int ms = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), ms);
+      if (ec != std::errc() || end != text.data() + text.size() || ms <= 0)
+        throw UsageError{"--timeout needs a positive number of milliseconds, not '" + text + "'"};
+      options.timeoutMs = ms;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError{"unknown option '" + arg + "'"};
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (options.help) return options;
+  if (positional.empty()) throw UsageError{"no command given"};
+  const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
+                               [&](const CommandName& c) { return positional[0] == c.name; });
+  if (it == std::end(kCommands)) throw UsageError{"unknown command '" + positional[0] + "'"};
+  options.command = it;
+  const std::size_t wanted = it->needsFile ? 2 : 1;
+  if (positional.size() < wanted) throw UsageError{positional[0] + " needs a FILE"};
+  if (positional.size() > wanted) throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
+  if (it->needsFile) options.file = positional[1];
+  return options;
+}
+
+void ReportPortFailure(const Link& link, std::ostream& err) {
+  if (link.LastError().empty()) return;
+  err << "zelwik-cli: cannot open " << link.LastDevice() << ": " << link.LastError() << '\n';
+  if (link.LastErrno() == EACCES)
+    err << "zelwik-cli: add your user to the 'dialout' group (sudo usermod -aG dialout $USER) "
+           "and log in again\n";
+}
+
+OpResult RunOnChip(Kind kind, State& state, View& view) {
+  switch (kind) {
+    case Kind::Program: return ProgramChip(state, view);
+    case Kind::Read: return ReadChip(state, view);
+    case Kind::Verify: return VerifyChip(state, view);
+    case Kind::Erase: return RunChipCommand(state, view, ChipCommand::Erase);
+    case Kind::Lock1: return RunChipCommand(state, view, ChipCommand::Lock1);
+    case Kind::Lock2: return RunChipCommand(state, view, ChipCommand::Lock2);
+    case Kind::Lock3: return RunChipCommand(state, view, ChipCommand::Lock3);
+    case Kind::LockAll: return RunChipCommand(state, view, ChipCommand::LockAll);
+    case Kind::SigDevice: return ShowSignature(state, view, Signature::Device);
+    case Kind::SigMaker: return ShowSignature(state, view, Signature::Maker);
+    case Kind::SigVoltage: return ShowSignature(state, view, Signature::Voltage);
+    case Kind::List: break;
+  }
+  return OpResult::NotSupported;
+}
+
+}  // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   std::ostream* progressTerminal) {
+  Options options;
+  try {
+    options = Parse(args);
+  } catch (const UsageError& e) {
+    err << "zelwik-cli: " << e.message << " (see zelwik-cli --help)\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    out << kUsage;
+    return kExitSuccess;
+  }
+
+  // The image is 64 KiB: keep it off the stack.
+  auto state = std::make_unique<State>();
+  state->PortName = options.port;
+  state->ChipType = options.chip;
+  if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
+
+  const Kind kind = options.command->kind;
+  ProgressBar progress(progressTerminal);
+  ConsoleView view(out, progress, kind == Kind::List);
+
+  if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
+    // A file that cannot be read must not reach the chip: not even the probe is sent.
+    if (!LoadHexFile(state->image, options.file, view)) return kExitFailure;
+    if (kind == Kind::List) return kExitSuccess;
+  }
+  const OpResult result = RunOnChip(kind, *state, view);
+  if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
+  if (result != OpResult::Success) return kExitFailure;
+  if (kind == Kind::Read && !SaveHexFile(state->image, options.file, view)) return kExitFailure;
+  return kExitSuccess;
+}
+
+}  // namespace zelwik::cli

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace zelwik::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs zelwik-cli with its arguments (without the program name). Status texts go to out; usage
+// errors, port diagnostics and the progress bar (when progressTerminal is set) to err.
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   std::ostream* progressTerminal);
+
+}  // namespace zelwik::cli
