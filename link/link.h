@@ -34,7 +34,9 @@ class Link {
 
   bool OpenLink(const std::string& portName);
   // Sends one frame and returns its reply. For CMD_PROBE returns 0 after 50 empty polls 1 ms
-  // apart; for every other command throws LinkFault when no reply comes within the bound.
+  // apart; for every other command throws LinkFault when no reply comes within the bound. A port
+  // failure throws LinkFault for any command. After a LinkFault every Transact throws at once
+  // until CloseLink.
   std::uint8_t Transact(std::uint8_t command, std::uint8_t a1 = 0, std::uint8_t a2 = 0,
                         std::uint8_t a3 = 0);
   // Harmless when nothing is open.
@@ -54,6 +56,7 @@ class Link {
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;
+  bool faulted_ = false;  // a reply went missing or the port failed: refuse until closed
 };
 
 }  // namespace zelwik

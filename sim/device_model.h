@@ -47,15 +47,23 @@ class DeviceModel {
   const std::vector<Frame>& FrameLog() const { return frames_; }
   void ClearFrameLog() { frames_.clear(); }
   Faults& MutableFaults() { return faults_; }
+  // The 20-pin chip's address counter (reset by CMD_START, advanced by CMD_NEXT_ADDRESS).
+  int Address20() const { return address20_; }
+  // Frames received since construction; unlike the log, never cleared (the faults count these).
+  long FramesReceived() const { return framesReceived_; }
   // Manufacturer signature byte (0x1E for the maker of these chips).
   static constexpr std::uint8_t kMakerSignature = 0x1E;
 
  private:
+  std::uint8_t Reply(const Frame& frame);
+  std::uint8_t ReadCell(int address) const;
+  std::uint8_t ProgramCell(int address, std::uint8_t data);
   SimChip chip_;
   Faults faults_;
   std::vector<std::uint8_t> flash_;
   LockBits locks_;
   int address20_ = 0;
+  long framesReceived_ = 0;
   std::vector<Frame> frames_;
 };
 

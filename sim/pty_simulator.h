@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/device_model.h"
 
@@ -26,6 +29,13 @@ class PtySimulator {
   void Start();  // serve on a background thread
   void Stop();   // stop the thread (also done by the destructor)
   void Run();    // serve in this thread until Stop() is called from elsewhere or a signal
+  // Stops serving and closes both ends: a client then sees its port fail (EIO, hang-up).
+  void Close();
+
+  // Called on the serving thread with every frame and its reply bytes (set before Start).
+  using FrameObserver =
+      std::function<void(const Frame& frame, const std::vector<std::uint8_t>& reply)>;
+  void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
   // Runs fn while the serving thread cannot touch the model (tests that inspect or change it).
   template <typename Fn>
@@ -36,6 +46,8 @@ class PtySimulator {
 
  private:
   void Serve();
+  void Reply(const Frame& frame, long long lastByteNs);
+  bool WriteAll(const std::uint8_t* data, std::size_t size);
   DeviceModel& model_;
   int baud_;
   int master_ = -1;
@@ -44,6 +56,7 @@ class PtySimulator {
   std::atomic<bool> stop_{false};
   std::thread thread_;
   std::mutex mutex_;
+  FrameObserver observer_;
 };
 
 }  // namespace zelwik::sim

@@ -1,0 +1,109 @@
+#include "link/link.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "link/commands.h"
+
+namespace zelwik {
+
+namespace {
+
+constexpr int kPortCount = 5;
+
+bool IsComName(const std::string& name, int& number) {
+  if (name.size() != 4) return false;
+  if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+      std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+      std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
+    return false;
+  }
+  if (name[3] < '1' || name[3] > '0' + kPortCount) return false;
+  number = name[3] - '0';
+  return true;
+}
+
+}  // namespace
+
+std::string DeviceForPort(const std::string& portName) {
+  int number = 0;
+  if (!IsComName(portName, number)) return portName;
+  const std::string variable = "ZELWIK_COM" + std::to_string(number);
+  if (const char* device = std::getenv(variable.c_str()); device != nullptr && *device != '\0') {
+    return device;
+  }
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+Link::Link() : port_(MakePlatformSerialPort()) {}
+
+Link::Link(std::unique_ptr<SerialPort> port) : port_(std::move(port)) {}
+
+Link::~Link() { CloseLink(); }
+
+bool Link::OpenLink(const std::string& portName) {
+  CloseLink();
+  const std::string device = DeviceForPort(portName);
+  std::string reason;
+  int errnoValue = 0;
+  if (!port_ || !port_->Open(device, reason, errnoValue)) {
+    lastDevice_ = device;
+    lastError_ = port_ ? reason : "no serial port";
+    if (lastError_.empty()) lastError_ = "cannot open";
+    lastErrno_ = errnoValue;
+    return false;
+  }
+  lastDevice_.clear();
+  lastError_.clear();
+  lastErrno_ = 0;
+  return true;
+}
+
+std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t a2,
+                            std::uint8_t a3) {
+  if (!port_ || !port_->IsOpen()) throw LinkFault("serial port not open");
+  // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
+  if (faulted_) throw LinkFault("programmer stopped answering");
+  const std::uint8_t frame[4] = {command, a1, a2, a3};
+  if (!port_->Write(frame, sizeof frame)) {
+    faulted_ = true;
+    throw LinkFault("serial port failed");
+  }
+  if (command != CMD_PROBE) {
+    const int reply = port_->ReadByte(replyTimeoutMs_);
+    if (reply >= 0) return static_cast<std::uint8_t>(reply);
+    faulted_ = true;
+    if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");
+    throw LinkFault("serial port failed");
+  }
+  // The probe polls so that an absent programmer costs about 50 ms; deadlines are absolute so
+  // coarse sleeps do not add up.
+  const auto start = std::chrono::steady_clock::now();
+  for (int poll = 1; poll <= kProbePolls; ++poll) {
+    const int waiting = port_->BytesWaiting();
+    if (waiting > 0) {
+      const int reply = port_->ReadByte(0);
+      if (reply >= 0) return static_cast<std::uint8_t>(reply);
+      if (reply == SerialPort::kPortError) {
+        faulted_ = true;
+        throw LinkFault("serial port failed");
+      }
+    } else if (waiting == SerialPort::kPortError) {
+      faulted_ = true;
+      throw LinkFault("serial port failed");
+    }
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(poll));
+  }
+  return 0;
+}
+
+void Link::CloseLink() {
+  if (port_ && port_->IsOpen()) port_->Close();
+  faulted_ = false;
+}
+
+bool Link::IsOpen() const { return port_ && port_->IsOpen(); }
+
+}  // namespace zelwik

@@ -1,0 +1,183 @@
+// zelwik-sim: a simulated programmer on a pseudo-terminal, for demos and manual tests.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/hex_file.h"
+#include "image/memory_image.h"
+#include "sim/device_model.h"
+#include "sim/pty_simulator.h"
+
+namespace {
+
+using zelwik::sim::DeviceModel;
+using zelwik::sim::Faults;
+using zelwik::sim::Frame;
+using zelwik::sim::PtySimulator;
+using zelwik::sim::SimChip;
+
+void PrintUsage(std::FILE* out) {
+  std::string chips;
+  for (const std::string& name : zelwik::sim::SimChipNames()) chips += " " + name;
+  std::fprintf(out,
+               "Usage: zelwik-sim --chip NAME [options]\n"
+               "Serves a simulated programmer on a pseudo-terminal and prints the device path\n"
+               "to open as the only line on standard output; runs until SIGINT or SIGTERM.\n"
+               "\n"
+               "  --chip NAME          chip in the socket:%s\n"
+               "  --flash FILE         Intel HEX file loaded into the chip's flash\n"
+               "  --log FILE           write every frame and its reply as a text line\n"
+               "  --baud N             pace replies as a wire at N baud would (0: no pacing)\n"
+               "  --never-answer       send no reply at all, not even to the probe\n"
+               "  --probe-reply HEX    answer the presence probe with this byte instead of 55\n"
+               "  --stop-after N       answer the first N frames, then nothing\n"
+               "  --double-reply N     send two reply bytes for frame N (1 = first frame)\n"
+               "  --wrong-byte ADDR    reads and write read-backs of hex address ADDR are wrong\n"
+               "  --help               show this text\n",
+               chips.c_str());
+}
+
+[[noreturn]] void Fail(const std::string& message) {
+  std::fprintf(stderr, "zelwik-sim: %s\n", message.c_str());
+  std::exit(2);
+}
+
+long ParseNumber(const std::string& option, const std::string& text, int base, long min, long max) {
+  errno = 0;
+  char* end = nullptr;
+  std::string digits = text;
+  if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits = digits.substr(2);
+  }
+  long value = std::strtol(digits.c_str(), &end, base);
+  if (digits.empty() || *end != '\0' || errno != 0 || value < min || value > max) {
+    Fail("bad value for " + option + ": " + text);
+  }
+  return value;
+}
+
+std::string HexFrame(const Frame& f) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X%02X", f[0], f[1], f[2], f[3]);
+  return buffer;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<SimChip> chip;
+  std::string flashPath, logPath;
+  long baud = 0;
+  Faults faults;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Fail(option + " needs a value");
+      return argv[++i];
+    };
+    if (option == "--help" || option == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    } else if (option == "--chip") {
+      const std::string name = value();
+      chip = zelwik::sim::ParseSimChip(name);
+      if (!chip) Fail("unknown chip: " + name);
+    } else if (option == "--flash") {
+      flashPath = value();
+    } else if (option == "--log") {
+      logPath = value();
+    } else if (option == "--baud") {
+      baud = ParseNumber(option, value(), 10, 0, 4000000);
+    } else if (option == "--never-answer") {
+      faults.neverAnswer = true;
+    } else if (option == "--probe-reply") {
+      faults.probeReply = static_cast<std::uint8_t>(ParseNumber(option, value(), 16, 0, 0xFF));
+    } else if (option == "--stop-after") {
+      faults.stopAfterFrames = ParseNumber(option, value(), 10, 0, 2147483647L);
+    } else if (option == "--double-reply") {
+      faults.doubleReplyAtFrame = ParseNumber(option, value(), 10, 1, 2147483647L);
+    } else if (option == "--wrong-byte") {
+      faults.wrongByteAtAddress = static_cast<int>(ParseNumber(option, value(), 16, 0, 0xFFFF));
+    } else {
+      PrintUsage(stderr);
+      Fail("unknown option: " + option);
+    }
+  }
+  if (!chip) {
+    PrintUsage(stderr);
+    Fail("--chip is required");
+  }
+
+  DeviceModel model(*chip, faults);
+  if (!flashPath.empty()) {
+    std::ifstream in(flashPath, std::ios::binary);
+    if (!in) Fail("cannot read " + flashPath + ": " + std::strerror(errno));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto image = std::make_unique<zelwik::Image>();
+    zelwik::LoadHexText(*image, text);
+    auto& flash = model.Flash();
+    if (flash.empty()) Fail("an empty socket has no flash to load");
+    for (std::size_t a = 0; a < flash.size(); ++a) flash[a] = image->MemoryImage[a];
+    for (std::size_t a = flash.size(); a < image->MemoryImage.size(); ++a) {
+      if (image->MemoryImage[a] != zelwik::kEmptyByte) {
+        std::fprintf(stderr, "zelwik-sim: bytes from %04zX on do not fit the %s and were left out\n",
+                     a, zelwik::sim::SimChipName(*chip).c_str());
+        break;
+      }
+    }
+  }
+
+  std::FILE* log = nullptr;
+  if (!logPath.empty()) {
+    log = std::fopen(logPath.c_str(), "w");
+    if (!log) Fail("cannot write " + logPath + ": " + std::strerror(errno));
+    setvbuf(log, nullptr, _IOLBF, 0);
+  }
+
+  // The reader of our stdout may go away after the first line (run.sh reads it from a fifo).
+  signal(SIGPIPE, SIG_IGN);
+  // Block the stop signals in every thread; the main thread takes them with sigwait.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  PtySimulator simulator(model, static_cast<int>(baud));
+  std::string reason;
+  if (!simulator.Open(reason)) Fail(reason);
+  if (log) {
+    simulator.SetFrameObserver([log](const Frame& frame, const std::vector<std::uint8_t>& reply) {
+      std::string line = HexFrame(frame) + " ->";
+      char byte[4];
+      for (std::uint8_t b : reply) {
+        std::snprintf(byte, sizeof byte, " %02X", b);
+        line += byte;
+      }
+      if (reply.empty()) line += " (no reply)";
+      line += '\n';
+      std::fputs(line.c_str(), log);
+    });
+  }
+  simulator.Start();
+  std::printf("%s\n", simulator.SlavePath().c_str());
+  std::fflush(stdout);
+
+  int signalNumber = 0;
+  sigwait(&stopSignals, &signalNumber);
+  simulator.Close();
+  if (log) std::fclose(log);
+  return 0;
+}

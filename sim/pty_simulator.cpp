@@ -1,0 +1,173 @@
+#include "sim/pty_simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace zelwik::sim {
+
+namespace {
+
+long long NowNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// The scheduler may wake us late; sleep to a little before the deadline and spin the rest.
+constexpr long long kSpinNs = 200000;
+
+void WaitUntil(long long deadlineNs) {
+  const long long sleepTo = deadlineNs - kSpinNs;
+  if (NowNs() < sleepTo) {
+    timespec ts{static_cast<time_t>(sleepTo / 1000000000LL), static_cast<long>(sleepTo % 1000000000LL)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+  }
+  while (NowNs() < deadlineNs) {
+  }
+}
+
+void MakeRaw(int fd) {
+  termios t;
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+constexpr int kStopCheckMs = 20;
+
+}  // namespace
+
+PtySimulator::PtySimulator(DeviceModel& model, int baud) : model_(model), baud_(baud) {}
+
+PtySimulator::~PtySimulator() { Close(); }
+
+bool PtySimulator::Open(std::string& reason) {
+  Close();
+  stop_ = false;
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0) {
+    reason = std::string("posix_openpt: ") + std::strerror(errno);
+    return false;
+  }
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  char name[128];
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+    reason = std::string("pseudo-terminal setup: ") + std::strerror(errno);
+    Close();
+    return false;
+  }
+  slavePath_ = name;
+  // Holding the slave open keeps a client's close from hanging up the master.
+  slaveKeep_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slaveKeep_ < 0) {
+    reason = slavePath_ + ": " + std::strerror(errno);
+    Close();
+    return false;
+  }
+  // Without raw mode the slave would echo the replies back as if they were frames.
+  MakeRaw(slaveKeep_);
+  MakeRaw(master_);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+void PtySimulator::Start() {
+  if (thread_.joinable() || master_ < 0) return;
+  stop_ = false;
+  thread_ = std::thread([this] { Serve(); });
+}
+
+void PtySimulator::Stop() {
+  stop_ = true;
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void PtySimulator::Run() {
+  stop_ = false;
+  Serve();
+}
+
+void PtySimulator::Close() {
+  Stop();
+  if (master_ >= 0) close(master_);
+  if (slaveKeep_ >= 0) close(slaveKeep_);
+  master_ = -1;
+  slaveKeep_ = -1;
+}
+
+bool PtySimulator::WriteAll(const std::uint8_t* data, std::size_t size) {
+  while (size > 0 && !stop_) {
+    ssize_t n = write(master_, data, size);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    // A client that does not read its replies: wait for room, but keep noticing Stop.
+    pollfd p{master_, POLLOUT, 0};
+    poll(&p, 1, kStopCheckMs);
+  }
+  return size == 0;
+}
+
+void PtySimulator::Reply(const Frame& frame, long long lastByteNs) {
+  std::vector<std::uint8_t> reply;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply = model_.HandleFrame(frame);
+  }
+  if (observer_) observer_(frame, reply);
+  if (reply.empty()) return;
+  if (baud_ > 0) {
+    // Four frame characters and one reply character, 11 bits each with start, parity and stop.
+    const long long wireNs = 5LL * 11 * 1000000000LL / baud_;
+    WaitUntil(lastByteNs + wireNs);
+  }
+  WriteAll(reply.data(), reply.size());
+}
+
+void PtySimulator::Serve() {
+  std::uint8_t buffer[256];
+  Frame frame{};
+  std::size_t have = 0;
+  long long lastDeadlineNs = 0;
+  while (!stop_) {
+    pollfd p{master_, POLLIN, 0};
+    int r = poll(&p, 1, kStopCheckMs);
+    if (r <= 0) continue;
+    if (!(p.revents & POLLIN)) {
+      // No client and nothing to read (should not happen while the slave is held): do not spin.
+      pollfd none{-1, 0, 0};
+      poll(&none, 1, kStopCheckMs);
+      continue;
+    }
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    long long arrivalNs = NowNs();
+    if (n <= 0) continue;
+    for (ssize_t i = 0; i < n && !stop_; ++i) {
+      frame[have++] = buffer[i];
+      if (have == frame.size()) {
+        have = 0;
+        // Frames that arrived together still follow each other on a wire.
+        if (baud_ > 0 && arrivalNs < lastDeadlineNs) arrivalNs = lastDeadlineNs;
+        Reply(frame, arrivalNs);
+        if (baud_ > 0) lastDeadlineNs = NowNs();
+      }
+    }
+  }
+}
+
+}  // namespace zelwik::sim
