@@ -120,7 +120,8 @@ bool ReplaceFile(const std::string& path, const std::string& data, const struct 
   std::string::size_type slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = dir + "/." + base + ".XXXXXX";
+  // Shortened so a target name near the length limit still leaves room for the suffix.
+  std::string tmp = dir + "/." + base.substr(0, 200) + ".XXXXXX";
   int fd = mkstemp(tmp.data());
   if (fd < 0) return false;
 

@@ -148,6 +148,25 @@ TEST_F(HexSaveFile, NewFilesFollowTheUmaskExistingFilesKeepTheirMode) {
   EXPECT_EQ(ReadFile(path).substr(0, 11), ":1000000001");
 }
 
+TEST_F(HexSaveFile, ReplacingAnotherUsersFileKeepsItsOwnerWhenAllowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
+  const std::string path = dir / "theirs.hex";
+  WriteFile(path, "old");
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  EXPECT_TRUE(SaveHexFile(image, path, view));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+}
+
+TEST_F(HexSaveFile, LongestFileNameStillWorks) {
+  const std::string path = dir / (std::string(251, 'n') + ".hex");
+  EXPECT_TRUE(SaveHexFile(image, path, view));
+  EXPECT_EQ(ReadFile(path), ":00000001FF\r\n");
+  EXPECT_EQ(Names().size(), 1u);
+}
+
 TEST_F(HexSaveFile, ThroughASymlinkTheLinkStays) {
   const std::string target = dir / "target.hex";
   const std::string link = dir / "link.hex";
