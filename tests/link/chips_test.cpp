@@ -152,30 +152,31 @@ INSTANTIATE_TEST_SUITE_P(
                       DetectCase{sim::SimChip::C4051, 7}, DetectCase{sim::SimChip::C52_5V, 8},
                       DetectCase{sim::SimChip::C55_5V, 9}, DetectCase{sim::SimChip::Empty, 0}));
 
-std::uint8_t DetectWith(ScriptedPort*& port, std::map<std::uint8_t, std::uint8_t> replies) {
+// Detection on a scripted programmer; frames receives the number of frames sent.
+std::uint8_t DetectWith(std::map<std::uint8_t, std::uint8_t> replies, std::size_t* frames = nullptr) {
   auto owned = std::make_unique<ScriptedPort>();
-  port = owned.get();
+  ScriptedPort* port = owned.get();
   port->replies = std::move(replies);
   Link link(std::move(owned));
-  std::string reason;
   EXPECT_TRUE(link.OpenLink("fake"));
-  return DetectChip(link);
+  const std::uint8_t code = DetectChip(link);
+  if (frames) *frames = port->written.size();
+  return code;
 }
 
 TEST(Detect, FortyPinMatchWinsOverTwentyPin) {
-  ScriptedPort* port = nullptr;
-  EXPECT_EQ(DetectWith(port, {{0x17, 0x21}, {0x0B, 0x51}, {0x0D, 0xFF}}), 1);
-  EXPECT_EQ(port->written.size(), 8u);
+  std::size_t frames = 0;
+  EXPECT_EQ(DetectWith({{0x17, 0x21}, {0x0B, 0x51}, {0x0D, 0xFF}}, &frames), 1);
+  EXPECT_EQ(frames, 8u);
 }
 
 TEST(Detect, UnknownPairKeepsTheTwentyPinResult) {
-  ScriptedPort* port = nullptr;
-  EXPECT_EQ(DetectWith(port, {{0x0B, 0x51}, {0x0D, 0x00}}), 0);
-  EXPECT_EQ(DetectWith(port, {{0x17, 0x41}, {0x0B, 0x51}, {0x0D, 0x00}}), 7);
+  EXPECT_EQ(DetectWith({{0x0B, 0x51}, {0x0D, 0x00}}), 0);
+  EXPECT_EQ(DetectWith({{0x17, 0x41}, {0x0B, 0x51}, {0x0D, 0x00}}), 7);
   // Voltage bytes other than the two known ones, and swapped bytes, match nothing.
-  EXPECT_EQ(DetectWith(port, {{0x0B, 0x52}, {0x0D, 0x12}}), 0);
-  EXPECT_EQ(DetectWith(port, {{0x0B, 0xFF}, {0x0D, 0x51}}), 0);
-  EXPECT_EQ(DetectWith(port, {{0x17, 0x51}}), 0);
+  EXPECT_EQ(DetectWith({{0x0B, 0x52}, {0x0D, 0x12}}), 0);
+  EXPECT_EQ(DetectWith({{0x0B, 0xFF}, {0x0D, 0x51}}), 0);
+  EXPECT_EQ(DetectWith({{0x17, 0x51}}), 0);
 }
 
 TEST(Detect, SilentProgrammerIsALinkFault) {
