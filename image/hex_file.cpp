@@ -5,11 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
 namespace zelwik {
 
@@ -47,7 +44,8 @@ bool IsAddressRecord(std::uint8_t type) { return type >= 0x02 && type <= 0x05; }
 
 constexpr std::size_t kMaxFileBytes = 64u << 20;  // far beyond any real image file; stops /dev/zero
 
-// Reads until end of file. Bytes read before a failure are kept in `out`.
+// Reads until end of file. Bytes read before a failure are kept in `out`, unless the source is too
+// large to be an image file at all.
 bool ReadAll(int fd, std::string& out) {
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
@@ -106,9 +104,19 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+// Opens without waiting for the other end of a FIFO, then blocks normally for the data.
+int OpenNoWait(const std::string& path, int flags) {
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd >= 0) {
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  }
+  return fd;
+}
+
 // Devices and other non-regular targets cannot be replaced by rename; write into them in place.
 bool WriteInPlace(const std::string& path, const std::string& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  int fd = OpenNoWait(path, O_WRONLY);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, data);
   return close(fd) == 0 && ok;
@@ -125,12 +133,13 @@ bool ReplaceFile(const std::string& path, const std::string& data, const struct 
   int fd = mkstemp(tmp.data());
   if (fd < 0) return false;
 
-  mode_t mode = existing ? (existing->st_mode & 07777) : (0666 & ~CurrentUmask());
-  bool ok = fchmod(fd, mode) == 0;
-  if (ok && existing && (existing->st_uid != geteuid() || existing->st_gid != getegid())) {
+  if (existing && (existing->st_uid != geteuid() || existing->st_gid != getegid())) {
     // Keeps the owner when we may (as root); otherwise the file becomes ours, like any editor's.
+    // Before fchmod, which a change of owner would undo for set-id bits.
     [[maybe_unused]] int ignored = fchown(fd, existing->st_uid, existing->st_gid);
   }
+  const mode_t mode = existing ? (existing->st_mode & 07777) : (0666 & ~CurrentUmask());
+  bool ok = fchmod(fd, mode) == 0;
   ok = ok && WriteAll(fd, data) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
@@ -185,7 +194,8 @@ void LoadHexText(Image& image, std::string_view text) {
     const bool endRecord = l == '1';
     // The end record's filler takes its own checksum and line end, and the checksum and line-end
     // reads below then take the next four characters whatever they are. Reading them raw keeps
-    // CR LF files exactly where the fixed layout puts them.
+    // CR LF files exactly where a reader of fixed two-character line ends puts them: up to four
+    // characters after an end record are swallowed with it, anything beyond is a further record.
     if (endRecord) in.Skip(4);
     const bool store = !IsAddressRecord(type);
     for (unsigned i = 0; i < count; ++i) {
@@ -205,7 +215,7 @@ bool LoadHexFile(Image& image, const std::string& path, View& view) {
   view.ClearLog();
   std::string text;
   bool ok = false;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  int fd = OpenNoWait(path, O_RDONLY);
   if (fd >= 0) {
     ok = ReadAll(fd, text);
     close(fd);

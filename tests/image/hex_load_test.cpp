@@ -147,8 +147,8 @@ TEST(HexRecords, RecordCutShortStoresOnlyWholeBytes) {
   EXPECT_EQ(image.MemoryImage[0x11], 0xFF);
 }
 
-// The reader as the fixed layout describes it: every field a fixed number of characters, two of
-// them for the line end. Shares the decided treatment of address records, bytes past 0xFFFF and
+// A reader of fixed-width fields only: every field a fixed number of characters, two of them for
+// the line end. Shares LoadHexText's treatment of address records, bytes past 0xFFFF and
 // short records, so only the line-end handling differs from LoadHexText.
 void FixedLayoutLoad(Image& image, std::string_view text) {
   std::size_t pos = 0;

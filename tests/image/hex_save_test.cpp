@@ -205,6 +205,16 @@ TEST_F(HexSaveFile, WritingIntoADeviceWorks) {
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
+TEST_F(HexSaveFile, FifoWithoutReaderFailsInsteadOfWaiting) {
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(SaveHexFile(image, fifo, view));
+  EXPECT_EQ(view.LastStatus(), " Błąd I/O ...");
+  // And loading from it reads nothing rather than waiting for a writer.
+  EXPECT_TRUE(LoadHexFile(image, fifo, view));
+  EXPECT_EQ(view.LastStatus(), " Odczytano 0 bajtów.");
+}
+
 // A file-size limit makes writes fail like a full disk, for root too.
 class FileSizeLimit {
  public:
