@@ -262,6 +262,27 @@ TEST(EndToEnd, ListPrintsASafeListing) {
                                                     " Odczytano 7 bajtów."}));
 }
 
+TEST(EndToEnd, PermissionDeniedNamesTheDialoutGroup) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  TempDir dir;
+  // Root ignores file modes, so run as nobody against a port only root may open.
+  const fs::path port = dir / "port", cli = dir / "zelwik-cli";
+  std::ofstream(port).put('x');
+  fs::permissions(port, fs::perms::owner_read | fs::perms::owner_write);
+  fs::copy_file(ZELWIK_CLI_PATH, cli);
+  fs::permissions(dir / "", fs::perms::all);
+  const Result r = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                               cli.string(), "--port", port.string(), "erase"},
+                              dir);
+  EXPECT_EQ(r.status, 1);
+  const auto errors = Lines(r.err);
+  ASSERT_EQ(errors.size(), 2u) << r.err;
+  EXPECT_NE(errors[0].find(port.string()), std::string::npos);
+  EXPECT_NE(errors[0].find("Permission denied"), std::string::npos);
+  EXPECT_NE(errors[1].find("dialout"), std::string::npos);
+}
+
 TEST(EndToEnd, UsageErrorsFromTheShell) {
   TempDir dir;
   for (const std::vector<std::string>& args :
