@@ -15,7 +15,10 @@ if [ "${1:-}" = "demo" ]; then
   "$bin/sim/zelwik-sim" --chip 89C2051 --flash sim/demo/blink.hex --baud 115200 >"$fifo" &
   sim=$!
   trap 'kill $sim 2>/dev/null; rm -f "$fifo"' EXIT
-  read -r device <"$fifo"
+  if ! read -r device <"$fifo" || [ -z "$device" ]; then
+    echo "run.sh: the simulated programmer did not start" >&2
+    exit 1
+  fi
   echo "Simulated 89C2051 programmer on $device (COM2)"
   ZELWIK_COM2="$device" "$bin/app/zelwik" "$@"
 else
