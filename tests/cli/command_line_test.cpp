@@ -63,17 +63,6 @@ TEST(CommandLine, HelpGoesToStandardOutput) {
   EXPECT_EQ(run.err, "");
 }
 
-TEST(CommandLine, FailedLoadNeverOpensThePort) {
-  // The port does not exist: had the operation run, stderr would name it.
-  for (const char* command : {"program", "verify", "list"}) {
-    SCOPED_TRACE(command);
-    const Outcome run = Cli({"--port", "/nonexistent/tty", command, "/nonexistent/file.hex"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, " Błąd I/O ...\n Odczytano 0 bajtów.\n");
-    EXPECT_EQ(run.err, "");
-  }
-}
-
 TEST(CommandLine, PortThatCannotBeOpenedIsExplained) {
   const Outcome run = Cli({"--port=/nonexistent/tty", "--chip=89C2051", "erase"});
   EXPECT_EQ(run.status, 1);
