@@ -21,6 +21,7 @@ namespace zelwik {
 namespace {
 
 constexpr int kWriteStallMs = 2000;
+constexpr const char* kInUse = "port in use by another program";
 
 long long NowMs() {
   timespec ts;
@@ -38,7 +39,10 @@ void Configure(int fd) {
     t.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP);
     t.c_cflag &= ~(CSIZE | CSTOPB | CRTSCTS);
     // Mark parity: a constant 1 after the data bits.
-    t.c_cflag |= CS8 | PARENB | PARODD | CMSPAR | CLOCAL | CREAD;
+    t.c_cflag |= CS8 | PARENB | PARODD | CLOCAL | CREAD;
+#ifdef CMSPAR
+    t.c_cflag |= CMSPAR;
+#endif
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, B115200);
@@ -67,7 +71,8 @@ class PosixSerialPort final : public SerialPort {
     int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       errnoValue = errno;
-      reason = std::strerror(errnoValue);
+      // EBUSY: another program holds the port with TIOCEXCL.
+      reason = errnoValue == EBUSY ? kInUse : std::strerror(errnoValue);
       return false;
     }
     // Frames written into a regular file would corrupt it.
@@ -81,7 +86,7 @@ class PosixSerialPort final : public SerialPort {
     // The advisory lock refuses a second program even for root, which TIOCEXCL does not.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       errnoValue = errno;
-      reason = errnoValue == EWOULDBLOCK ? "port in use by another program" : std::strerror(errnoValue);
+      reason = errnoValue == EWOULDBLOCK ? kInUse : std::strerror(errnoValue);
       if (errnoValue == EWOULDBLOCK) errnoValue = EBUSY;
       close(fd);
       return false;
