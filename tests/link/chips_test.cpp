@@ -63,22 +63,6 @@ TEST(ChipTable, MenuTextsSizesAndGroups) {
   EXPECT_EQ(CommandsOf(ChipGroup::None), nullptr);
 }
 
-TEST(ChipTable, TwentyPinGroupLacksThirdLockAndVoltageSignature) {
-  const GroupCommands* c = CommandsOf(ChipGroup::Pin20);
-  ASSERT_NE(c, nullptr);
-  EXPECT_TRUE(c->sequential);
-  EXPECT_EQ(c->lock3, kNoCommand);
-  EXPECT_EQ(c->sigVoltage, kNoCommand);
-  EXPECT_EQ(c->sigDevice, CMD_SIG_DEVICE_20);
-  EXPECT_EQ(c->sigMaker, CMD_SIG_MAKER_20);
-  for (ChipGroup g : {ChipGroup::Pin40_12V, ChipGroup::Pin40_5V}) {
-    ASSERT_NE(CommandsOf(g), nullptr);
-    EXPECT_FALSE(CommandsOf(g)->sequential);
-    EXPECT_EQ(CommandsOf(g)->read, CMD_READ);
-    EXPECT_EQ(CommandsOf(g)->sigVoltage, CMD_SIG_VOLTAGE);
-  }
-}
-
 // The group commands drive each simulated chip: erase, write, read back, lock. This ties the
 // command table to the chips' behaviour rather than restating the codes.
 TEST(ChipTable, GroupCommandsProgramEveryChip) {
