@@ -27,6 +27,8 @@ using zelwik::sim::Frame;
 using zelwik::sim::PtySimulator;
 using zelwik::sim::SimChip;
 
+constexpr std::size_t kFrameLogLimit = 1 << 20;
+
 void PrintUsage(std::FILE* out) {
   std::string chips;
   for (const std::string& name : zelwik::sim::SimChipNames()) chips += " " + name;
@@ -158,19 +160,21 @@ int main(int argc, char** argv) {
   PtySimulator simulator(model, static_cast<int>(baud));
   std::string reason;
   if (!simulator.Open(reason)) Fail(reason);
-  if (log) {
-    simulator.SetFrameObserver([log](const Frame& frame, const std::vector<std::uint8_t>& reply) {
-      std::string line = HexFrame(frame) + " ->";
-      char byte[4];
-      for (std::uint8_t b : reply) {
-        std::snprintf(byte, sizeof byte, " %02X", b);
-        line += byte;
-      }
-      if (reply.empty()) line += " (no reply)";
-      line += '\n';
-      std::fputs(line.c_str(), log);
-    });
-  }
+  // The observer runs on the serving thread, the only one that touches the model here.
+  simulator.SetFrameObserver([log, &model](const Frame& frame, const std::vector<std::uint8_t>& reply) {
+    // Nobody reads this process's frame log; a long session must not grow it without end.
+    if (model.FrameLog().size() >= kFrameLogLimit) model.ClearFrameLog();
+    if (!log) return;
+    std::string line = HexFrame(frame) + " ->";
+    char byte[4];
+    for (std::uint8_t b : reply) {
+      std::snprintf(byte, sizeof byte, " %02X", b);
+      line += byte;
+    }
+    if (reply.empty()) line += " (no reply)";
+    line += '\n';
+    std::fputs(line.c_str(), log);
+  });
   simulator.Start();
   std::printf("%s\n", simulator.SlavePath().c_str());
   std::fflush(stdout);
