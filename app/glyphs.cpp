@@ -190,10 +190,9 @@ QImage AppIconImage(int size) {
         const bool edge = au > 10.0 || av > 4.0;
         colour = notch || dot ? grey : (edge ? grey : black);
       } else if (av > 5.0 && av <= 9.5) {
-        // Six pins a side, 2 units wide, 3.6 apart.
-        const double slot = (u + 9.0) / 3.6;
-        const double nearest = std::round(slot);
-        if (nearest >= 0 && nearest <= 5 && std::abs(u + 9.0 - nearest * 3.6) <= 1.0)
+        // Five pins a side, 2 units wide, 4.2 apart: at 32 pixels each stays a pin of its own.
+        const double nearest = std::round((u + 8.4) / 4.2);
+        if (nearest >= 0 && nearest <= 4 && std::abs(u + 8.4 - nearest * 4.2) <= 1.0)
           colour = av > 8.5 ? olive : yellow;
       }
       if (colour) image.setPixel(x, y, colour);

@@ -3,6 +3,7 @@
 //   window_read_bench [RUNS]    (any Qt platform; QT_QPA_PLATFORM=offscreen needs no display)
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,12 @@ int main(int argc, char** argv) {
 
   zelwik::app::TForm1 form(std::nullopt, {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}});
   form.show();
+  // Paints reach the screen only once the window is exposed, as it is before any user command.
+  QElapsedTimer exposing;
+  exposing.start();
+  while (!(form.windowHandle() && form.windowHandle()->isExposed()) && exposing.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  QCoreApplication::processEvents();
   form.N89C525V1Click();
   form.state().ChipType = kOtherChip;
 
