@@ -87,7 +87,13 @@ OpResult ReadChip(State& state, View& view) {
         view.SetStatus(kTextReading);
         view.SetGaugeMax(size - 1);
         for (int address = 0; address < size; ++address) {
-          image.MemoryImage[address] = ReadByte(link, commands, address);
+          if (commands.sequential) {
+            // Stored before the advance, so a programmer lost on CMD_NEXT_ADDRESS keeps the byte.
+            image.MemoryImage[address] = link.Transact(static_cast<std::uint8_t>(commands.read));
+            SendFixed(link, CMD_NEXT_ADDRESS);
+          } else {
+            image.MemoryImage[address] = ReadByte(link, commands, address);
+          }
           view.SetGaugeProgress(address);
         }
         SendFixed(link, CMD_STOP);
