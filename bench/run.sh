@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Zelwik's speed against its references, all measured in this one run on this machine.
+#   bench/run.sh [RUNS] [WIRE_RUNS]   medians of RUNS runs (default 5), WIRE_RUNS for the
+#                                     wire-paced rows (default 3, about 16 s each)
+# Builds in Release in build/bench. Not part of test.sh: timings belong to a quiet machine.
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+wire_runs=${2:-3}
+build=build/bench
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+targets=(zelwik-cli zelwik-sim zelwik_bench)
+window=0
+if grep -q '^ZELWIK_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
+  targets+=(window_read_time)
+  window=1
+fi
+ninja -C "$build" -j2 "${targets[@]}" >/dev/null
+
+cli=$build/cli/zelwik-cli
+sim=$build/sim/zelwik-sim
+bench=$build/bench/zelwik_bench
+tmp=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+die() { echo "bench/run.sh: $*" >&2; exit 1; }
+
+# Starts zelwik-sim with the given options; sets sim_pid and sim_dev.
+start_sim() {
+  local out=$tmp/sim-path
+  : >"$out"
+  "$sim" "$@" >"$out" 2>>"$tmp/sim.log" &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$out" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  sim_dev=$(head -n1 "$out")
+  [ -n "$sim_dev" ] || die "zelwik-sim $* did not start: $(cat "$tmp/sim.log")"
+}
+stop_sim() {
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {
+  if (NR % 2) printf "%.3f", v[(NR+1)/2]; else printf "%.3f", (v[NR/2]+v[NR/2+1])/2 }'; }
+elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) * 1000 }'; }
+
+rows=()
+# row NAME OURS_MS REFERENCE_MS TARGET_RATIO REFERENCE_NAME
+row() {
+  local verdict
+  verdict=$(awk -v o="$2" -v r="$3" -v t="$4" 'BEGIN {
+    q = o / r; printf "%.3f %s", q, (q <= t ? "met" : "MISSED") }')
+  rows+=("$(printf '%-34s %11.1f %11.1f  %-16s %6s  <= %-5s %s' "$1" "$2" "$3" "$5" \
+    "${verdict% *}" "$4" "${verdict#* }")")
+  echo "  ${rows[-1]}"
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\
+  "kernel $(uname -r)"
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "runs: $runs (wire-paced: $wire_runs)"
+
+# The chip's content: 20 KiB of random bytes, so the listing and the HEX file are full.
+head -c 20480 /dev/urandom >"$tmp/flash.bin"
+srec_cat "$tmp/flash.bin" -binary -o "$tmp/flash.hex" -intel -output_block_size 16
+
+# 1 and 2: a 32 KiB read against a programmer that answers at once.
+echo "rows 1-2: 32 KiB read (chip 'other'), zelwik-sim answering at once"
+start_sim --chip 89C55 --flash "$tmp/flash.hex"
+ref_proc=() ref_loop=() cli_ms=() win_ms=()
+for i in $(seq "$runs"); do
+  t0=$EPOCHREALTIME
+  loop=$("$bench" reference "$sim_dev")
+  t1=$EPOCHREALTIME
+  ref_proc+=("$(elapsed_ms "$t0" "$t1")")
+  ref_loop+=("$loop")
+
+  t0=$EPOCHREALTIME
+  "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
+    die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
+  t1=$EPOCHREALTIME
+  cli_ms+=("$(elapsed_ms "$t0" "$t1")")
+
+  if [ "$window" = 1 ]; then
+    w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
+      die "window read failed: $(cat "$tmp/window.log")"
+    win_ms+=("$w")
+  fi
+  echo "  run $i: reference ${ref_proc[-1]} ms (loop ${loop}), zelwik-cli ${cli_ms[-1]} ms${win_ms:+, window ${win_ms[-1]} ms}"
+done
+stop_sim
+# What was read must be the chip's content.
+srec_cat "$tmp/read.hex" -intel -crop 0 20480 -o "$tmp/read.bin" -binary
+cmp -s "$tmp/read.bin" "$tmp/flash.bin" || die "zelwik-cli read something other than the chip's content"
+row "1 link overhead: zelwik-cli read" "$(median "${cli_ms[@]}")" "$(median "${ref_proc[@]}")" 1.10 "reference client"
+if [ "$window" = 1 ]; then
+  row "2 window read (pauses skipped)" "$(median "${win_ms[@]}")" "$(median "${ref_loop[@]}")" 1.15 "reference loop"
+fi
+
+# 3: the same read at the pace of a 115,200 baud wire.
+wire_ms=$(awk 'BEGIN { printf "%.3f", 32768 * 5 * 11 / 115200 * 1000 }')
+echo "row 3: 32 KiB read against zelwik-sim --baud 115200 (wire limit $wire_ms ms)"
+start_sim --chip 89C55 --flash "$tmp/flash.hex" --baud 115200
+paced_ref=() paced_cli=()
+for i in $(seq "$wire_runs"); do
+  loop=$("$bench" reference "$sim_dev")
+  paced_ref+=("$loop")
+  t0=$EPOCHREALTIME
+  "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
+    die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
+  t1=$EPOCHREALTIME
+  paced_cli+=("$(elapsed_ms "$t0" "$t1")")
+  echo "  run $i: reference loop ${paced_ref[-1]} ms, zelwik-cli ${paced_cli[-1]} ms"
+done
+stop_sim
+row "3 wire-paced: zelwik-cli read" "$(median "${paced_cli[@]}")" "$wire_ms" 1.03 "wire limit"
+row "  (reference client, same pacing)" "$(median "${paced_ref[@]}")" "$wire_ms" 1.03 "wire limit"
+
+# 4: no answer to the probe.
+echo "row 4: start of a read to the link failure text, zelwik-sim --never-answer"
+start_sim --chip 89C55 --never-answer
+absent=()
+for i in $(seq "$runs"); do
+  ms=$("$bench" absent "$sim_dev")
+  absent+=("$ms")
+done
+stop_sim
+echo "  runs: ${absent[*]} ms"
+row "4 absent programmer" "$(median "${absent[@]}")" 50 1.20 "50 ms"
+
+# 5: a full 64 KiB image, whole processes on both sides.
+echo "row 5: 64 KiB image, HEX load and save, against srec_cat"
+head -c 65535 /dev/urandom >"$tmp/image.bin"
+printf '\x5a' >>"$tmp/image.bin"  # the last byte is not empty: the file covers all 64 KiB
+"$bench" hexsave "$tmp/image.bin" "$tmp/ours.hex" >/dev/null
+srec_cat "$tmp/ours.hex" -intel -o "$tmp/check.bin" -binary
+cmp -s "$tmp/check.bin" "$tmp/image.bin" || die "the saved HEX file does not hold the image"
+hex_runs=$((runs * 4))
+load_ours=() load_srec=() save_ours=() save_srec=()
+for i in $(seq "$hex_runs"); do
+  t0=$EPOCHREALTIME; "$bench" hexload "$tmp/ours.hex" >/dev/null; t1=$EPOCHREALTIME
+  load_ours+=("$(elapsed_ms "$t0" "$t1")")
+  t0=$EPOCHREALTIME; srec_cat "$tmp/ours.hex" -intel -o /dev/null -binary; t1=$EPOCHREALTIME
+  load_srec+=("$(elapsed_ms "$t0" "$t1")")
+  t0=$EPOCHREALTIME; "$bench" hexsave "$tmp/image.bin" "$tmp/ours.hex" >/dev/null; t1=$EPOCHREALTIME
+  save_ours+=("$(elapsed_ms "$t0" "$t1")")
+  t0=$EPOCHREALTIME
+  srec_cat "$tmp/image.bin" -binary -o "$tmp/srec.hex" -intel -output_block_size 16
+  t1=$EPOCHREALTIME
+  save_srec+=("$(elapsed_ms "$t0" "$t1")")
+done
+row "5a HEX load, 64 KiB" "$(median "${load_ours[@]}")" "$(median "${load_srec[@]}")" 1.00 "srec_cat"
+row "5b HEX save, 64 KiB" "$(median "${save_ours[@]}")" "$(median "${save_srec[@]}")" 1.00 "srec_cat"
+
+echo
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-34s %11s %11s  %-16s %6s  %-8s %s\n' "row" "ours ms" "ref ms" "reference" "ratio" "target" ""
+printf '%s\n' "${rows[@]}"

@@ -1,0 +1,133 @@
+// Measurement helpers for bench/run.sh. Each prints one number of milliseconds on stdout.
+//   zelwik_bench reference DEVICE [BYTES]  the least a client can do: per address one 4-byte
+//                                          write and one 1-byte read, nothing else
+//   zelwik_bench absent DEVICE             start of a read to its link failure text
+//   zelwik_bench hexload FILE              HEX load of FILE into the image (the whole process is
+//                                          what run.sh times; the number printed is the load)
+//   zelwik_bench hexsave BINARY OUT        a 64 KiB binary into the image, saved as HEX to OUT
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "image/hex_file.h"
+#include "link/commands.h"
+#include "ops/operations.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "zelwik_bench: %s\n", message.c_str());
+  return 1;
+}
+
+// Blocking reads and writes on a raw line: no poll, no FIONREAD, no time limit.
+int Reference(const char* device, long bytes) {
+  const auto start = Clock::now();
+  const int fd = open(device, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return Fail(std::string(device) + ": " + std::strerror(errno));
+  termios t;
+  if (tcgetattr(fd, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  std::uint8_t frame[4] = {zelwik::CMD_PROBE, 0, 0, 0};
+  std::uint8_t reply = 0;
+  if (write(fd, frame, 4) != 4 || read(fd, &reply, 1) != 1 || reply != 0x55) {
+    close(fd);
+    return Fail("no programmer on " + std::string(device));
+  }
+  for (long a = 0; a < bytes; ++a) {
+    frame[0] = 0x01;
+    frame[1] = static_cast<std::uint8_t>(a >> 8);
+    frame[2] = static_cast<std::uint8_t>(a);
+    if (write(fd, frame, 4) != 4 || read(fd, &reply, 1) != 1) {
+      close(fd);
+      return Fail("link failed at address " + std::to_string(a));
+    }
+  }
+  close(fd);
+  std::printf("%.3f\n", MsSince(start));
+  return 0;
+}
+
+// Notes when the link failure text appears.
+class FailureClock : public zelwik::NullView {
+ public:
+  explicit FailureClock(Clock::time_point start) : start_(start) {}
+  void SetStatus(const std::string& text) override {
+    if (text == zelwik::kTextLinkFailure && ms < 0) ms = MsSince(start_);
+  }
+  double ms = -1;
+
+ private:
+  Clock::time_point start_;
+};
+
+int Absent(const char* device) {
+  auto state = std::make_unique<zelwik::State>();
+  state->PortName = device;
+  state->ChipType = 10;
+  const auto start = Clock::now();
+  FailureClock view(start);
+  zelwik::ReadChip(*state, view);
+  if (view.ms < 0) return Fail("the read did not fail: is something answering on " + std::string(device) + "?");
+  std::printf("%.3f\n", view.ms);
+  return 0;
+}
+
+int HexLoad(const char* path) {
+  auto image = std::make_unique<zelwik::Image>();
+  zelwik::NullView view;
+  const auto start = Clock::now();
+  if (!zelwik::LoadHexFile(*image, path, view)) return Fail(std::string("cannot load ") + path);
+  std::printf("%.3f\n", MsSince(start));
+  return 0;
+}
+
+int HexSave(const char* binary, const char* out) {
+  const auto start = Clock::now();
+  auto image = std::make_unique<zelwik::Image>();
+  std::ifstream in(binary, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(image->MemoryImage.data()), zelwik::kImageSize)) {
+    return Fail(std::string("cannot read 64 KiB from ") + binary);
+  }
+  zelwik::NullView view;
+  if (!zelwik::SaveHexFile(*image, out, view)) return Fail(std::string("cannot save ") + out);
+  std::printf("%.3f\n", MsSince(start));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "reference" && (argc == 3 || argc == 4)) {
+    const long bytes = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 0x8000;
+    if (bytes <= 0 || bytes > 0x10000) return Fail("BYTES must be 1 to 65536");
+    return Reference(argv[2], bytes);
+  }
+  if (mode == "absent" && argc == 3) return Absent(argv[2]);
+  if (mode == "hexload" && argc == 3) return HexLoad(argv[2]);
+  if (mode == "hexsave" && argc == 4) return HexSave(argv[2], argv[3]);
+  std::fprintf(stderr,
+               "usage: zelwik_bench reference DEVICE [BYTES] | absent DEVICE | hexload FILE |"
+               " hexsave BINARY OUT\n");
+  return 2;
+}
