@@ -79,10 +79,9 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
     if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");
     throw LinkFault("serial port failed");
   }
-  // The probe polls so that an absent programmer costs about 50 ms; deadlines are absolute so
-  // coarse sleeps do not add up.
-  const auto start = std::chrono::steady_clock::now();
-  for (int poll = 1; poll <= kProbePolls; ++poll) {
+  // The probe polls so that an absent programmer costs about 50 ms. The pauses are counted, not
+  // timed: a process held off the processor also lets the programmer's answer get through.
+  for (int poll = 0; poll < kProbePolls; ++poll) {
     const int waiting = port_->BytesWaiting();
     if (waiting > 0) {
       const int reply = port_->ReadByte(0);
@@ -95,7 +94,7 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
       faulted_ = true;
       throw LinkFault("serial port failed");
     }
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(poll));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <future>
 
 namespace zelwik::sim {
 
@@ -45,6 +48,15 @@ void MakeRaw(int fd) {
 }
 
 constexpr int kStopCheckMs = 20;
+constexpr int kServeNice = -10;
+
+// Hardware answers on time however busy the PC is; on a loaded machine a starved thread would
+// miss the probe's 50 ms window. Best effort: needs CAP_SYS_NICE, silently skipped otherwise.
+void RaisePriority() {
+#ifdef __linux__
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kServeNice);
+#endif
+}
 
 }  // namespace
 
@@ -85,7 +97,16 @@ bool PtySimulator::Open(std::string& reason) {
 void PtySimulator::Start() {
   if (thread_.joinable() || master_ < 0) return;
   stop_ = false;
-  thread_ = std::thread([this] { Serve(); });
+  // Return only once the thread runs: a thread not yet scheduled on a busy machine could miss
+  // the probe's window, while a sleeping one is woken promptly.
+  std::promise<void> running;
+  std::future<void> started = running.get_future();
+  thread_ = std::thread([this, &running] {
+    RaisePriority();
+    running.set_value();
+    Serve();
+  });
+  started.wait();
 }
 
 void PtySimulator::Stop() {
@@ -95,6 +116,7 @@ void PtySimulator::Stop() {
 
 void PtySimulator::Run() {
   stop_ = false;
+  RaisePriority();
   Serve();
 }
 

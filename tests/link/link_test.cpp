@@ -186,7 +186,8 @@ TEST(ReplyBound, SilenceMidStreamThrowsWithinTheLimitThenRefusesAtOnce) {
     }
   }
   EXPECT_EQ(faultsSeen, 32768);
-  EXPECT_LT(ElapsedMs(start), 1000);
+  // Seconds at worst on a loaded machine; waiting out the bound per byte would take hours.
+  EXPECT_LT(ElapsedMs(start), 20000);
   EXPECT_EQ(sim.Frames().size(), 3u);  // nothing more was sent after the fault
   EXPECT_TRUE(link.IsOpen());
   link.CloseLink();

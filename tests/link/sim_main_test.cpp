@@ -66,7 +66,8 @@ int WaitExit(pid_t pid) {
 }
 
 TEST(SimProcess, ServesTheFlashFileAndStopsCleanlyOnSigterm) {
-  const std::string log = testing::TempDir() + "zelwik-sim-test.log";
+  const std::string log =
+      testing::TempDir() + "zelwik-sim-test-" + std::to_string(getpid()) + ".log";
   Process sim = Spawn({"zelwik-sim", "--chip", "89c2051", "--flash", ZELWIK_DEMO_HEX, "--log", log});
   ASSERT_GT(sim.pid, 0);
   std::string line = ReadOut(sim.out, 5000, true);
