@@ -19,14 +19,26 @@
 namespace zelwik {
 namespace {
 
+// A child that is stopped and reaped even when an assertion ends the test early.
 struct Process {
   pid_t pid = -1;
   int out = -1;
+  Process() = default;
+  Process(pid_t p, int o) : pid(p), out(o) {}
+  Process(Process&& other) noexcept : pid(other.pid), out(other.out) { other.pid = other.out = -1; }
+  Process& operator=(Process&&) = delete;
+  ~Process() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
 };
 
 Process Spawn(const std::vector<std::string>& args) {
   int pipeFds[2];
-  if (pipe(pipeFds) != 0) return {};
+  if (pipe(pipeFds) != 0) return Process();
   pid_t pid = fork();
   if (pid == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
@@ -41,7 +53,7 @@ Process Spawn(const std::vector<std::string>& args) {
     _exit(127);
   }
   close(pipeFds[1]);
-  return {pid, pipeFds[0]};
+  return Process(pid, pipeFds[0]);
 }
 
 // Everything the process writes to stdout until it closes it or the time is up.
@@ -59,9 +71,10 @@ std::string ReadOut(int fd, int timeoutMs, bool untilLine) {
   return text;
 }
 
-int WaitExit(pid_t pid) {
+int WaitExit(Process& process) {
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(process.pid, &status, 0);
+  process.pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -92,8 +105,7 @@ TEST(SimProcess, ServesTheFlashFileAndStopsCleanlyOnSigterm) {
 
   kill(sim.pid, SIGTERM);
   EXPECT_EQ(ReadOut(sim.out, 5000, false), "");  // the path was the only line
-  EXPECT_EQ(WaitExit(sim.pid), 0);
-  close(sim.out);
+  EXPECT_EQ(WaitExit(sim), 0);
 
   std::ifstream in(log);
   std::stringstream content;
@@ -117,9 +129,8 @@ TEST(SimProcess, RejectsBadArgumentsWithoutServing) {
     Process sim = Spawn(args);
     ASSERT_GT(sim.pid, 0);
     EXPECT_EQ(ReadOut(sim.out, 5000, false), "");
-    EXPECT_EQ(WaitExit(sim.pid), 2);
-    close(sim.out);
-  }
+    EXPECT_EQ(WaitExit(sim), 2);
+    }
 }
 
 TEST(SimProcess, FaultOptionsReachTheModel) {
@@ -135,8 +146,7 @@ TEST(SimProcess, FaultOptionsReachTheModel) {
   EXPECT_EQ(link.Transact(CMD_SIG_VOLTAGE), 0x05);
   link.CloseLink();
   kill(sim.pid, SIGINT);
-  EXPECT_EQ(WaitExit(sim.pid), 0);
-  close(sim.out);
+  EXPECT_EQ(WaitExit(sim), 0);
 }
 
 }  // namespace
