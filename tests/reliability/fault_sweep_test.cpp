@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,8 @@ struct Config {
   SimChip chip;
   int chipType;  // 0: detected
 };
+
+void PrintTo(const Config& c, std::ostream* os) { *os << c.name; }
 
 OpResult Run(Op op, State& state, View& view) {
   switch (op) {
