@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -23,11 +28,14 @@ long long NowNs() {
   return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-// The scheduler may wake us late; sleep to a little before the deadline and spin the rest.
+// The scheduler may wake us late; sleep to a little before the deadline and spin the rest. A
+// real-time thread is woken within microseconds and needs a much shorter spin.
 constexpr long long kSpinNs = 200000;
+constexpr long long kRealTimeSpinNs = 50000;
+thread_local long long tSpinNs = kSpinNs;
 
 void WaitUntil(long long deadlineNs) {
-  const long long sleepTo = deadlineNs - kSpinNs;
+  const long long sleepTo = deadlineNs - tSpinNs;
   if (NowNs() < sleepTo) {
     timespec ts{static_cast<time_t>(sleepTo / 1000000000LL), static_cast<long>(sleepTo % 1000000000LL)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
@@ -55,6 +63,20 @@ constexpr int kServeNice = -10;
 void RaisePriority() {
 #ifdef __linux__
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kServeNice);
+#endif
+}
+
+// A paced reply stands for a wire and a device with a processor of its own, so the host's load
+// must not stretch it: measured on a busy machine, a nice -10 thread still woke tens of
+// microseconds late and a whole 32 KiB read took half as long again as its wire time. Timer slack
+// would end every sleep up to 50 us late. Best effort: the real-time class needs CAP_SYS_NICE or
+// RLIMIT_RTPRIO; the thread blocks between frames, so it never holds a processor for long.
+void PrepareForPacing() {
+#ifdef __linux__
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) tSpinNs = kRealTimeSpinNs;
 #endif
 }
 
@@ -166,10 +188,13 @@ void PtySimulator::Serve() {
   Frame frame{};
   std::size_t have = 0;
   long long lastDeadlineNs = 0;
+  if (baud_ > 0) PrepareForPacing();
   while (!stop_) {
     pollfd p{master_, POLLIN, 0};
     int r = poll(&p, 1, kStopCheckMs);
     if (r <= 0) continue;
+    // The frame was there when poll returned; the read is already part of the device's time.
+    long long arrivalNs = NowNs();
     if (!(p.revents & POLLIN)) {
       // No client and nothing to read (should not happen while the slave is held): do not spin.
       pollfd none{-1, 0, 0};
@@ -177,7 +202,6 @@ void PtySimulator::Serve() {
       continue;
     }
     ssize_t n = read(master_, buffer, sizeof buffer);
-    long long arrivalNs = NowNs();
     if (n <= 0) continue;
     for (ssize_t i = 0; i < n && !stop_; ++i) {
       frame[have++] = buffer[i];

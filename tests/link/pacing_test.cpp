@@ -1,0 +1,87 @@
+// The paced simulator stands for a real wire: however it is tuned for speed, no reply may come
+// before its frame and the reply itself could have crossed the line. Lower bounds only, so a busy
+// machine cannot make these fail.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+
+#include "link/commands.h"
+#include "link/link.h"
+#include "support/sim_harness.h"
+
+namespace zelwik {
+namespace {
+
+using testing::SimHarness;
+using Clock = std::chrono::steady_clock;
+
+// Five characters of 11 bits (start, 8 data, parity, stop): four out, one back.
+Clock::duration WireTime(int baud) {
+  return std::chrono::nanoseconds(5LL * 11 * 1000000000LL / baud);
+}
+
+class Pacing : public ::testing::TestWithParam<int> {};
+
+TEST_P(Pacing, EveryReplyWaitsForItsFrameAndItselfOnTheWire) {
+  const int baud = GetParam();
+  SimHarness sim(sim::SimChip::C51_12V, {}, baud);
+  sim.WithModel([](sim::DeviceModel& m) { m.Flash()[7] = 0x3C; });
+  Link link;
+  ASSERT_TRUE(link.OpenLink(sim.Path())) << link.LastError();
+  ASSERT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+  const int exchanges = baud >= 100000 ? 200 : 20;
+  Clock::duration shortest = Clock::duration::max();
+  for (int i = 0; i < exchanges; ++i) {
+    const auto start = Clock::now();
+    const std::uint8_t reply = link.Transact(CMD_READ, 0, 7, 0);
+    shortest = std::min(shortest, Clock::now() - start);
+    ASSERT_EQ(reply, 0x3C);
+  }
+  EXPECT_GE(shortest, WireTime(baud));
+}
+
+INSTANTIATE_TEST_SUITE_P(Baud, Pacing, ::testing::Values(115200, 9600));
+
+// Frames that reach the simulator in one piece still follow each other on the wire: the second
+// reply is due one whole exchange after the first.
+TEST(Pacing, FramesArrivingTogetherAreAnsweredOneWireTimeApart) {
+  constexpr int kBaud = 9600;
+  SimHarness sim(sim::SimChip::C51_12V, {}, kBaud);
+  const int fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  termios t;
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfmakeraw(&t);
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+
+  const std::uint8_t frames[8] = {CMD_PROBE, 0, 0, 0, CMD_PROBE, 0, 0, 0};
+  const auto start = Clock::now();
+  ASSERT_EQ(write(fd, frames, sizeof frames), 8);
+  std::uint8_t replies[2];
+  std::size_t have = 0;
+  Clock::duration first{}, second{};
+  while (have < 2) {
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_GT(poll(&p, 1, 2000), 0) << "replies missing";
+    const ssize_t n = read(fd, replies + have, sizeof replies - have);
+    ASSERT_GT(n, 0);
+    const auto now = Clock::now() - start;
+    if (have == 0) first = now;
+    have += static_cast<std::size_t>(n);
+    if (have == 2) second = now;
+  }
+  close(fd);
+  EXPECT_EQ(replies[0], kProbeAnswer);
+  EXPECT_EQ(replies[1], kProbeAnswer);
+  EXPECT_GE(first, WireTime(kBaud));
+  EXPECT_GE(second, 2 * WireTime(kBaud));
+}
+
+}  // namespace
+}  // namespace zelwik
