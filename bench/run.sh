@@ -127,6 +127,8 @@ done
 stop_sim
 row "3 wire-paced: zelwik-cli read" "$(median "${paced_cli[@]}")" "$wire_ms" 1.03 "wire limit"
 row "  (reference client, same pacing)" "$(median "${paced_ref[@]}")" "$wire_ms" 1.03 "wire limit"
+# Where the time beyond the wire goes: the pty and the scheduler, in each direction.
+"$bench" breakdown 8192 | sed 's/^/  /'
 
 # 4: no answer to the probe.
 echo "row 4: start of a read to the link failure text, zelwik-sim --never-answer"

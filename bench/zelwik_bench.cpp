@@ -5,10 +5,14 @@
 //   zelwik_bench hexload FILE              HEX load of FILE into the image (the whole process is
 //                                          what run.sh times; the number printed is the load)
 //   zelwik_bench hexsave BINARY OUT        a 64 KiB binary into the image, saved as HEX to OUT
+//   zelwik_bench breakdown [EXCHANGES]     where a wire-paced exchange spends its time beyond the
+//                                          wire: the link against an in-process paced simulator
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +21,13 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/hex_file.h"
 #include "link/commands.h"
 #include "ops/operations.h"
+#include "sim/device_model.h"
+#include "sim/pty_simulator.h"
 
 namespace {
 
@@ -114,6 +121,55 @@ int HexSave(const char* binary, const char* out) {
   return 0;
 }
 
+long long Ns(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+void PrintSpread(const char* what, std::vector<double> us) {
+  std::sort(us.begin(), us.end());
+  double sum = 0;
+  for (double v : us) sum += v;
+  std::printf("  %-44s median %7.1f us, mean %7.1f us, 90%% %7.1f us\n", what, us[us.size() / 2],
+              sum / static_cast<double>(us.size()), us[us.size() * 9 / 10]);
+}
+
+// The simulator notes when each frame reached it; the client when it wrote the frame and when the
+// reply was back. What is not wire time is pty and scheduling latency, or the link's own cost.
+int Breakdown(long exchanges) {
+  constexpr int kBaud = 115200;
+  constexpr double kWireUs = 5.0 * 11 * 1e6 / kBaud;
+  zelwik::sim::DeviceModel model(zelwik::sim::SimChip::C55_12V);
+  zelwik::sim::PtySimulator simulator(model, kBaud);
+  std::string reason;
+  if (!simulator.Open(reason)) return Fail(reason);
+  std::atomic<long long> seenNs{0};
+  simulator.SetFrameObserver([&](const zelwik::sim::Frame&, const std::vector<std::uint8_t>&) {
+    seenNs = Ns(Clock::now());
+  });
+  simulator.Start();
+  zelwik::Link link;
+  if (!link.OpenLink(simulator.SlavePath())) return Fail(link.LastError());
+  if (link.Transact(zelwik::CMD_PROBE) != 0x55) return Fail("the simulator did not answer");
+  std::vector<double> toSimulator, afterWire, total;
+  for (long a = 0; a < exchanges; ++a) {
+    const auto start = Clock::now();
+    link.Transact(zelwik::CMD_READ, static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a));
+    const auto end = Clock::now();
+    const double sent = static_cast<double>(seenNs.load() - Ns(start)) / 1000;
+    const double all = std::chrono::duration<double, std::micro>(end - start).count();
+    toSimulator.push_back(sent);
+    afterWire.push_back(all - sent - kWireUs);
+    total.push_back(all);
+  }
+  link.CloseLink();
+  simulator.Close();
+  std::printf("one wire-paced exchange (wire time %.1f us), %ld exchanges:\n", kWireUs, exchanges);
+  PrintSpread("whole exchange", total);
+  PrintSpread("frame written -> frame seen by the simulator", toSimulator);
+  PrintSpread("wire time over -> reply read by the link", afterWire);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,8 +182,13 @@ int main(int argc, char** argv) {
   if (mode == "absent" && argc == 3) return Absent(argv[2]);
   if (mode == "hexload" && argc == 3) return HexLoad(argv[2]);
   if (mode == "hexsave" && argc == 4) return HexSave(argv[2], argv[3]);
+  if (mode == "breakdown" && argc <= 3) {
+    const long exchanges = argc == 3 ? std::strtol(argv[2], nullptr, 10) : 4096;
+    if (exchanges <= 0 || exchanges > 1000000) return Fail("EXCHANGES must be 1 to 1000000");
+    return Breakdown(exchanges);
+  }
   std::fprintf(stderr,
                "usage: zelwik_bench reference DEVICE [BYTES] | absent DEVICE | hexload FILE |"
-               " hexsave BINARY OUT\n");
+               " hexsave BINARY OUT | breakdown [EXCHANGES]\n");
   return 2;
 }
