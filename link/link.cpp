@@ -99,6 +99,11 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
   return 0;
 }
 
+bool Link::StrayReply(int waitMs) {
+  if (!port_ || !port_->IsOpen() || faulted_) return false;
+  return port_->ReadByte(waitMs) >= 0;
+}
+
 void Link::CloseLink() {
   if (port_ && port_->IsOpen()) port_->Close();
   faulted_ = false;

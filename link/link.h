@@ -39,6 +39,9 @@ class Link {
   // until CloseLink.
   std::uint8_t Transact(std::uint8_t command, std::uint8_t a1 = 0, std::uint8_t a2 = 0,
                         std::uint8_t a3 = 0);
+  // Waits up to waitMs for a byte that no frame asked for. One means the programmer answered some
+  // frame twice and every reply since came one frame late. Takes the byte it finds.
+  bool StrayReply(int waitMs);
   // Harmless when nothing is open.
   void CloseLink();
   bool IsOpen() const;

@@ -12,6 +12,12 @@ std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected)
 }
 
 namespace detail {
+
+void SendClosingStop(Link& link) {
+  SendFixed(link, CMD_STOP);
+  if (link.StrayReply(kStrayReplyWaitMs)) throw LinkFault("replies out of step with frames");
+}
+
 namespace {
 
 OpResult ErrorTail(Link& link, View& view, const FrameSpec& spec) {
@@ -56,7 +62,7 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const Chi
       }
       result = body(*chip, *commands);
     }
-    if (spec.framing != Framing::Branch) SendFixed(link, CMD_STOP);
+    if (spec.framing != Framing::Branch) SendClosingStop(link);
   } catch (const LinkFault&) {
     // The programmer went away mid-way: nothing after this point may look like success.
     return ErrorTail(link, view, spec);

@@ -32,4 +32,12 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const Chi
 
 inline void SendFixed(Link& link, std::uint8_t command) { link.Transact(command, 0, 0, 0); }
 
+// How long the closing STOP waits for a byte too many; covers a USB adapter's 16 ms latency timer.
+inline constexpr int kStrayReplyWaitMs = 20;
+
+// The STOP that ends an operation's traffic. A byte arriving after its reply means the replies
+// were one frame late (the programmer answered a frame twice): nothing read or compared since can
+// be trusted, so this ends as a link failure rather than as a success over shifted data.
+void SendClosingStop(Link& link);
+
 }  // namespace zelwik::detail

@@ -65,7 +65,7 @@ OpResult ProgramChip(State& state, View& view) {
       }
       view.SetGaugeProgress(address);
     }
-    SendFixed(link, CMD_STOP);
+    detail::SendClosingStop(link);
     if (result == OpResult::Success) view.SetStatus(kTextWritten);
     return result;
   });
@@ -96,7 +96,7 @@ OpResult ReadChip(State& state, View& view) {
           }
           view.SetGaugeProgress(address);
         }
-        SendFixed(link, CMD_STOP);
+        detail::SendClosingStop(link);
         view.SetStatus(kTextRead);
         FindImageEnd(image);
         ListImage(image, view);
@@ -133,7 +133,7 @@ OpResult VerifyChip(State& state, View& view) {
       }
       view.SetGaugeProgress(address);
     }
-    SendFixed(link, CMD_STOP);
+    detail::SendClosingStop(link);
     if (result == OpResult::Success) view.SetStatus(kTextVerified);
     return result;
   });

@@ -1,6 +1,7 @@
 // No programmer, a port that will not open, and a programmer pulled out in the middle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -178,6 +179,46 @@ TEST(PulledOut, ThePortVanishing) {
   EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::LinkFailure);
   EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kTextLinkFailure, kTextReady}));
   EXPECT_FALSE(rig.state->link.IsOpen());
+}
+
+// A programmer that answers one frame twice puts every later reply one frame late. The byte left
+// over after the closing STOP gives it away: no success is claimed over shifted data.
+TEST(RepliesOutOfStep, ReadEndsAsALinkFailure) {
+  sim::Faults doubled;
+  doubled.doubleReplyAtFrame = 10;  // a data frame of the read
+  Rig rig(SimChip::C51_12V, 1, doubled);
+  rig.sim.WithModel([](sim::DeviceModel& m) { for (int a = 0; a < 64; ++a) m.Flash()[a] = a; return 0; });
+  EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::LinkFailure);
+  EXPECT_EQ(rig.view.statuses,
+            (std::vector<std::string>{"", " Odczytywanie pamięci...", kTextLinkFailure, kTextReady}));
+  EXPECT_TRUE(rig.view.log.empty());
+  EXPECT_TRUE(rig.PortReusable());
+}
+
+TEST(RepliesOutOfStep, ProgramAndVerifyDoNotClaimSuccess) {
+  sim::Faults doubled;
+  doubled.doubleReplyAtFrame = 2;  // the opening STOP: every reply after it is a frame late
+  for (bool program : {true, false}) {
+    Rig rig(SimChip::C51_12V, 1, doubled);
+    for (int a = 0; a < 8; ++a) rig.state->image.MemoryImage[a] = 0xFF;
+    rig.state->image.MemoryImage[8] = 0x00;
+    FindImageEnd(rig.state->image);
+    const OpResult result = program ? ProgramChip(*rig.state, rig.view) : VerifyChip(*rig.state, rig.view);
+    EXPECT_NE(result, OpResult::Success);
+    EXPECT_EQ(std::count(rig.view.statuses.begin(), rig.view.statuses.end(),
+                         program ? " Zpisywanie zakończono..." : " Weryfikowanie zakończono..."),
+              0);
+    EXPECT_TRUE(rig.PortReusable());
+  }
+}
+
+TEST(RepliesOutOfStep, AHealthyProgrammerLeavesNoStrayByte) {
+  Rig rig(SimChip::C2051, 6);
+  rig.state->image.MemoryImage[0] = 0x02;
+  FindImageEnd(rig.state->image);
+  EXPECT_EQ(ProgramChip(*rig.state, rig.view), OpResult::Success);
+  EXPECT_EQ(VerifyChip(*rig.state, rig.view), OpResult::Success);
+  EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::Success);
 }
 
 }  // namespace

@@ -269,7 +269,6 @@ TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
     faults.doubleReplyAtFrame = points[i];
     outcomes[i] = RunWithFaults(c, faults, true);
   });
-  int shiftedReads = 0;
 
   for (std::size_t i = 0; i < points.size(); ++i) {
     const Outcome& o = outcomes[i];
@@ -281,21 +280,14 @@ TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
     EXPECT_EQ(o.statuses.back(), kTextReady);
     const bool claimed = std::any_of(o.statuses.begin(), o.statuses.end(), IsSuccessText);
     EXPECT_EQ(claimed, o.result == OpResult::Success);
-    if (claimed && c.op == Op::Read) {
-      // Known limit of the protocol: data replies carry no check, so a read after a doubled
-      // reply stores every later byte one address late and cannot tell. Counted, not failed.
-      shiftedReads += !ContentOk(c.op, o.flash, *o.image);
-    } else if (claimed) {
+    // The byte left over after the closing STOP gives the shift away: a success is only ever
+    // claimed over the chip's true content.
+    if (claimed) {
       EXPECT_TRUE(ContentOk(c.op, o.flash, *o.image)) << "success claimed over wrong content";
     }
     // Nothing of the fault outlives the operation: the next run works.
     EXPECT_EQ(o.followUp, OpResult::Success);
     EXPECT_TRUE(o.followUpContentOk);
-  }
-  if (c.op == Op::Read) {
-    RecordProperty("shifted_reads", shiftedReads);
-    std::printf("%d of %zu doubled replies gave a read that claimed success over shifted data\n",
-                shiftedReads, points.size());
   }
 }
 
