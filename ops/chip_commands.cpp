@@ -112,8 +112,8 @@ OpResult RunChipCommand(State& state, View& view, ChipCommand command) {
   for (const CommandPlan& p : CommandPlans())
     if (p.command == command) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec spec{Framing::Frame, kPauseChipCommandMs, false, plan->keepsErrorMessage};
-  return detail::RunOperation(state, view, spec,
+  const FrameSpec shape{Framing::Frame, kPauseChipCommandMs, false, plan->keepsErrorMessage};
+  return detail::RunOperation(state, view, shape,
                               [&](const ChipInfo& chip, const GroupCommands& commands) {
     const GroupPlan& group = plan->groups[GroupIndex(chip.group)];
     if (!SendSeries(state.link, commands, group.steps)) {
@@ -130,8 +130,8 @@ OpResult ShowSignature(State& state, View& view, Signature which) {
   for (const SignaturePlan& p : SignaturePlans())
     if (p.which == which) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec spec{plan->framing, plan->pauseMs, false, false};
-  return detail::RunOperation(state, view, spec,
+  const FrameSpec shape{plan->framing, plan->pauseMs, false, false};
+  return detail::RunOperation(state, view, shape,
                               [&](const ChipInfo& chip, const GroupCommands& commands) {
     const auto& steps = IsPin40(chip.group) ? plan->pin40 : plan->pin20;
     const std::optional<std::uint8_t> reply = SendSeries(state.link, commands, steps);

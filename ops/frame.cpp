@@ -20,9 +20,9 @@ void SendClosingStop(Link& link) {
 
 namespace {
 
-OpResult ErrorTail(Link& link, View& view, const FrameSpec& spec) {
+OpResult ErrorTail(Link& link, View& view, const FrameSpec& shape) {
   view.SetStatus(kTextLinkFailure);
-  if (!spec.keepsErrorMessage) {
+  if (!shape.keepsErrorMessage) {
     view.Pause(kPauseLinkFailureMs);
     view.SetStatus(kTextReady);
   }
@@ -32,14 +32,14 @@ OpResult ErrorTail(Link& link, View& view, const FrameSpec& spec) {
 
 }  // namespace
 
-OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const ChipBody& body,
+OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe) {
   Link& link = state.link;
-  if (spec.transfer) view.SetStatus("");
+  if (shape.transfer) view.SetStatus("");
   OpResult result = OpResult::NoChip;
   try {
-    if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, spec);
-    if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, spec);
+    if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, shape);
+    if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, shape);
     if (afterProbe) afterProbe();
 
     int code = state.ChipType;
@@ -51,26 +51,26 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const Chi
     const ChipInfo* chip = FindChip(code);
     const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;
 
-    if (spec.framing == Framing::Frame) {
+    if (shape.framing == Framing::Frame) {
       SendFixed(link, CMD_STOP);
       SendFixed(link, CMD_START);
     }
     if (commands) {
-      if (spec.framing == Framing::Mixed) {
+      if (shape.framing == Framing::Mixed) {
         SendFixed(link, CMD_STOP);
         SendFixed(link, CMD_START);
       }
       result = body(*chip, *commands);
     }
-    if (spec.framing != Framing::Branch) SendClosingStop(link);
+    if (shape.framing != Framing::Branch) SendClosingStop(link);
   } catch (const LinkFault&) {
     // The programmer went away mid-way: nothing after this point may look like success.
-    return ErrorTail(link, view, spec);
+    return ErrorTail(link, view, shape);
   }
   link.CloseLink();
-  view.Pause(spec.pauseMs);
+  view.Pause(shape.pauseMs);
   view.SetStatus(kTextReady);
-  if (spec.transfer) view.SetGaugeProgress(0);
+  if (shape.transfer) view.SetGaugeProgress(0);
   return result;
 }
 

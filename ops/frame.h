@@ -27,7 +27,7 @@ using ChipBody = std::function<OpResult(const ChipInfo&, const GroupCommands&)>;
 
 // Open, probe, chip code, framing, body, and the normal or error tail. afterProbe runs once the
 // programmer has answered, before detection. A LinkFault anywhere ends in the error tail.
-OpResult RunOperation(State& state, View& view, const FrameSpec& spec, const ChipBody& body,
+OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe = {});
 
 inline void SendFixed(Link& link, std::uint8_t command) { link.Transact(command, 0, 0, 0); }
