@@ -12,7 +12,9 @@
 #include <sys/prctl.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -80,6 +82,61 @@ void PrepareForPacing() {
 #endif
 }
 
+// Four frame characters and one reply character, 11 bits each with start, parity and stop.
+long long WireNs(int baud) { return 5LL * 11 * 1000000000LL / baud; }
+
+// The pty's transit is timed on samples and the fastest of each way kept: a reply brought forward
+// by no more than the fastest transit can never reach a client before its wire time is over.
+constexpr int kTransitSamples = 300;
+constexpr long long kMaxTransitNs = 100000;
+constexpr int kTransitWaitMs = 2000;
+
+// When poll saw fd readable, or -1 if it did not within the wait.
+long long WhenReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  while ((r = poll(&p, 1, kTransitWaitMs)) < 0 && errno == EINTR) {
+  }
+  if (r <= 0 || !(p.revents & POLLIN)) return -1;
+  return NowNs();
+}
+
+std::size_t Discard(int fd) {
+  std::uint8_t buffer[64];
+  std::size_t total = 0;
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      total += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return total;
+    }
+  }
+}
+
+// Reads exactly size bytes that are on their way, so none is left in flight.
+bool Collect(int fd, std::size_t size) {
+  std::size_t got = Discard(fd);
+  while (got < size) {
+    if (WhenReadable(fd) < 0) return false;
+    got += Discard(fd);
+  }
+  return got == size;
+}
+
+// Writes size bytes into `from` and times until `to` reports them, in one thread.
+bool TransitSample(int from, int to, std::size_t size, long long& fastest) {
+  static constexpr std::uint8_t kBytes[4] = {0xA5, 0x5A, 0xA5, 0x5A};
+  const long long start = NowNs();
+  if (write(from, kBytes, size) != static_cast<ssize_t>(size)) return false;
+  const long long seen = WhenReadable(to);
+  if (seen < 0 || !Collect(to, size)) return false;
+  fastest = std::min(fastest, seen - start);
+  return true;
+}
+
 }  // namespace
 
 PtySimulator::PtySimulator(DeviceModel& model, int baud) : model_(model), baud_(baud) {}
@@ -113,6 +170,71 @@ bool PtySimulator::Open(std::string& reason) {
   MakeRaw(slaveKeep_);
   MakeRaw(master_);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  inTransitNs_ = outTransitNs_ = 0;
+  if (baud_ > 0 && !CalibrateTransit(reason)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+// Runs before the path is handed out. First as exchanges of real traffic: a 4-byte frame from an
+// ordinary thread, a 1-byte reply from one prepared as the serving thread and blocked in poll as
+// it is, with a pause shorter than a wire time, so processors are woken from shallower idle than
+// when serving. Then each way from one thread that writes and polls the other end. A transit
+// timed too long would make replies early, so the fastest of both is kept: measured on a busy
+// machine, the exchanges alone once came out slower than some transits while serving.
+bool PtySimulator::CalibrateTransit(std::string& reason) {
+  constexpr long long kPauseNs = 50000;
+  static constexpr std::uint8_t kBytes[4] = {0xA5, 0x5A, 0xA5, 0x5A};
+  std::atomic<long long> frameSentNs{0};
+  std::atomic<long long> replySentNs{0};
+  std::atomic<bool> clientDone{false};
+  long long fastestIn = LLONG_MAX;
+  long long fastestOut = LLONG_MAX;
+  int deviceCount = 0;
+  int clientCount = 0;
+  std::thread device([&] {
+    PrepareForPacing();
+    for (; deviceCount < kTransitSamples && !clientDone; ++deviceCount) {
+      const long long seen = WhenReadable(master_);
+      if (seen < 0 || !Collect(master_, 4)) break;
+      fastestIn = std::min(fastestIn, seen - frameSentNs.load());
+      WaitUntil(seen + kPauseNs);
+      replySentNs = NowNs();
+      if (write(master_, kBytes, 1) != 1) break;
+    }
+  });
+  for (; clientCount < kTransitSamples; ++clientCount) {
+    frameSentNs = NowNs();
+    if (write(slaveKeep_, kBytes, 4) != 4) break;
+    const long long seen = WhenReadable(slaveKeep_);
+    if (seen < 0 || !Collect(slaveKeep_, 1)) break;
+    fastestOut = std::min(fastestOut, seen - replySentNs.load());
+  }
+  clientDone = true;
+  device.join();
+  bool failed = deviceCount != kTransitSamples || clientCount != kTransitSamples;
+  if (!failed) {
+    std::thread([&] {
+      PrepareForPacing();
+      for (int i = 0; i < kTransitSamples && !failed; ++i) {
+        failed = !TransitSample(slaveKeep_, master_, 4, fastestIn) ||
+                 !TransitSample(master_, slaveKeep_, 1, fastestOut);
+      }
+    }).join();
+  }
+  // Every calibration byte was read back; the flush is for anything that was not.
+  tcflush(master_, TCIOFLUSH);
+  tcflush(slaveKeep_, TCIOFLUSH);
+  if (failed) {
+    reason = slavePath_ + ": the pseudo-terminal lost bytes while its transit was timed";
+    return false;
+  }
+  // Both together never take more than half the wire time, whatever the samples said.
+  const long long limit = std::min(kMaxTransitNs, WireNs(baud_) / 4);
+  inTransitNs_ = std::clamp(fastestIn, 0LL, limit);
+  outTransitNs_ = std::clamp(fastestOut, 0LL, limit);
   return true;
 }
 
@@ -167,7 +289,7 @@ bool PtySimulator::WriteAll(const std::uint8_t* data, std::size_t size) {
   return size == 0;
 }
 
-void PtySimulator::Reply(const Frame& frame, long long lastByteNs) {
+void PtySimulator::Reply(const Frame& frame, long long deadlineNs) {
   std::vector<std::uint8_t> reply;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -175,11 +297,7 @@ void PtySimulator::Reply(const Frame& frame, long long lastByteNs) {
   }
   if (observer_) observer_(frame, reply);
   if (reply.empty()) return;
-  if (baud_ > 0) {
-    // Four frame characters and one reply character, 11 bits each with start, parity and stop.
-    const long long wireNs = 5LL * 11 * 1000000000LL / baud_;
-    WaitUntil(lastByteNs + wireNs);
-  }
+  if (baud_ > 0) WaitUntil(deadlineNs);
   WriteAll(reply.data(), reply.size());
 }
 
@@ -187,7 +305,8 @@ void PtySimulator::Serve() {
   std::uint8_t buffer[256];
   Frame frame{};
   std::size_t have = 0;
-  long long lastDeadlineNs = 0;
+  long long lastWrittenNs = 0;
+  const long long wireNs = baud_ > 0 ? WireNs(baud_) : 0;
   if (baud_ > 0) PrepareForPacing();
   while (!stop_) {
     pollfd p{master_, POLLIN, 0};
@@ -207,10 +326,16 @@ void PtySimulator::Serve() {
       frame[have++] = buffer[i];
       if (have == frame.size()) {
         have = 0;
-        // Frames that arrived together still follow each other on a wire.
-        if (baud_ > 0 && arrivalNs < lastDeadlineNs) arrivalNs = lastDeadlineNs;
-        Reply(frame, arrivalNs);
-        if (baud_ > 0) lastDeadlineNs = NowNs();
+        long long deadlineNs = 0;
+        if (baud_ > 0) {
+          // The wire time began when the frame entered the pty, and the reply is due out of it
+          // when the wire time is over: the pty's transit is part of the wire, not extra.
+          deadlineNs = arrivalNs - inTransitNs_ + wireNs - outTransitNs_;
+          // Frames that arrived together still follow each other on a wire.
+          deadlineNs = std::max(deadlineNs, lastWrittenNs + wireNs);
+        }
+        Reply(frame, deadlineNs);
+        if (baud_ > 0) lastWrittenNs = NowNs();
       }
     }
   }

@@ -22,7 +22,8 @@ class PtySimulator {
   PtySimulator(const PtySimulator&) = delete;
   PtySimulator& operator=(const PtySimulator&) = delete;
 
-  // Creates the pseudo-terminal; false with a reason on failure.
+  // Creates the pseudo-terminal; false with a reason on failure. Paced, it also times the pty's
+  // own transit each way, so that transit counts as part of the wire rather than on top of it.
   bool Open(std::string& reason);
   const std::string& SlavePath() const { return slavePath_; }
 
@@ -37,6 +38,10 @@ class PtySimulator {
       std::function<void(const Frame& frame, const std::vector<std::uint8_t>& reply)>;
   void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
+  // What a paced reply is brought forward by for the pty's transit, each way (0 when unpaced).
+  long long InTransitNs() const { return inTransitNs_; }
+  long long OutTransitNs() const { return outTransitNs_; }
+
   // Runs fn while the serving thread cannot touch the model (tests that inspect or change it).
   template <typename Fn>
   auto WithModel(Fn fn) {
@@ -46,10 +51,13 @@ class PtySimulator {
 
  private:
   void Serve();
-  void Reply(const Frame& frame, long long lastByteNs);
+  void Reply(const Frame& frame, long long deadlineNs);
   bool WriteAll(const std::uint8_t* data, std::size_t size);
+  bool CalibrateTransit(std::string& reason);
   DeviceModel& model_;
   int baud_;
+  long long inTransitNs_ = 0;
+  long long outTransitNs_ = 0;
   int master_ = -1;
   int slaveKeep_ = -1;
   std::string slavePath_;
