@@ -129,12 +129,13 @@ void PrintSpread(const char* what, std::vector<double> us) {
   std::sort(us.begin(), us.end());
   double sum = 0;
   for (double v : us) sum += v;
-  std::printf("  %-44s median %7.1f us, mean %7.1f us, 90%% %7.1f us\n", what, us[us.size() / 2],
-              sum / static_cast<double>(us.size()), us[us.size() * 9 / 10]);
+  std::printf("  %-47s min %6.1f, median %6.1f, mean %6.1f, 90%% %6.1f us\n", what, us.front(),
+              us[us.size() / 2], sum / static_cast<double>(us.size()), us[us.size() * 9 / 10]);
 }
 
 // The simulator notes when each frame reached it; the client when it wrote the frame and when the
-// reply was back. What is not wire time is pty and scheduling latency, or the link's own cost.
+// reply was back. The simulator's wait is the wire time less the pty's fastest transit each way;
+// what else an exchange takes is pty and scheduling latency, or the link's own cost.
 int Breakdown(long exchanges) {
   constexpr int kBaud = 115200;
   constexpr double kWireUs = 5.0 * 11 * 1e6 / kBaud;
@@ -142,6 +143,9 @@ int Breakdown(long exchanges) {
   zelwik::sim::PtySimulator simulator(model, kBaud);
   std::string reason;
   if (!simulator.Open(reason)) return Fail(reason);
+  const double inUs = static_cast<double>(simulator.InTransitNs()) / 1000;
+  const double outUs = static_cast<double>(simulator.OutTransitNs()) / 1000;
+  const double waitUs = kWireUs - inUs - outUs;
   std::atomic<long long> seenNs{0};
   simulator.SetFrameObserver([&](const zelwik::sim::Frame&, const std::vector<std::uint8_t>&) {
     seenNs = Ns(Clock::now());
@@ -150,7 +154,7 @@ int Breakdown(long exchanges) {
   zelwik::Link link;
   if (!link.OpenLink(simulator.SlavePath())) return Fail(link.LastError());
   if (link.Transact(zelwik::CMD_PROBE) != 0x55) return Fail("the simulator did not answer");
-  std::vector<double> toSimulator, afterWire, total;
+  std::vector<double> toSimulator, afterWait, total;
   for (long a = 0; a < exchanges; ++a) {
     const auto start = Clock::now();
     link.Transact(zelwik::CMD_READ, static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a));
@@ -158,15 +162,17 @@ int Breakdown(long exchanges) {
     const double sent = static_cast<double>(seenNs.load() - Ns(start)) / 1000;
     const double all = std::chrono::duration<double, std::micro>(end - start).count();
     toSimulator.push_back(sent);
-    afterWire.push_back(all - sent - kWireUs);
+    afterWait.push_back(all - sent - waitUs);
     total.push_back(all);
   }
   link.CloseLink();
   simulator.Close();
   std::printf("one wire-paced exchange (wire time %.1f us), %ld exchanges:\n", kWireUs, exchanges);
+  std::printf("  fastest pty transit, timed at open: in %.1f us, out %.1f us; simulator's wait %.1f us\n",
+              inUs, outUs, waitUs);
   PrintSpread("whole exchange", total);
   PrintSpread("frame written -> frame seen by the simulator", toSimulator);
-  PrintSpread("wire time over -> reply read by the link", afterWire);
+  PrintSpread("simulator's wait over -> reply read by the link", afterWait);
   return 0;
 }
 
