@@ -173,6 +173,9 @@ int Breakdown(long exchanges) {
   PrintSpread("whole exchange", total);
   PrintSpread("frame written -> frame seen by the simulator", toSimulator);
   PrintSpread("simulator's wait over -> reply read by the link", afterWait);
+  const auto early = std::count_if(total.begin(), total.end(), [&](double us) { return us < kWireUs; });
+  std::printf("  replies read before the wire time was over: %ld of %ld\n", static_cast<long>(early),
+              exchanges);
   return 0;
 }
 
