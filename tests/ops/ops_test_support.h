@@ -1,9 +1,8 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "ops/operations.h"
 #include "support/recording_view.h"
@@ -11,65 +10,29 @@
 
 namespace zelwik::testing {
 
-// One frame as FramesText shows it.
-inline std::string F(std::uint8_t command, std::uint8_t a1 = 0, std::uint8_t a2 = 0,
-                     std::uint8_t a3 = 0) {
-  return FramesText({sim::Frame{command, a1, a2, a3}});
+inline const std::string kFailed = "Błąd transmisji lub brak programatora", kReady = " Gotowy...";
+
+// Frames from shorthand: "13" is a frame without arguments, "0E00004A" a whole frame, "D" all
+// that automatic detection sends.
+inline std::string Sent(const std::string& shorthand) {
+  std::istringstream in(shorthand);
+  std::string text, t;
+  while (in >> t)
+    text.append(text.empty() ? "" : " ")
+        .append(t == "D" ? Sent("13 11 17 13 11 0B 0D 13") : t.size() == 2 ? t + "000000" : t);
+  return text;
 }
 
-// Frames in order; Add accepts single frames and whole series.
-class Frames {
- public:
-  Frames& Add(const std::string& frame) {
-    frames_.push_back(frame);
-    return *this;
-  }
-  Frames& Add(const std::vector<std::string>& frames) {
-    frames_.insert(frames_.end(), frames.begin(), frames.end());
-    return *this;
-  }
-  std::string Text() const {
-    std::string text;
-    for (const std::string& f : frames_) text += (text.empty() ? "" : " ") + f;
-    return text;
-  }
-  std::size_t Size() const { return frames_.size(); }
-
- private:
-  std::vector<std::string> frames_;
-};
-
-inline const std::string kProbe = F(0xFF), kStop = F(0x13), kStart = F(0x11);
-
-// What detection sends, whatever it finds.
-inline std::vector<std::string> DetectionFrames() {
-  return {kStop, kStart, F(0x17), kStop, kStart, F(0x0B), F(0x0D), kStop};
+template <class Set>
+sim::Faults With(Set set) {
+  sim::Faults faults;
+  set(faults);
+  return faults;
 }
 
-// Faults one at a time (designated initialisers would warn about the members left out).
-inline sim::Faults NeverAnswer() {
-  sim::Faults f;
-  f.neverAnswer = true;
-  return f;
-}
-inline sim::Faults ProbeReply(std::uint8_t reply) {
-  sim::Faults f;
-  f.probeReply = reply;
-  return f;
-}
-inline sim::Faults StopAfter(long frames) {
-  sim::Faults f;
-  f.stopAfterFrames = frames;
-  return f;
-}
-inline sim::Faults WrongByteAt(int address) {
-  sim::Faults f;
-  f.wrongByteAtAddress = address;
-  return f;
-}
+inline auto CaseName = [](const auto& info) { return std::string(info.param.name); };
 
-// A programmer on a pty and the program's state pointed at it. Replies are bounded at 200 ms so
-// a missing one ends a test quickly.
+// A programmer on a pty and the program's state pointed at it, replies bounded at 200 ms.
 struct Rig {
   explicit Rig(sim::SimChip chip, int chipType = 0, sim::Faults faults = {})
       : sim(chip, faults), state(std::make_unique<State>()) {
@@ -78,7 +41,8 @@ struct Rig {
     state->link.SetReplyTimeout(200);
   }
   std::string SentText() { return FramesText(sim.Frames()); }
-  void FillFlash(std::uint8_t (*pattern)(int)) {
+  template <class Pattern>
+  void FillFlash(Pattern pattern) {
     sim.WithModel([&](sim::DeviceModel& m) {
       for (std::size_t a = 0; a < m.Flash().size(); ++a) m.Flash()[a] = pattern(static_cast<int>(a));
       return 0;
@@ -89,8 +53,7 @@ struct Rig {
   }
   // A second operation could open the port: the first one closed it.
   bool PortReusable() {
-    if (state->link.IsOpen()) return false;
-    const bool opened = state->link.OpenLink(state->PortName);
+    const bool opened = !state->link.IsOpen() && state->link.OpenLink(state->PortName);
     state->link.CloseLink();
     return opened;
   }

@@ -1,0 +1,205 @@
+// Every operation against the simulated programmer: the frames it sends, the texts and pauses it
+// shows, and what lands in the chip or the image.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ops_test_support.h"
+
+namespace zelwik::testing {
+namespace {
+
+using sim::SimChip;
+using Op = std::function<OpResult(State&, View&)>;
+const std::string kNoChip = " Brak układu lub sygnatury", kLocked = " Układ zablokowano...";
+
+Op Cmd(ChipCommand c) { return [c](State& s, View& v) { return RunChipCommand(s, v, c); }; }
+Op Sig(Signature w) { return [w](State& s, View& v) { return ShowSignature(s, v, w); }; }
+const Op kErase = Cmd(ChipCommand::Erase), kLock1 = Cmd(ChipCommand::Lock1), kLock3 = Cmd(ChipCommand::Lock3),
+         kLockAll = Cmd(ChipCommand::LockAll), kDevice = Sig(Signature::Device), kMaker = Sig(Signature::Maker),
+         kVoltage = Sig(Signature::Voltage);
+
+struct CommandCase {
+  const char* name;
+  Op op;
+  SimChip socket;
+  int chipType;  // 0: detected
+  const char* sent;
+  std::string text;
+  int pause;
+  OpResult result = OpResult::Success;
+};
+
+const CommandCase kCommandCases[] = {
+    {"Erase12V", kErase, SimChip::C51_12V, 0, "FF D 13 11 02 13", " Układ wymazano...", 2000},
+    {"Erase5V", kErase, SimChip::C52_5V, 0, "FF D 13 11 04 13", " Układ wymazano...", 2000},
+    {"Erase20Pin", kErase, SimChip::C2051, 6, "FF 13 11 10 13", " Układ wymazano...", 2000},
+    {"EraseEmptySocket", kErase, SimChip::Empty, 0, "FF D 13 11 13", kNoChip, 2000, OpResult::NoChip},
+    {"Lock1FiveVolt", kLock1, SimChip::C52_5V, 0, "FF D 13 11 08 13", " Układ zablakowano...", 2000},
+    {"Lock3Chosen89C55", kLock3, SimChip::C55_12V, 4, "FF 13 11 07 13", kLocked, 2000},
+    {"Lock3TwentyPinHasNone", kLock3, SimChip::C2051, 0, "FF D 13 11 13", " Układ nie posiada tej blokady !", 2000,
+     OpResult::NotSupported},
+    {"LockAllOtherChip", kLockAll, SimChip::C51_12V, 10, "FF 13 11 05 06 07 13", kLocked, 2000},
+    {"LockAll5V", kLockAll, SimChip::C52_5V, 0, "FF D 13 11 08 09 0A 13", kLocked, 2000},
+    {"LockAll20Pin", kLockAll, SimChip::C1051, 5, "FF 13 11 14 13 11 15 13", kLocked, 2000},
+    {"Device12V", kDevice, SimChip::C51_12V, 0, "FF D 13 11 0B 13", " Sygnatura układu=51H", 1500},
+    {"Device20Pin", kDevice, SimChip::C2051, 0, "FF D 13 11 17 13", " Sygnatura układu=21H", 1500},
+    // A chosen chip is never checked: the 20-pin command goes to the 40-pin chip, which answers FF.
+    {"DeviceChosen2051On89C51", kDevice, SimChip::C51_12V, 6, "FF 13 11 17 13", " Sygnatura układu=FFH", 1500},
+    {"DeviceEmptySocket", kDevice, SimChip::Empty, 0, "FF D 13", kNoChip, 1500, OpResult::NoChip},
+    {"Maker12V", kMaker, SimChip::C51_12V, 1, "FF 13 11 0C 13", " Sygnatura producenta=1EH", 1500},
+    {"Maker20Pin", kMaker, SimChip::C2051, 0, "FF D 13 11 13 11 16 13", " Sygnatura producenta=1EH", 1500},
+    {"Voltage5V", kVoltage, SimChip::C52_5V, 0, "FF D 13 11 0D 13", " Sygnatura napięcia=05H", 2000},
+    {"Voltage20PinHasNone", kVoltage, SimChip::C2051, 6, "FF 13 11 13", " Układ nie posiada tej sygnatury", 2000,
+     OpResult::NotSupported},
+};
+
+class ChipCommandTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(ChipCommandTest, FramesTextAndPause) {
+  const CommandCase& c = GetParam();
+  Rig rig(c.socket, c.chipType);
+  EXPECT_EQ(c.op(*rig.state, rig.view), c.result);
+  EXPECT_EQ(rig.SentText(), Sent(c.sent));
+  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{c.text, kReady}));
+  EXPECT_EQ(rig.view.pauses, std::vector<int>{c.pause});
+  EXPECT_EQ(rig.state->ChipType, c.chipType);  // a detected chip is not remembered
+  EXPECT_TRUE(rig.PortReusable());
+}
+INSTANTIATE_TEST_SUITE_P(Groups, ChipCommandTest, ::testing::ValuesIn(kCommandCases), CaseName);
+
+// --- programming, reading, verifying -------------------------------------------------------------
+
+enum Kind { kProgram, kRead, kVerify };
+const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci...", " Weryfikowanie pamięci..."};
+const char* const kDone[] = {" Zpisywanie zakończono...", " Odczytywanie zakończono...",
+                             " Weryfikowanie zakończono..."};
+
+// Content without 0xFF, so ImageEnd is exactly the last address filled.
+std::uint8_t Pattern(int a) { return static_cast<std::uint8_t>((a * 7 + 3) % 255); }
+
+void FillImage(Image& image, int end) {
+  ClearImage(image);
+  for (int a = 0; a <= end; ++a) image.MemoryImage[a] = Pattern(a);
+  FindImageEnd(image);
+}
+
+// Frames for bytes [0, count): 0E/0F go through the 20-pin counter, the others carry the address.
+std::string Data(std::uint8_t code, int count, bool program) {
+  std::string text;
+  for (int a = 0; a < count; ++a) {
+    const std::uint8_t v = program ? Pattern(a) : 0, hi = static_cast<std::uint8_t>(a >> 8), lo = a & 0xFF;
+    const bool counter = code == 0x0E || code == 0x0F;
+    text.append(" ").append(FramesText(counter ? std::vector<sim::Frame>{{code, 0, 0, v}, {0x12, 0, 0, 0}}
+                                     : std::vector<sim::Frame>{{code, hi, lo, v}}));
+  }
+  return text;
+}
+
+struct TransferCase {
+  const char* name;
+  Kind kind;
+  SimChip socket;
+  int chipType;
+  const char* head;   // the frames before the data
+  std::uint8_t code;  // per byte
+  int count;          // bytes written, read or compared
+  int bad = -1;       // the chip gives a wrong byte here
+};
+
+const TransferCase kTransferCases[] = {
+    {"ProgramDetected89C51", kProgram, SimChip::C51_12V, 0, "FF D 13 11 02 13 11", 0x00, 301},
+    {"ProgramDetected89C52FiveVolt", kProgram, SimChip::C52_5V, 0, "FF D 13 11 04 13 11", 0x03, 301},
+    {"ProgramDetected2051", kProgram, SimChip::C2051, 0, "FF D 13 11 10 13 11", 0x0E, 301},
+    {"ProgramChosen1051Full", kProgram, SimChip::C1051, 5, "FF 13 11 10 13 11", 0x0E, 0x400},
+    {"ProgramOtherChipAs12V", kProgram, SimChip::C51_12V, 10, "FF 13 11 02 13 11", 0x00, 0x1000},
+    {"ProgramEmptyImageStillErases", kProgram, SimChip::C2051, 6, "FF 13 11 10 13 11", 0x0E, 0},
+    {"ProgramFirstByteDiffers", kProgram, SimChip::C51_12V, 1, "FF 13 11 02 13 11", 0x00, 301, 0},
+    {"ProgramDiffersMidway20Pin", kProgram, SimChip::C2051, 0, "FF D 13 11 10 13 11", 0x0E, 0x700, 0x1A3},
+    {"ReadChosen89C51", kRead, SimChip::C51_12V, 1, "FF 13 11", 0x01, 0x1000},
+    {"ReadDetected89C52FiveVolt", kRead, SimChip::C52_5V, 0, "FF D 13 11", 0x01, 0x2000},
+    {"ReadOtherChip32K", kRead, SimChip::C55_12V, 10, "FF 13 11", 0x01, 0x8000},
+    {"ReadDetected2051", kRead, SimChip::C2051, 0, "FF D 13 11", 0x0F, 0x800},
+    {"VerifyDetected89C51FiveVolt", kVerify, SimChip::C51_5V, 0, "FF D 13 11", 0x01, 201},
+    {"VerifyChosen4051", kVerify, SimChip::C4051, 7, "FF 13 11", 0x0F, 201},
+    {"VerifyEmptyImage", kVerify, SimChip::C52_12V, 3, "FF 13 11", 0x01, 0},
+    {"VerifyFirstByteDiffers", kVerify, SimChip::C51_12V, 1, "FF 13 11", 0x01, 51, 0},
+    // NEXT_ADDRESS follows the failing read too.
+    {"VerifyDiffersMidway20Pin", kVerify, SimChip::C1051, 5, "FF 13 11", 0x0F, 0x400, 0x12},
+};
+
+class TransferTest : public ::testing::TestWithParam<TransferCase> {};
+
+TEST_P(TransferTest, FramesTextsAndContent) {
+  const TransferCase& c = GetParam();
+  Rig rig(c.socket, c.chipType, With([&](sim::Faults& f) { if (c.bad >= 0) f.wrongByteAtAddress = c.bad; }));
+  // Program must erase the 00s, read must blank an old image above the chip's 40 bytes, verify
+  // must not look above the image's end.
+  const int filled = c.kind == kRead ? 40 : c.count;
+  rig.FillFlash([&](int a) { return c.kind != kProgram && a < filled ? Pattern(a) : c.kind == kRead ? 0xFF : 0; });
+  if (c.kind == kRead) rig.state->image.MemoryImage.fill(0x00);
+  else FillImage(rig.state->image, c.count - 1);
+  rig.view.AddLogLine("old listing");
+  const int sent = c.bad < 0 ? c.count : c.bad + 1;
+  const std::string at = ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF),
+                    found = ByteToHexText(Pattern(c.bad) ^ 0xFF), wanted = ByteToHexText(Pattern(c.bad));
+
+  const OpResult result = (c.kind == kProgram ? ProgramChip : c.kind == kRead ? ReadChip : VerifyChip)(
+      *rig.state, rig.view);
+  EXPECT_EQ(rig.SentText(), Sent(c.head) + Data(c.code, sent, c.kind == kProgram) + " 13000000");
+  EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
+  EXPECT_EQ(rig.state->ChipType, c.chipType);
+  EXPECT_TRUE(rig.PortReusable());
+  if (c.bad >= 0) {
+    EXPECT_EQ(result, OpResult::Mismatch);
+    const std::string mismatch = " Błąd: " + at + " jest " + found + " ma byc " + wanted;
+    EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], mismatch, kReady}));
+    return;
+  }
+  EXPECT_EQ(result, OpResult::Success);
+  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], kDone[c.kind], kReady}));
+  EXPECT_EQ(rig.view.gaugeMax, c.count - 1);
+  EXPECT_EQ(rig.view.progressCalls, c.count + 1);  // one per byte, then the reset
+  const auto flash = rig.Flash();
+  const Image& image = rig.state->image;
+  if (c.kind == kProgram) {
+    for (int a = 0; a < c.count; ++a) ASSERT_EQ(flash[a], Pattern(a)) << "address " << a;
+    EXPECT_EQ(c.count < static_cast<int>(flash.size()) ? flash[c.count] : 0xFF, 0xFF);  // erased above
+  } else if (c.kind == kRead) {
+    for (int a = 0; a < kImageSize; ++a) ASSERT_EQ(image.MemoryImage[a], a < 40 ? Pattern(a) : 0xFF) << a;
+    EXPECT_EQ(image.ImageEnd, 39);
+    EXPECT_EQ(rig.view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16), ListLine(image, 32)}));
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Chips, TransferTest, ::testing::ValuesIn(kTransferCases), CaseName);
+
+TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
+  const struct { SimChip socket; int chipType, size; const char* sent; } cases[] = {
+      {SimChip::C1051, 5, 0x400, "FF"}, {SimChip::C2051, 0, 0x800, "FF D"}, {SimChip::C51_12V, 10, 0x8000, "FF"}};
+  for (const auto& c : cases) {
+    Rig rig(c.socket, c.chipType);
+    rig.FillFlash([](int) { return 0x5A; });
+    FillImage(rig.state->image, c.size);
+    EXPECT_EQ(ProgramChip(*rig.state, rig.view), OpResult::TooLarge) << c.size;
+    EXPECT_EQ(rig.SentText(), Sent(c.sent));
+    EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", " Za mało pamięci", kReady}));
+    EXPECT_EQ(rig.Flash()[0], 0x5A);
+  }
+}
+
+// The image and the log are cleared first, but only a finished read sets ImageEnd.
+TEST(Transfer, ReadFromAnEmptySocket) {
+  Rig rig(SimChip::Empty);
+  FillImage(rig.state->image, 500);
+  rig.view.AddLogLine("old");
+  EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::NoChip);
+  EXPECT_EQ(rig.SentText(), Sent("FF D"));
+  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kNoChip, kReady}));
+  EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
+  EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
+  EXPECT_EQ(rig.state->image.ImageEnd, 500);
+  EXPECT_TRUE(rig.view.log.empty());
+}
+
+}  // namespace
+}  // namespace zelwik::testing
