@@ -24,61 +24,39 @@ const Operation kOperations[] = {
     {"SignatureMaker", [](State& s, View& v) { return ShowSignature(s, v, Signature::Maker); }, false},
 };
 
-std::vector<std::string> ErrorTexts(const Operation& op) {
-  if (op.transfer) return {"", kFailed, kReady};
-  return {kFailed, kReady};
-}
-
 class NoProgrammer : public ::testing::TestWithParam<Operation> {};
 
-TEST_P(NoProgrammer, SilentOrWrongProbeSendsNothingElse) {
+// A port that will not open, no answer or a wrong one to the probe, or silence in the middle of
+// detection (every operation detects first in automatic mode): nothing more is sent, and only a
+// read, which clears the image and the log before detection, changes them.
+TEST_P(NoProgrammer, EndsWithTheFailureText) {
   const Operation& op = GetParam();
-  for (const sim::Faults& faults : {With([](sim::Faults& f) { f.neverAnswer = true; }),
-                                    With([](sim::Faults& f) { f.probeReply = 0x00; }),
-                                    With([](sim::Faults& f) { f.probeReply = 0xAA; })}) {
-    Rig rig(SimChip::C51_12V, 0, faults);
-    rig.state->image.MemoryImage[5] = 0x12;
+  const struct { sim::Faults faults; const char* sent; } ways[] = {
+      {{}, ""},  // no port
+      {With([](sim::Faults& f) { f.neverAnswer = true; }), "FF"},
+      {With([](sim::Faults& f) { f.probeReply = 0x00; }), "FF"},
+      {With([](sim::Faults& f) { f.probeReply = 0xAA; }), "FF"},
+      {With([](sim::Faults& f) { f.stopAfterFrames = 4; }), "FF 13 11 17 13"},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.sent);
+    Rig rig(SimChip::C2051, 0, way.faults);
+    if (!*way.sent) rig.state->PortName = "/nonexistent/zelwik-tty";
+    rig.state->image.MemoryImage[0x200] = 0x12;
     FindImageEnd(rig.state->image);
     rig.view.AddLogLine("kept");
     EXPECT_EQ(op.run(*rig.state, rig.view), OpResult::LinkFailure);
-    EXPECT_EQ(rig.SentText(), Sent("FF"));
-    EXPECT_EQ(rig.view.statuses, ErrorTexts(op));
+    EXPECT_EQ(rig.SentText(), Sent(way.sent));
+    EXPECT_EQ(rig.view.statuses, (op.transfer ? std::vector<std::string>{"", kFailed, kReady}
+                                              : std::vector<std::string>{kFailed, kReady}));
     EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
-    // The error tail touches nothing else: image, log and gauge stay.
-    EXPECT_EQ(rig.state->image.ImageEnd, 5);
-    EXPECT_EQ(rig.state->image.MemoryImage[5], 0x12);
-    EXPECT_EQ(rig.view.log, std::vector<std::string>{"kept"});
+    const bool cleared = std::string(op.name) == "Read" && std::string(way.sent).size() > 2;
+    EXPECT_EQ(rig.state->image.ImageEnd, cleared ? -1 : 0x200);
+    EXPECT_EQ(rig.state->image.MemoryImage[0x200], cleared ? 0xFF : 0x12);
+    EXPECT_EQ(rig.view.log.empty(), cleared);
     EXPECT_EQ(rig.view.progressCalls, 0);
-    EXPECT_TRUE(rig.PortReusable());
+    EXPECT_TRUE(*way.sent ? rig.PortReusable() : !rig.state->link.IsOpen());
   }
-}
-
-TEST_P(NoProgrammer, PortThatCannotBeOpened) {
-  auto state = std::make_unique<State>();
-  state->PortName = "/nonexistent/zelwik-tty";
-  RecordingView view;
-  EXPECT_EQ(GetParam().run(*state, view), OpResult::LinkFailure);
-  EXPECT_EQ(view.statuses, ErrorTexts(GetParam()));
-  EXPECT_EQ(view.pauses, std::vector<int>{1500});
-  EXPECT_FALSE(state->link.IsOpen());
-  EXPECT_EQ(state->link.LastDevice(), "/nonexistent/zelwik-tty");
-  EXPECT_FALSE(state->link.LastError().empty());
-}
-
-// Every operation detects first in automatic mode.
-TEST_P(NoProgrammer, PulledOutDuringDetection) {
-  const Operation& op = GetParam();
-  Rig rig(SimChip::C2051, 0, With([](sim::Faults& f) { f.stopAfterFrames = 4; }));
-  rig.state->image.MemoryImage[0x200] = 0x01;
-  FindImageEnd(rig.state->image);
-  EXPECT_EQ(op.run(*rig.state, rig.view), OpResult::LinkFailure);
-  EXPECT_EQ(rig.SentText(), Sent("FF 13 11 17 13"));  // nothing after the unanswered STOP
-  EXPECT_EQ(rig.view.statuses, ErrorTexts(op));
-  // A read has cleared the image by then: it must be left consistently empty.
-  const bool read = std::string(op.name) == "Read";
-  EXPECT_EQ(rig.state->image.ImageEnd, read ? -1 : 0x200);
-  EXPECT_EQ(rig.state->image.MemoryImage[0x200], read ? 0xFF : 0x01);
-  EXPECT_TRUE(rig.PortReusable());
 }
 INSTANTIATE_TEST_SUITE_P(Every, NoProgrammer, ::testing::ValuesIn(kOperations), CaseName);
 

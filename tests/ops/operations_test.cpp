@@ -20,37 +20,33 @@ const Op kErase = Cmd(ChipCommand::Erase), kLock1 = Cmd(ChipCommand::Lock1), kLo
          kVoltage = Sig(Signature::Voltage);
 
 struct CommandCase {
-  const char* name;
+  const char *name, *sent;
   Op op;
   SimChip socket;
   int chipType;  // 0: detected
-  const char* sent;
   std::string text;
   int pause;
   OpResult result = OpResult::Success;
 };
 
 const CommandCase kCommandCases[] = {
-    {"Erase12V", kErase, SimChip::C51_12V, 0, "FF D 13 11 02 13", " Układ wymazano...", 2000},
-    {"Erase5V", kErase, SimChip::C52_5V, 0, "FF D 13 11 04 13", " Układ wymazano...", 2000},
-    {"Erase20Pin", kErase, SimChip::C2051, 6, "FF 13 11 10 13", " Układ wymazano...", 2000},
-    {"EraseEmptySocket", kErase, SimChip::Empty, 0, "FF D 13 11 13", kNoChip, 2000, OpResult::NoChip},
-    {"Lock1FiveVolt", kLock1, SimChip::C52_5V, 0, "FF D 13 11 08 13", " Układ zablakowano...", 2000},
-    {"Lock3Chosen89C55", kLock3, SimChip::C55_12V, 4, "FF 13 11 07 13", kLocked, 2000},
-    {"Lock3TwentyPinHasNone", kLock3, SimChip::C2051, 0, "FF D 13 11 13", " Układ nie posiada tej blokady !", 2000,
+    {"Erase12V", "FF D 13 11 02 13", kErase, SimChip::C51_12V, 0, " Układ wymazano...", 2000},
+    {"EraseEmptySocket", "FF D 13 11 13", kErase, SimChip::Empty, 0, kNoChip, 2000, OpResult::NoChip},
+    {"Lock1FiveVolt", "FF D 13 11 08 13", kLock1, SimChip::C52_5V, 0, " Układ zablakowano...", 2000},
+    {"Lock3TwentyPinHasNone", "FF D 13 11 13", kLock3, SimChip::C2051, 0, " Układ nie posiada tej blokady !", 2000,
      OpResult::NotSupported},
-    {"LockAllOtherChip", kLockAll, SimChip::C51_12V, 10, "FF 13 11 05 06 07 13", kLocked, 2000},
-    {"LockAll5V", kLockAll, SimChip::C52_5V, 0, "FF D 13 11 08 09 0A 13", kLocked, 2000},
-    {"LockAll20Pin", kLockAll, SimChip::C1051, 5, "FF 13 11 14 13 11 15 13", kLocked, 2000},
-    {"Device12V", kDevice, SimChip::C51_12V, 0, "FF D 13 11 0B 13", " Sygnatura układu=51H", 1500},
-    {"Device20Pin", kDevice, SimChip::C2051, 0, "FF D 13 11 17 13", " Sygnatura układu=21H", 1500},
+    {"LockAllOtherChip", "FF 13 11 05 06 07 13", kLockAll, SimChip::C51_12V, 10, kLocked, 2000},
+    {"LockAll5V", "FF D 13 11 08 09 0A 13", kLockAll, SimChip::C52_5V, 0, kLocked, 2000},
+    {"LockAll20Pin", "FF 13 11 14 13 11 15 13", kLockAll, SimChip::C1051, 5, kLocked, 2000},
+    {"Device12V", "FF D 13 11 0B 13", kDevice, SimChip::C51_12V, 0, " Sygnatura układu=51H", 1500},
+    {"Device20Pin", "FF D 13 11 17 13", kDevice, SimChip::C2051, 0, " Sygnatura układu=21H", 1500},
     // A chosen chip is never checked: the 20-pin command goes to the 40-pin chip, which answers FF.
-    {"DeviceChosen2051On89C51", kDevice, SimChip::C51_12V, 6, "FF 13 11 17 13", " Sygnatura układu=FFH", 1500},
-    {"DeviceEmptySocket", kDevice, SimChip::Empty, 0, "FF D 13", kNoChip, 1500, OpResult::NoChip},
-    {"Maker12V", kMaker, SimChip::C51_12V, 1, "FF 13 11 0C 13", " Sygnatura producenta=1EH", 1500},
-    {"Maker20Pin", kMaker, SimChip::C2051, 0, "FF D 13 11 13 11 16 13", " Sygnatura producenta=1EH", 1500},
-    {"Voltage5V", kVoltage, SimChip::C52_5V, 0, "FF D 13 11 0D 13", " Sygnatura napięcia=05H", 2000},
-    {"Voltage20PinHasNone", kVoltage, SimChip::C2051, 6, "FF 13 11 13", " Układ nie posiada tej sygnatury", 2000,
+    {"DeviceChosen2051On89C51", "FF 13 11 17 13", kDevice, SimChip::C51_12V, 6, " Sygnatura układu=FFH", 1500},
+    {"DeviceEmptySocket", "FF D 13", kDevice, SimChip::Empty, 0, kNoChip, 1500, OpResult::NoChip},
+    {"Maker12V", "FF 13 11 0C 13", kMaker, SimChip::C51_12V, 1, " Sygnatura producenta=1EH", 1500},
+    {"Maker20Pin", "FF D 13 11 13 11 16 13", kMaker, SimChip::C2051, 0, " Sygnatura producenta=1EH", 1500},
+    {"Voltage5V", "FF D 13 11 0D 13", kVoltage, SimChip::C52_5V, 0, " Sygnatura napięcia=05H", 2000},
+    {"Voltage20PinHasNone", "FF 13 11 13", kVoltage, SimChip::C2051, 6, " Układ nie posiada tej sygnatury", 2000,
      OpResult::NotSupported},
 };
 
@@ -71,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Groups, ChipCommandTest, ::testing::ValuesIn(kCommandCa
 // --- programming, reading, verifying -------------------------------------------------------------
 
 enum Kind { kProgram, kRead, kVerify };
+const Op kRun[] = {ProgramChip, ReadChip, VerifyChip};
 const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci...", " Weryfikowanie pamięci..."};
 const char* const kDone[] = {" Zpisywanie zakończono...", " Odczytywanie zakończono...",
                              " Weryfikowanie zakończono..."};
@@ -91,48 +88,44 @@ std::string Data(std::uint8_t code, int count, bool program) {
     const std::uint8_t v = program ? Pattern(a) : 0, hi = static_cast<std::uint8_t>(a >> 8), lo = a & 0xFF;
     const bool counter = code == 0x0E || code == 0x0F;
     text.append(" ").append(FramesText(counter ? std::vector<sim::Frame>{{code, 0, 0, v}, {0x12, 0, 0, 0}}
-                                     : std::vector<sim::Frame>{{code, hi, lo, v}}));
+                                               : std::vector<sim::Frame>{{code, hi, lo, v}}));
   }
   return text;
 }
 
 struct TransferCase {
-  const char* name;
+  const char *name, *head;  // head: the frames before the data
   Kind kind;
   SimChip socket;
   int chipType;
-  const char* head;   // the frames before the data
   std::uint8_t code;  // per byte
   int count;          // bytes written, read or compared
   int bad = -1;       // the chip gives a wrong byte here
 };
 
 const TransferCase kTransferCases[] = {
-    {"ProgramDetected89C51", kProgram, SimChip::C51_12V, 0, "FF D 13 11 02 13 11", 0x00, 301},
-    {"ProgramDetected89C52FiveVolt", kProgram, SimChip::C52_5V, 0, "FF D 13 11 04 13 11", 0x03, 301},
-    {"ProgramDetected2051", kProgram, SimChip::C2051, 0, "FF D 13 11 10 13 11", 0x0E, 301},
-    {"ProgramChosen1051Full", kProgram, SimChip::C1051, 5, "FF 13 11 10 13 11", 0x0E, 0x400},
-    {"ProgramOtherChipAs12V", kProgram, SimChip::C51_12V, 10, "FF 13 11 02 13 11", 0x00, 0x1000},
-    {"ProgramEmptyImageStillErases", kProgram, SimChip::C2051, 6, "FF 13 11 10 13 11", 0x0E, 0},
-    {"ProgramFirstByteDiffers", kProgram, SimChip::C51_12V, 1, "FF 13 11 02 13 11", 0x00, 301, 0},
-    {"ProgramDiffersMidway20Pin", kProgram, SimChip::C2051, 0, "FF D 13 11 10 13 11", 0x0E, 0x700, 0x1A3},
-    {"ReadChosen89C51", kRead, SimChip::C51_12V, 1, "FF 13 11", 0x01, 0x1000},
-    {"ReadDetected89C52FiveVolt", kRead, SimChip::C52_5V, 0, "FF D 13 11", 0x01, 0x2000},
-    {"ReadOtherChip32K", kRead, SimChip::C55_12V, 10, "FF 13 11", 0x01, 0x8000},
-    {"ReadDetected2051", kRead, SimChip::C2051, 0, "FF D 13 11", 0x0F, 0x800},
-    {"VerifyDetected89C51FiveVolt", kVerify, SimChip::C51_5V, 0, "FF D 13 11", 0x01, 201},
-    {"VerifyChosen4051", kVerify, SimChip::C4051, 7, "FF 13 11", 0x0F, 201},
-    {"VerifyEmptyImage", kVerify, SimChip::C52_12V, 3, "FF 13 11", 0x01, 0},
-    {"VerifyFirstByteDiffers", kVerify, SimChip::C51_12V, 1, "FF 13 11", 0x01, 51, 0},
+    {"ProgramDetected89C52FiveVolt", "FF D 13 11 04 13 11", kProgram, SimChip::C52_5V, 0, 0x03, 301},
+    {"ProgramChosen1051Full", "FF 13 11 10 13 11", kProgram, SimChip::C1051, 5, 0x0E, 0x400},
+    {"ProgramOtherChipAs12V", "FF 13 11 02 13 11", kProgram, SimChip::C51_12V, 10, 0x00, 0x1000},
+    {"ProgramEmptyImageStillErases", "FF 13 11 10 13 11", kProgram, SimChip::C2051, 6, 0x0E, 0},
+    {"ProgramFirstByteDiffers", "FF D 13 11 02 13 11", kProgram, SimChip::C51_12V, 0, 0x00, 301, 0},
+    {"ProgramDiffersMidway20Pin", "FF D 13 11 10 13 11", kProgram, SimChip::C2051, 0, 0x0E, 0x700, 0x1A3},
+    {"ReadDetected89C52FiveVolt", "FF D 13 11", kRead, SimChip::C52_5V, 0, 0x01, 0x2000},
+    {"ReadOtherChip32K", "FF 13 11", kRead, SimChip::C55_12V, 10, 0x01, 0x8000},
+    {"ReadDetected2051", "FF D 13 11", kRead, SimChip::C2051, 0, 0x0F, 0x800},
+    {"VerifyDetected89C51FiveVolt", "FF D 13 11", kVerify, SimChip::C51_5V, 0, 0x01, 201},
+    {"VerifyChosen4051", "FF 13 11", kVerify, SimChip::C4051, 7, 0x0F, 201},
+    {"VerifyEmptyImage", "FF 13 11", kVerify, SimChip::C52_12V, 3, 0x01, 0},
+    {"VerifyFirstByteDiffers", "FF 13 11", kVerify, SimChip::C51_12V, 1, 0x01, 51, 0},
     // NEXT_ADDRESS follows the failing read too.
-    {"VerifyDiffersMidway20Pin", kVerify, SimChip::C1051, 5, "FF 13 11", 0x0F, 0x400, 0x12},
+    {"VerifyDiffersMidway20Pin", "FF 13 11", kVerify, SimChip::C1051, 5, 0x0F, 0x400, 0x12},
 };
 
 class TransferTest : public ::testing::TestWithParam<TransferCase> {};
 
 TEST_P(TransferTest, FramesTextsAndContent) {
   const TransferCase& c = GetParam();
-  Rig rig(c.socket, c.chipType, With([&](sim::Faults& f) { if (c.bad >= 0) f.wrongByteAtAddress = c.bad; }));
+  Rig rig(c.socket, c.chipType, With([&](sim::Faults& f) { f.wrongByteAtAddress = c.bad; }));
   // Program must erase the 00s, read must blank an old image above the chip's 40 bytes, verify
   // must not look above the image's end.
   const int filled = c.kind == kRead ? 40 : c.count;
@@ -140,19 +133,17 @@ TEST_P(TransferTest, FramesTextsAndContent) {
   if (c.kind == kRead) rig.state->image.MemoryImage.fill(0x00);
   else FillImage(rig.state->image, c.count - 1);
   rig.view.AddLogLine("old listing");
-  const int sent = c.bad < 0 ? c.count : c.bad + 1;
-  const std::string at = ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF),
-                    found = ByteToHexText(Pattern(c.bad) ^ 0xFF), wanted = ByteToHexText(Pattern(c.bad));
 
-  const OpResult result = (c.kind == kProgram ? ProgramChip : c.kind == kRead ? ReadChip : VerifyChip)(
-      *rig.state, rig.view);
-  EXPECT_EQ(rig.SentText(), Sent(c.head) + Data(c.code, sent, c.kind == kProgram) + " 13000000");
+  const OpResult result = kRun[c.kind](*rig.state, rig.view);
+  EXPECT_EQ(rig.SentText(), Sent(c.head) + Data(c.code, c.bad < 0 ? c.count : c.bad + 1, c.kind == kProgram) +
+                                " 13000000");
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->ChipType, c.chipType);
   EXPECT_TRUE(rig.PortReusable());
   if (c.bad >= 0) {
     EXPECT_EQ(result, OpResult::Mismatch);
-    const std::string mismatch = " Błąd: " + at + " jest " + found + " ma byc " + wanted;
+    const std::string mismatch = " Błąd: " + ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF) + " jest " +
+                                 ByteToHexText(Pattern(c.bad) ^ 0xFF) + " ma byc " + ByteToHexText(Pattern(c.bad));
     EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], mismatch, kReady}));
     return;
   }
@@ -161,8 +152,7 @@ TEST_P(TransferTest, FramesTextsAndContent) {
   EXPECT_EQ(rig.view.gaugeMax, c.count - 1);
   EXPECT_EQ(rig.view.progressCalls, c.count + 1);  // one per byte, then the reset
   const auto flash = rig.Flash();
-  const Image& image = rig.state->image;
-  if (c.kind == kProgram) {
+  if (const Image& image = rig.state->image; c.kind == kProgram) {
     for (int a = 0; a < c.count; ++a) ASSERT_EQ(flash[a], Pattern(a)) << "address " << a;
     EXPECT_EQ(c.count < static_cast<int>(flash.size()) ? flash[c.count] : 0xFF, 0xFF);  // erased above
   } else if (c.kind == kRead) {
@@ -178,12 +168,10 @@ TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
       {SimChip::C1051, 5, 0x400, "FF"}, {SimChip::C2051, 0, 0x800, "FF D"}, {SimChip::C51_12V, 10, 0x8000, "FF"}};
   for (const auto& c : cases) {
     Rig rig(c.socket, c.chipType);
-    rig.FillFlash([](int) { return 0x5A; });
     FillImage(rig.state->image, c.size);
     EXPECT_EQ(ProgramChip(*rig.state, rig.view), OpResult::TooLarge) << c.size;
-    EXPECT_EQ(rig.SentText(), Sent(c.sent));
+    EXPECT_EQ(rig.SentText(), Sent(c.sent));  // no erase
     EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", " Za mało pamięci", kReady}));
-    EXPECT_EQ(rig.Flash()[0], 0x5A);
   }
 }
 
@@ -195,7 +183,6 @@ TEST(Transfer, ReadFromAnEmptySocket) {
   EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::NoChip);
   EXPECT_EQ(rig.SentText(), Sent("FF D"));
   EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kNoChip, kReady}));
-  EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
   EXPECT_EQ(rig.state->image.ImageEnd, 500);
   EXPECT_TRUE(rig.view.log.empty());
