@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "ops/ops_test_support.h"
@@ -80,7 +81,11 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
   Sweep([&](long k) {
     SCOPED_TRACE("unanswered frame " + std::to_string(k));
     Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.stopAfterFrames = k - 1; }));
+    const auto begun = std::chrono::steady_clock::now();
     EXPECT_EQ(Start(rig, c), OpResult::LinkFailure);
+    // A hang guard, not a speed target: the reply bound plus one second.
+    EXPECT_LT(std::chrono::steady_clock::now() - begun,
+              std::chrono::milliseconds(rig.state->link.ReplyTimeout() + 1000));
     EXPECT_EQ(rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); }), k) << "sent after it";
     EXPECT_EQ(std::count(rig.view.statuses.begin(), rig.view.statuses.end(), kFailed), 1);
     EXPECT_FALSE(Claimed(rig.view));
