@@ -38,7 +38,8 @@ class PtySimulator {
       std::function<void(const Frame& frame, const std::vector<std::uint8_t>& reply)>;
   void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
-  // What a paced reply is brought forward by for the pty's transit, each way (0 when unpaced).
+  // What a paced reply is brought forward by for the pty's transit, each way (0 when unpaced):
+  // half the fastest transit timed at Open.
   long long InTransitNs() const { return inTransitNs_; }
   long long OutTransitNs() const { return outTransitNs_; }
 
