@@ -168,8 +168,8 @@ int Breakdown(long exchanges) {
   link.CloseLink();
   simulator.Close();
   std::printf("one wire-paced exchange (wire time %.1f us), %ld exchanges:\n", kWireUs, exchanges);
-  std::printf("  fastest pty transit, timed at open: in %.1f us, out %.1f us; simulator's wait %.1f us\n",
-              inUs, outUs, waitUs);
+  std::printf("  reply brought forward for the pty's transit: in %.1f us, out %.1f us;"
+              " simulator's wait %.1f us\n", inUs, outUs, waitUs);
   PrintSpread("whole exchange", total);
   PrintSpread("frame written -> frame seen by the simulator", toSimulator);
   PrintSpread("simulator's wait over -> reply read by the link", afterWait);
