@@ -173,9 +173,9 @@ int Breakdown(long exchanges) {
   PrintSpread("whole exchange", total);
   PrintSpread("frame written -> frame seen by the simulator", toSimulator);
   PrintSpread("simulator's wait over -> reply read by the link", afterWait);
-  const auto early = std::count_if(total.begin(), total.end(), [&](double us) { return us < kWireUs; });
-  std::printf("  replies read before the wire time was over: %ld of %ld\n", static_cast<long>(early),
-              exchanges);
+  const auto beforeWire = [&](double us) { return us < kWireUs; };
+  const long early = static_cast<long>(std::count_if(total.begin(), total.end(), beforeWire));
+  std::printf("  replies read before the wire time was over: %ld of %ld\n", early, exchanges);
   return 0;
 }
 

@@ -183,9 +183,9 @@ bool PtySimulator::Open(std::string& reason) {
 // Runs before the path is handed out. First as exchanges of real traffic: a 4-byte frame from an
 // ordinary thread, a 1-byte reply from one prepared as the serving thread and blocked in poll as
 // it is, with a pause of 50 us, shorter than a wire time at the usual rates, so processors are
-// woken from shallower idle than when serving. Then each way from one thread that writes and polls the other end. A transit
-// timed too long would make replies early, so the fastest of both is kept: measured on a busy
-// machine, the exchanges alone once came out slower than some transits while serving.
+// woken from shallower idle than when serving. Then each way from one thread that writes and
+// polls the other end. A transit timed too long would make replies early, so the fastest of both
+// is kept: on a busy machine the exchanges alone once came out slower than transits while serving.
 bool PtySimulator::CalibrateTransit(std::string& reason) {
   constexpr long long kPauseNs = 50000;
   static constexpr std::uint8_t kBytes[4] = {0xA5, 0x5A, 0xA5, 0x5A};
