@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Zelwik's speed against its references, all measured in this one run on this machine.
-#   bench/run.sh [RUNS] [WIRE_RUNS]   medians of RUNS runs (default 5), WIRE_RUNS for the
-#                                     wire-paced rows (default 3, about 16 s each)
+#   bench/run.sh [RUNS] [WIRE_RUNS] [FAST_RUNS]
+#     medians of RUNS runs (default 5), WIRE_RUNS for the wire-paced row (default 3, about 16 s
+#     each) and FAST_RUNS rounds for rows 1 and 2 (default 15, about 4 s each): those swing by a
+#     third from run to run here, so they take more rounds, in a rotating order.
 # Builds in Release in build/bench. Not part of test.sh: timings belong to a quiet machine.
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 wire_runs=${2:-3}
+fast_runs=${3:-15}
 build=build/bench
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -54,6 +57,8 @@ stop_sim() {
 
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {
   if (NR % 2) printf "%.3f", v[(NR+1)/2]; else printf "%.3f", (v[NR/2]+v[NR/2+1])/2 }'; }
+min_max() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { a = $1 } { b = $1 } END {
+  printf "from %s to %s", a, b }'; }
 elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) * 1000 }'; }
 
 rows=()
@@ -70,7 +75,7 @@ row() {
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\
   "kernel $(uname -r)"
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "runs: $runs (wire-paced: $wire_runs)"
+echo "runs: $runs (wire-paced: $wire_runs, rows 1-2: $fast_runs)"
 
 # The chip's content: 20 KiB of random bytes, so the listing and the HEX file are full.
 head -c 20480 /dev/urandom >"$tmp/flash.bin"
@@ -79,34 +84,53 @@ srec_cat "$tmp/flash.bin" -binary -o "$tmp/flash.hex" -intel -output_block_size 
 # 1 and 2: a 32 KiB read against a programmer that answers at once.
 echo "rows 1-2: 32 KiB read (chip 'other'), zelwik-sim answering at once"
 start_sim --chip 89C55 --flash "$tmp/flash.hex"
-ref_proc=() ref_loop=() cli_ms=() win_ms=()
-for i in $(seq "$runs"); do
+ref_proc=() ref_loop=() cli_ms=() win_ms=() cli_ratio=() win_ratio=()
+run_reference() {
+  local t0 t1 loop
   t0=$EPOCHREALTIME
   loop=$("$bench" reference "$sim_dev")
   t1=$EPOCHREALTIME
   ref_proc+=("$(elapsed_ms "$t0" "$t1")")
   ref_loop+=("$loop")
-
+}
+run_cli() {
+  local t0 t1
   t0=$EPOCHREALTIME
   "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
     die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
   t1=$EPOCHREALTIME
   cli_ms+=("$(elapsed_ms "$t0" "$t1")")
-
+}
+run_window() {
+  local w
+  w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
+    die "window read failed: $(cat "$tmp/window.log")"
+  win_ms+=("$w")
+}
+order=(run_reference run_cli)
+if [ "$window" = 1 ]; then order+=(run_window); fi
+for i in $(seq "$fast_runs"); do
+  # Each program in turn goes first, so none always follows the same one.
+  for k in "${!order[@]}"; do "${order[$(( (k + i) % ${#order[@]} ))]}"; done
+  cli_ratio+=("$(awk -v o="${cli_ms[-1]}" -v r="${ref_proc[-1]}" 'BEGIN { printf "%.3f", o / r }')")
+  line="  round $i: reference ${ref_proc[-1]} ms (loop ${ref_loop[-1]}), zelwik-cli ${cli_ms[-1]} ms"
   if [ "$window" = 1 ]; then
-    w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
-      die "window read failed: $(cat "$tmp/window.log")"
-    win_ms+=("$w")
+    win_ratio+=("$(awk -v o="${win_ms[-1]}" -v r="${ref_loop[-1]}" 'BEGIN { printf "%.3f", o / r }')")
+    line+=", window ${win_ms[-1]} ms"
   fi
-  echo "  run $i: reference ${ref_proc[-1]} ms (loop ${loop}), zelwik-cli ${cli_ms[-1]} ms${win_ms:+, window ${win_ms[-1]} ms}"
+  echo "$line"
 done
 stop_sim
 # What was read must be the chip's content.
 srec_cat "$tmp/read.hex" -intel -crop 0 20480 -o "$tmp/read.bin" -binary
 cmp -s "$tmp/read.bin" "$tmp/flash.bin" || die "zelwik-cli read something other than the chip's content"
 row "1 link overhead: zelwik-cli read" "$(median "${cli_ms[@]}")" "$(median "${ref_proc[@]}")" 1.10 "reference client"
+echo "  zelwik-cli / reference within each round: median $(median "${cli_ratio[@]}")," \
+  "$(min_max "${cli_ratio[@]}")"
 if [ "$window" = 1 ]; then
   row "2 window read (pauses skipped)" "$(median "${win_ms[@]}")" "$(median "${ref_loop[@]}")" 1.15 "reference loop"
+  echo "  window / reference loop within each round: median $(median "${win_ratio[@]}")," \
+    "$(min_max "${win_ratio[@]}")"
 fi
 
 # 3: the same read at the pace of a 115,200 baud wire.
