@@ -1,10 +1,14 @@
 // The link to the programmer and chip detection, against the simulated programmer on a pty.
 #include "link/link.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <numeric>
+#include <thread>
 
 #include "link/chips.h"
 #include "link/commands.h"
@@ -106,6 +110,37 @@ TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBoundThenRefusesAtOnce) {
   EXPECT_EQ(refused, 32768);
   EXPECT_LT(MsSince(start), 20000);
   EXPECT_EQ(sim.Frames().size(), 3u);
+}
+
+// The default bound waits on the line's own timer, a bound it cannot keep exactly on poll():
+// pulling the port out during either wait must end it at once, as a port failure. A pty whose
+// other end closes reads EIO; a hung-up line (an unplugged adapter) reads 0, as a timeout does.
+TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
+  for (const auto& [bound, hangUpLine] : {std::pair{5000, false}, {4950, false}, {5000, true}}) {
+    SimHarness sim(SimChip::C51_12V);
+    sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
+    Link link;
+    link.SetReplyTimeout(bound);
+    ASSERT_TRUE(link.OpenLink(sim.Path()));
+    EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+    std::thread pull([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const int line = hangUpLine ? open(sim.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
+      // Needs CAP_SYS_ADMIN; without it the pty is pulled out instead.
+      if (line < 0 || ioctl(line, TIOCVHANGUP) != 0) sim.Hangup();
+      if (line >= 0) close(line);
+    });
+    const auto start = Clock::now();
+    std::string what;
+    try {
+      link.Transact(CMD_STOP);
+    } catch (const LinkFault& fault) {
+      what = fault.what();
+    }
+    pull.join();
+    EXPECT_EQ(what, "serial port failed") << bound << hangUpLine;
+    EXPECT_LT(MsSince(start), 1500) << bound << hangUpLine;
+  }
 }
 
 TEST(DeviceForPort, ComNamesMapToSerialDevicesOrTheirOverride) {
