@@ -59,6 +59,7 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {
   if (NR % 2) printf "%.3f", v[(NR+1)/2]; else printf "%.3f", (v[NR/2]+v[NR/2+1])/2 }'; }
 min_max() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { a = $1 } { b = $1 } END {
   printf "from %s to %s", a, b }'; }
+ratio() { awk -v o="$1" -v r="$2" 'BEGIN { printf "%.3f", o / r }'; }
 elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) * 1000 }'; }
 
 rows=()
@@ -112,10 +113,11 @@ if [ "$window" = 1 ]; then order+=(run_window); fi
 for i in $(seq "$fast_runs"); do
   # Each program in turn goes first, so none always follows the same one.
   for k in "${!order[@]}"; do "${order[$(( (k + i) % ${#order[@]} ))]}"; done
-  cli_ratio+=("$(awk -v o="${cli_ms[-1]}" -v r="${ref_proc[-1]}" 'BEGIN { printf "%.3f", o / r }')")
-  line="  round $i: reference ${ref_proc[-1]} ms (loop ${ref_loop[-1]}), zelwik-cli ${cli_ms[-1]} ms"
+  cli_ratio+=("$(ratio "${cli_ms[-1]}" "${ref_proc[-1]}")")
+  line="  round $i: reference ${ref_proc[-1]} ms (loop ${ref_loop[-1]}),"
+  line+=" zelwik-cli ${cli_ms[-1]} ms"
   if [ "$window" = 1 ]; then
-    win_ratio+=("$(awk -v o="${win_ms[-1]}" -v r="${ref_loop[-1]}" 'BEGIN { printf "%.3f", o / r }')")
+    win_ratio+=("$(ratio "${win_ms[-1]}" "${ref_loop[-1]}")")
     line+=", window ${win_ms[-1]} ms"
   fi
   echo "$line"
