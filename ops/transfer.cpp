@@ -27,6 +27,28 @@ std::uint8_t ReadByte(Link& link, const GroupCommands& commands, int address) {
   return value;
 }
 
+// Addresses 0 to end, each one exchange with the chip that must give back the image's byte (the
+// write's read-back, or a read): the first difference is shown and ends the loop. Then the closing
+// STOP, and the success text when every byte matched.
+template <typename Exchange>
+OpResult CompareEveryByte(Link& link, View& view, const Image& image, int end, Exchange exchange,
+                          const char* successText) {
+  OpResult result = OpResult::Success;
+  for (int address = 0; address <= end; ++address) {
+    const std::uint8_t expected = image.MemoryImage[address];
+    const std::uint8_t found = exchange(address, expected);
+    if (found != expected) {
+      view.SetStatus(MismatchText(address, found, expected));
+      result = OpResult::Mismatch;
+      break;
+    }
+    view.SetGaugeProgress(address);
+  }
+  detail::SendClosingStop(link);
+  if (result == OpResult::Success) view.SetStatus(successText);
+  return result;
+}
+
 }  // namespace
 
 OpResult ProgramChip(State& state, View& view) {
@@ -48,26 +70,13 @@ OpResult ProgramChip(State& state, View& view) {
     view.SetStatus(kTextWriting);
     view.SetGaugeMax(end);
     const auto write = static_cast<std::uint8_t>(commands.write);
-    OpResult result = OpResult::Success;
-    for (int address = 0; address <= end; ++address) {
-      const std::uint8_t data = image.MemoryImage[address];
-      std::uint8_t back;
-      if (commands.sequential) {
-        back = link.Transact(write, 0, 0, data);
-        SendFixed(link, CMD_NEXT_ADDRESS);
-      } else {
-        back = link.Transact(write, High(address), Low(address), data);
-      }
-      if (back != data) {
-        view.SetStatus(MismatchText(address, back, data));
-        result = OpResult::Mismatch;
-        break;
-      }
-      view.SetGaugeProgress(address);
-    }
-    detail::SendClosingStop(link);
-    if (result == OpResult::Success) view.SetStatus(kTextWritten);
-    return result;
+    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t data) {
+      if (!commands.sequential) return link.Transact(write, High(address), Low(address), data);
+      // The counter advances after the failing byte too, before the difference is acted on.
+      const std::uint8_t back = link.Transact(write, 0, 0, data);
+      SendFixed(link, CMD_NEXT_ADDRESS);
+      return back;
+    }, kTextWritten);
   });
 }
 
@@ -122,20 +131,9 @@ OpResult VerifyChip(State& state, View& view) {
     view.SetGaugeMax(image.ImageEnd);
     // No size check against the chip: the range is the image's. Only the image's bound applies.
     const int end = std::min(image.ImageEnd, kImageSize - 1);
-    OpResult result = OpResult::Success;
-    for (int address = 0; address <= end; ++address) {
-      const std::uint8_t found = ReadByte(link, commands, address);
-      const std::uint8_t expected = image.MemoryImage[address];
-      if (found != expected) {
-        view.SetStatus(MismatchText(address, found, expected));
-        result = OpResult::Mismatch;
-        break;
-      }
-      view.SetGaugeProgress(address);
-    }
-    detail::SendClosingStop(link);
-    if (result == OpResult::Success) view.SetStatus(kTextVerified);
-    return result;
+    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t) {
+      return ReadByte(link, commands, address);
+    }, kTextVerified);
   });
 }
 
