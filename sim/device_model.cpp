@@ -141,21 +141,17 @@ std::uint8_t DeviceModel::Reply(const Frame& frame) {
       case CMD_LOCK1_12V:
       case CMD_LOCK2_12V:
       case CMD_LOCK3_12V:
-        if (rightVoltage12) {
-          if (command == CMD_LOCK1_12V) locks_.lock1 = true;
-          if (command == CMD_LOCK2_12V) locks_.lock2 = true;
-          if (command == CMD_LOCK3_12V) locks_.lock3 = true;
-        }
-        return kDone;
       case CMD_LOCK1_5V:
       case CMD_LOCK2_5V:
-      case CMD_LOCK3_5V:
-        if (rightVoltage5) {
-          if (command == CMD_LOCK1_5V) locks_.lock1 = true;
-          if (command == CMD_LOCK2_5V) locks_.lock2 = true;
-          if (command == CMD_LOCK3_5V) locks_.lock3 = true;
+      case CMD_LOCK3_5V: {
+        // Bits 1 to 3 of either voltage; only the chip's own voltage sets them.
+        const bool twelve = command <= CMD_LOCK3_12V;
+        if (twelve ? rightVoltage12 : rightVoltage5) {
+          const int bit = command - (twelve ? CMD_LOCK1_12V : CMD_LOCK1_5V);
+          (bit == 0 ? locks_.lock1 : bit == 1 ? locks_.lock2 : locks_.lock3) = true;
         }
         return kDone;
+      }
       case CMD_SIG_DEVICE:
         return facts.deviceSignature;
       case CMD_SIG_MAKER:
