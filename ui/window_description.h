@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace zelwik::ui {
+
+// Every handler of the window as a value: the front ends turn clicks and key presses into one of
+// these and hand it to the Router. `arg` is the chip code for SelectChip, the port number 1..5 for
+// SelectPort, 0 otherwise.
+enum class Action : std::uint8_t {
+  Program,           // SpeedButton1Click, Zapis2Click
+  Read,              // SpeedButton2Click, Com11Click
+  Load,              // SpeedButton3Click, Odczyt1Click
+  Save,              // SpeedButton4Click, Zapis1Click
+  LockAll,           // SpeedButton5Click
+  Quit,              // Zakocz1Click
+  Verify,            // Com21Click
+  SignatureDevice,   // Com31Click
+  SignatureMaker,    // Com41Click
+  SignatureVoltage,  // Sygnaturanapi1Click
+  Erase,             // Kasowanie1Click
+  Lock1,             // Blokada11Click
+  Lock2,             // Blokada21Click
+  Lock3,             // Blokada31Click
+  SelectChip,        // Auto2Click ... Innyukad1Click
+  SelectPort,        // Com12Click ... Com51Click
+};
+
+struct Command {
+  Action action;
+  int arg = 0;
+  friend constexpr bool operator==(const Command&, const Command&) = default;
+};
+
+// The tool buttons' pictures; their pixels are in ui/glyphs.h.
+enum class Glyph : std::uint8_t { OpenFolder, Floppy, ChipZ, ChipO, ChipB };
+
+enum class ElementKind : std::uint8_t { ToolButton, Label, ListBox, StaticText, Gauge };
+
+// One element of the client area at 96 dpi. `text` is the caption (labels, status line) or the
+// hint (tool buttons), UTF-8; `glyph` and `command` mean something for tool buttons only.
+struct Element {
+  const char* name;  // designer name, used as the object name
+  ElementKind kind;
+  int left, top, width, height;
+  const char* text;
+  Glyph glyph;
+  Command command;
+};
+
+// A menu item, or a separator when caption is nullptr. Captions are UTF-8 with '&' before the
+// accelerator letter.
+struct MenuItem {
+  const char* name;
+  const char* caption;
+  Command command;
+};
+
+struct Menu {
+  const char* name;
+  const char* caption;
+  std::span<const MenuItem> items;
+};
+
+struct WindowDescription {
+  const char* name;     // "Form1"
+  const char* caption;  // "Zelwik ver 2.2"
+  int left, top;
+  int clientWidth, clientHeight;
+  std::span<const Element> elements;  // in creation (and tab) order
+  std::span<const Menu> menus;        // left to right
+  int logItemHeight;                  // ListBox1's item height
+  int logFontHeight;                  // ListBox1's character height, pixels
+  int timer1IntervalMs;               // Timer1
+  const char* openFilter[4];  // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
+  const char* defaultExtension;  // "hex"
+};
+
+const WindowDescription& MainWindow();
+
+// The element of that designer name, nullptr when there is none.
+const Element* FindElement(const char* name);
+
+}  // namespace zelwik::ui
