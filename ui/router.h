@@ -28,6 +28,8 @@ class Shell {
   virtual void BeginOperation() = 0;
   virtual void EndOperation() = 0;
   virtual void Quit() = 0;
+  // An exception that escaped an operation, shown after it has ended (a message box).
+  virtual void ShowFailure(const std::string& what) = 0;
 };
 
 // Runs the window's commands against the program's state: one at a time, input during an
