@@ -41,6 +41,8 @@ constexpr SignatureMatch kPin40Matches[] = {
 
 }  // namespace
 
+std::span<const ChipInfo> AllChips() { return kChips; }
+
 const ChipInfo* FindChip(int code) {
   for (const ChipInfo& chip : kChips) {
     if (chip.code == code) return &chip;

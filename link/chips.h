@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace zelwik {
 
@@ -19,6 +20,22 @@ struct GroupCommands {
   int sigDevice, sigMaker, sigVoltage;
 };
 
+// The ChipType values. 2, 8 and 9 (the 5 V variants) come from detection only.
+enum class ChipCode : int {
+  Detect = 0,
+  C89C51 = 1,
+  C89C51_5V = 2,
+  C89C52 = 3,
+  C89C55 = 4,
+  C89C1051 = 5,
+  C89C2051 = 6,
+  C89C4051 = 7,
+  C89C52_5V = 8,
+  C89C55_5V = 9,
+  Other = 10,
+};
+inline constexpr int ToInt(ChipCode code) { return static_cast<int>(code); }
+
 struct ChipInfo {
   int code;               // ChipType value
   const char* name;       // "89C51"
@@ -28,6 +45,8 @@ struct ChipInfo {
   int memorySize;         // bytes: the capacity for programming and the size of a read
 };
 
+// Code 0 (detect) and the chips 1 to 10, in code order.
+std::span<const ChipInfo> AllChips();
 // Code 0 (detect) and the chips 1 to 10; nullptr for any other code.
 const ChipInfo* FindChip(int code);
 // Commands of a group; nullptr for ChipGroup::None.
