@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test through CTest; non-zero on any failure.
-#   1. Release build, every test.
+#   1. Release build, every test; the Debian package from it, checked by packaging/check-deb.sh.
 #   2. The whole suite again under AddressSanitizer, LeakSanitizer and UBSan; any report fails.
 #   3. Fuzz smoke: every libFuzzer target for 20 s on a copy of its seed corpus (clang).
 set -euo pipefail
@@ -19,6 +19,8 @@ run_ctest() {
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j "$jobs"
 run_ctest build/release
+(cd build/release && cpack -G DEB)
+packaging/check-deb.sh build/release
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELWIK_SANITIZE=ON \
   -DZELWIK_BENCH=OFF
@@ -33,5 +35,5 @@ for log in build/release/ctest.log build/asan/ctest.log; do
   n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   passed=$((passed + ${n:-0}))
 done
-echo "release and sanitizer suites, fuzz smoke:"
+echo "release and sanitizer suites, fuzz smoke, Debian package:"
 echo "test.sh: $passed passed, 0 failed"
