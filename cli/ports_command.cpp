@@ -1,5 +1,7 @@
 #include "cli/ports_command.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/command_line.h"
@@ -54,6 +56,14 @@ std::string Line(const PortInfo& port) {
   return line;
 }
 
+// A new user's ports are all refused until they are in the group that owns them.
+void SuggestDialout(const std::vector<PortInfo>& ports, std::ostream& err) {
+  if (std::any_of(ports.begin(), ports.end(),
+                  [](const PortInfo& p) { return p.openErrno == EACCES; }))
+    err << "zelwik-cli: add your user to the 'dialout' group (sudo usermod -aG dialout $USER) "
+           "and log in again\n";
+}
+
 }  // namespace
 
 int RunPortsCommand(bool probe, const PortListRoots& roots, std::ostream& out, std::ostream& err) {
@@ -64,6 +74,7 @@ int RunPortsCommand(bool probe, const PortListRoots& roots, std::ostream& out, s
   }
   if (probe) ProbePorts(ports);
   for (const PortInfo& port : ports) out << Line(port) << '\n';
+  SuggestDialout(ports, err);
   return kExitSuccess;
 }
 
@@ -88,6 +99,7 @@ bool FindProgrammerPort(const PortListRoots& roots, std::string& device, std::os
   } else {
     err << answering.size() << " programmers answered (" << found << "); choose one with --port\n";
   }
+  SuggestDialout(ports, err);
   return false;
 }
 

@@ -35,6 +35,7 @@ struct PortInfo {
   ProbeResult probe = ProbeResult::NotProbed;
   std::uint8_t reply = 0;  // the byte of OtherReply
   std::string openError;   // the reason of CannotOpen
+  int openErrno = 0;       // and its errno, 0 when none
 };
 
 // The serial devices, in natural order (ttyS2 before ttyS10). Virtual terminals and the ttyS

@@ -19,6 +19,7 @@ void ProbePorts(std::vector<PortInfo>& ports) {
       port.inUse = busy;
       port.probe = busy ? ProbeResult::InUse : ProbeResult::CannotOpen;
       port.openError = link.LastError();
+      port.openErrno = link.LastErrno();
       continue;
     }
     try {
