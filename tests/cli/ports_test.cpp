@@ -28,7 +28,7 @@ class Ports : public ::testing::Test {
  protected:
   Ports() {
     ports_.Tty("ttyS0", "serial8250/ttyS0", "serial8250", 4);
-    ports_.Usb("usb1/1-1", "0403:6001", "FTDI", "FT232R USB UART");
+    ports_.Usb("usb1/1-0", "0403:6001", "FTDI", "FT232R USB UART");
     const char* drivers[] = {"ftdi_sio", "pl2303", "ch341", "cp210x"};
     for (int i = 0; i < 4; ++i) {
       const std::string n = std::to_string(i);
