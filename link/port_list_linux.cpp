@@ -68,7 +68,7 @@ std::set<std::string> OpenFiles(const fs::path& procRoot) {
   std::error_code ec;
   for (fs::directory_iterator pid(procRoot, ec), end; !ec && pid != end; pid.increment(ec)) {
     const std::string name = pid->path().filename().string();
-    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code fdEc;
     for (fs::directory_iterator fd(pid->path() / "fd", fdEc), fdEnd; !fdEc && fd != fdEnd;
          fd.increment(fdEc)) {

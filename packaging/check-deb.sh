@@ -13,7 +13,8 @@ fail() { echo "check-deb: $*"; exit 1; }
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/zelwik ./usr/bin/zelwik-cli ./usr/bin/zelwik-sim \
   ./usr/share/applications/zelwik.desktop \
-  ./usr/share/icons/hicolor/32x32/apps/zelwik.png ./usr/share/icons/hicolor/128x128/apps/zelwik.png \
+  ./usr/share/icons/hicolor/32x32/apps/zelwik.png \
+  ./usr/share/icons/hicolor/128x128/apps/zelwik.png \
   ./usr/share/metainfo/org.zelwik.zelwik.metainfo.xml \
   ./usr/share/man/man1/zelwik.1.gz ./usr/share/man/man1/zelwik-cli.1.gz \
   ./usr/share/man/man1/zelwik-sim.1.gz ./usr/share/bash-completion/completions/zelwik-cli \
@@ -32,7 +33,8 @@ dpkg-deb -x "$deb" "$root"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
-  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" | grep -q "^NAME" || fail "$(basename "$page") renders no NAME"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" | grep -q "^NAME" ||
+    fail "$(basename "$page") renders no NAME"
 done
 desktop-file-validate "$root/usr/share/applications/zelwik.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.zelwik.zelwik.metainfo.xml"
@@ -43,23 +45,26 @@ for program in zelwik zelwik-cli zelwik-sim; do
     fail "$program --help shows no usage"
 done
 
-# The completion offers what zelwik-cli takes.
+# The completion offers exactly the commands, options and chips that zelwik-cli --help names.
 completion="$root/usr/share/bash-completion/completions/zelwik-cli"
 PATH="$root/usr/bin:$PATH" bash -c '
   source "$1"
-  complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _zelwik_cli; }
-  complete_words zelwik-cli --chip ""
+  offered() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _zelwik_cli
+              printf "%s\n" "${COMPREPLY[@]}" | sort; }
   help=$(zelwik-cli --help)
-  for chip in "${COMPREPLY[@]}"; do
-    grep -q -- "--chip .*\b$chip\b" <<<"$help" || { echo "completion: $chip not in --help"; exit 1; }
-  done
-  complete_words zelwik-cli ""
-  for command in "${COMPREPLY[@]}"; do
-    grep -q "^  $command\b\|, $command\b\|^  .*\b$command," <<<"$help" ||
-      { echo "completion: command $command not in --help"; exit 1; }
-  done
-  complete_words zelwik-cli --port a
-  [ "${COMPREPLY[*]}" = auto ] || { echo "completion: --port a gives ${COMPREPLY[*]}"; exit 1; }
+  same() {
+    [ "$2" = "$3" ] && return
+    echo "completion: $1 differ from --help:"
+    diff <(echo "$2") <(echo "$3")
+    exit 1
+  }
+  same commands "$(offered zelwik-cli "")" "$(sed -n "/^Commands:/,/^Options:/p" <<<"$help" |
+    grep -oE "^  [a-z0-9-]+(, [a-z0-9-]+)*" | tr -d " " | tr , "\n" | sort)"
+  same options "$(offered zelwik-cli --)" "$(sed -n "/^Options:/,/^$/p" <<<"$help" |
+    grep -oE "^  --[a-z-]+" | tr -d " " | sort)"
+  same chips "$(offered zelwik-cli --chip "")" "$(grep -- "^  --chip CHIP" <<<"$help" |
+    sed "s/.*--chip CHIP *//; s/(default)//; s/,/ /g" | tr -s " " "\n" | grep . | sort)"
+  [ "$(offered zelwik-cli --port a)" = auto ] || { echo "completion: --port a"; exit 1; }
 ' _ "$completion"
 
 # Errors fail; warnings and notes are shown.
