@@ -20,7 +20,7 @@
 #include "app/glyphs.h"
 #include "app/input_blocker.h"
 #include "app/window_view.h"
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
 #include "link/chips.h"
 
 namespace zelwik::app {
@@ -92,7 +92,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
 
   ClearImage(state_.image);
   if (startupHex) {
-    LoadHexFile(state_.image, *startupHex, *view_);
+    LoadHexFileShown(state_.image, *startupHex, *view_);
     Timer1->start();
   }
 }
@@ -294,7 +294,7 @@ void TForm1::Odczyt1Click() {
   const auto path = hooks_.openDialog ? hooks_.openDialog() : RunFileDialog(OpenDialog1);
   if (!path) return;
   RunOperation([&] {
-    LoadHexFile(state_.image, *path, *view_);
+    LoadHexFileShown(state_.image, *path, *view_);
     view_->Pause(kFilePauseMs);
     view_->SetStatus(kTextReady);
   });
@@ -305,7 +305,7 @@ void TForm1::Zapis1Click() {
   const auto path = hooks_.saveDialog ? hooks_.saveDialog() : RunFileDialog(SaveDialog1);
   if (!path) return;
   RunOperation([&] {
-    const bool saved = SaveHexFile(state_.image, *path, *view_);
+    const bool saved = SaveHexFileShown(state_.image, *path, *view_);
     view_->Pause(kFilePauseMs);
     // A failed save leaves its message standing.
     if (saved) view_->SetStatus(kTextReady);

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
 #include "link/commands.h"
 #include "ops/operations.h"
 #include "sim/device_model.h"
@@ -103,7 +103,7 @@ int HexLoad(const char* path) {
   auto image = std::make_unique<zelwik::Image>();
   zelwik::NullView view;
   const auto start = Clock::now();
-  if (!zelwik::LoadHexFile(*image, path, view)) return Fail(std::string("cannot load ") + path);
+  if (!zelwik::LoadHexFileShown(*image, path, view)) return Fail(std::string("cannot load ") + path);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }
@@ -116,7 +116,7 @@ int HexSave(const char* binary, const char* out) {
     return Fail(std::string("cannot read 64 KiB from ") + binary);
   }
   zelwik::NullView view;
-  if (!zelwik::SaveHexFile(*image, out, view)) return Fail(std::string("cannot save ") + out);
+  if (!zelwik::SaveHexFileShown(*image, out, view)) return Fail(std::string("cannot save ") + out);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }

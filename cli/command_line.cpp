@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "cli/console_view.h"
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
 
 namespace zelwik::cli {
@@ -198,13 +198,13 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
     // A file that cannot be read must not reach the chip: not even the probe is sent.
-    if (!LoadHexFile(state->image, options.file, view)) return kExitFailure;
+    if (!LoadHexFileShown(state->image, options.file, view)) return kExitFailure;
     if (kind == Kind::List) return kExitSuccess;
   }
   const OpResult result = RunOnChip(kind, *state, view);
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
   if (result != OpResult::Success) return kExitFailure;
-  if (kind == Kind::Read && !SaveHexFile(state->image, options.file, view)) return kExitFailure;
+  if (kind == Kind::Read && !SaveHexFileShown(state->image, options.file, view)) return kExitFailure;
   return kExitSuccess;
 }
 

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "image/memory_image.h"
-#include "image/view.h"
 #include "link/link.h"
 #include "ops/texts.h"
+#include "ops/view.h"
 
 namespace zelwik {
 

@@ -5,8 +5,10 @@
 
 namespace zelwik {
 
-// Every status text and pause of the chip operations. " Gotowy..." lives in image/view.h because
-// the file operations end with it too.
+// Every status text and pause of the operations, the file ones included.
+inline constexpr const char* kTextReady = " Gotowy...";
+inline constexpr const char* kTextIoError = " Błąd I/O ...";
+
 inline constexpr const char* kTextLinkFailure = "Błąd transmisji lub brak programatora";
 inline constexpr const char* kTextNoChip = " Brak układu lub sygnatury";
 
@@ -32,6 +34,7 @@ inline constexpr const char* kTextNoSuchSignature = " Układ nie posiada tej syg
 inline constexpr int kPauseLinkFailureMs = 1500;
 inline constexpr int kPauseTransferMs = 1500;   // program, read, verify, device and maker signature
 inline constexpr int kPauseChipCommandMs = 2000;  // erase, locks, voltage signature
+inline constexpr int kPauseFileErrorMs = 1500;    // a HEX file that could not be read
 
 // " Błąd: AAAA jest RR ma byc II": address, the chip's byte, the image's byte.
 std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected);

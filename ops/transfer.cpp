@@ -3,6 +3,7 @@
 
 #include "link/commands.h"
 #include "ops/frame.h"
+#include "ops/hex_files.h"
 
 namespace zelwik {
 
@@ -108,7 +109,7 @@ OpResult ReadChip(State& state, View& view) {
         detail::SendClosingStop(link);
         view.SetStatus(kTextRead);
         FindImageEnd(image);
-        ListImage(image, view);
+        ShowListing(image, view);
         return OpResult::Success;
       },
       [&] {

@@ -4,7 +4,9 @@
 
 #include <functional>
 
+#include "ops/hex_files.h"
 #include "ops_test_support.h"
+#include "support/temp_dir.h"
 
 namespace zelwik::testing {
 namespace {
@@ -186,6 +188,31 @@ TEST(Transfer, ReadFromAnEmptySocket) {
   EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
   EXPECT_EQ(rig.state->image.ImageEnd, 500);
   EXPECT_TRUE(rig.view.log.empty());
+}
+
+// --- HEX files as the user sees them --------------------------------------------------------------
+
+TEST(HexFilesShown, TextsPauseAndListing) {
+  TempDir dir;
+  Image image;
+  RecordingView view;
+  WriteFile(dir / "b.hex", ":03000000020030CB\r\n:04002000AABBFFFFxx\r\n:00000001FF\r\n");
+  view.AddLogLine("old");
+  ASSERT_TRUE(LoadHexFileShown(image, dir / "b.hex", view));
+  EXPECT_EQ(view.statuses, std::vector<std::string>{" Odczytano 34 bajtów."});
+  EXPECT_EQ(view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
+                                                ListLine(image, 32)}));
+  EXPECT_TRUE(view.pauses.empty());
+  EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
+  EXPECT_FALSE(SaveHexFileShown(image, dir / "no/such.hex", view));
+  EXPECT_EQ(view.statuses, (std::vector<std::string>{" Odczytano 34 bajtów.", " Zapisano 48 bajtów.",
+                                                     " Błąd I/O ..."}));
+  EXPECT_TRUE(view.pauses.empty());  // a failed save leaves its pause to the caller
+
+  view = RecordingView();
+  EXPECT_FALSE(LoadHexFileShown(image, dir / "missing.hex", view));
+  EXPECT_EQ(view.events, (std::vector<std::string>{"clear", "status:  Błąd I/O ...", "pause: 1500",
+                                                   "status:  Odczytano 0 bajtów."}));
 }
 
 }  // namespace
