@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ops/hex_files.h"
+#include "link/chips.h"
 #include "link/commands.h"
 #include "ops/operations.h"
 #include "sim/device_model.h"
@@ -90,7 +91,7 @@ class FailureClock : public zelwik::NullView {
 int Absent(const char* device) {
   auto state = std::make_unique<zelwik::State>();
   state->PortName = device;
-  state->ChipType = 10;
+  state->ChipType = zelwik::ToInt(zelwik::ChipCode::Other);
   const auto start = Clock::now();
   FailureClock view(start);
   zelwik::ReadChip(*state, view);

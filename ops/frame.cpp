@@ -42,11 +42,11 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
     if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, shape);
     if (afterProbe) afterProbe();
 
-    int code = state.ChipType;
-    if (code == 0) {
+    ChipCode code = static_cast<ChipCode>(state.ChipType);
+    if (code == ChipCode::Detect) {
       // Detection serves this operation only; ChipType stays 0 so the next one detects again.
       code = DetectChip(link);
-      if (code == 0) view.SetStatus(kTextNoChip);
+      if (code == ChipCode::Detect) view.SetStatus(kTextNoChip);
     }
     const ChipInfo* chip = FindChip(code);
     const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;

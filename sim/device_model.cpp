@@ -1,8 +1,6 @@
 #include "sim/device_model.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "link/chips.h"
 #include "link/commands.h"
 
 namespace zelwik::sim {
@@ -38,12 +36,6 @@ const ChipFacts& FactsOf(SimChip chip) {
     if (f.chip == chip) return f;
   }
   return kChips[0];
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 // What an idle bus reads as: no chip drives the data lines.

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/chips.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "ops/operations.h"
@@ -122,7 +123,13 @@ bool IsKnownText(const std::string& s) {
                 kTextNoSuchLock, kTextNoSuchSignature});
 }
 
-constexpr int kChipChoices[] = {0, 1, 3, 4, 5, 6, 7, 10};
+// The choices of the window's chip menu, in table order.
+const std::vector<int> kChipChoices = [] {
+  std::vector<int> codes;
+  for (const ChipInfo& chip : AllChips())
+    if (chip.menuCaption) codes.push_back(ToInt(chip.code));
+  return codes;
+}();
 constexpr int kOperations = 11;
 
 OpResult RunOp(int op, State& state, View& view) {
@@ -201,7 +208,7 @@ void CheckOperation(int op, OpResult result, const State& state, const Image& be
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input input{data, size};
   // One declaration initialises its names in order.
-  const int firstOp = input.Next() % kOperations, chipType = kChipChoices[input.Next() % std::size(kChipChoices)],
+  const int firstOp = input.Next() % kOperations, chipType = kChipChoices[input.Next() % kChipChoices.size()],
             secondOp = input.Next() % 16, flags = input.Next();
 
   auto owned = std::make_unique<FuzzPort>(input);

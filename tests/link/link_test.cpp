@@ -165,7 +165,7 @@ TEST(Detect, EveryChipInEightFrames) {
     SimHarness sim(chip);
     Link link;
     ASSERT_TRUE(link.OpenLink(sim.Path())) << link.LastError();
-    EXPECT_EQ(DetectChip(link), code);
+    EXPECT_EQ(ToInt(DetectChip(link)), code);
     EXPECT_EQ(FramesText(sim.Frames()), "13000000 11000000 17000000 13000000 11000000 0B000000 0D000000 13000000");
   }
 }

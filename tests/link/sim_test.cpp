@@ -75,7 +75,7 @@ TEST(SimProcess, ServesTheFlashFileWithItsFaultsLogsAndStopsCleanly) {
   Link link;
   ASSERT_TRUE(link.OpenLink(sim.path)) << link.LastError();
   EXPECT_EQ(link.Transact(CMD_PROBE), 0xAA);
-  EXPECT_EQ(DetectChip(link), 6);
+  EXPECT_EQ(DetectChip(link), ChipCode::C89C2051);
   // The demo program starts with a long jump, 02 00 06.
   for (int expected : {0x02, 0x00, 0x06}) {
     EXPECT_EQ(link.Transact(CMD_READ_20), expected);
