@@ -30,7 +30,7 @@ std::optional<std::uint8_t> SendSeries(Link& link, const GroupCommands& commands
   for (const Step& step : steps) {
     const auto command =
         step.groupCommand ? static_cast<std::uint8_t>(commands.*step.groupCommand) : step.fixed;
-    reply = link.Transact(command, 0, 0, 0);
+    reply = link.Transact(command);
   }
   return reply;
 }

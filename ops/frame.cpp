@@ -14,7 +14,7 @@ std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected)
 namespace detail {
 
 void SendClosingStop(Link& link) {
-  SendFixed(link, CMD_STOP);
+  link.Transact(CMD_STOP);
   if (link.StrayReply(kStrayReplyWaitMs)) throw LinkFault("replies out of step with frames");
 }
 
@@ -39,7 +39,7 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
   OpResult result = OpResult::NoChip;
   try {
     if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, shape);
-    if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, shape);
+    if (link.Transact(CMD_PROBE) != kProbeAnswer) return ErrorTail(link, view, shape);
     if (afterProbe) afterProbe();
 
     ChipCode code = static_cast<ChipCode>(state.ChipType);
@@ -52,13 +52,13 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
     const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;
 
     if (shape.framing == Framing::Frame) {
-      SendFixed(link, CMD_STOP);
-      SendFixed(link, CMD_START);
+      link.Transact(CMD_STOP);
+      link.Transact(CMD_START);
     }
     if (commands) {
       if (shape.framing == Framing::Mixed) {
-        SendFixed(link, CMD_STOP);
-        SendFixed(link, CMD_START);
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
       }
       result = body(*chip, *commands);
     }

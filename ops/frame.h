@@ -30,8 +30,6 @@ using ChipBody = std::function<OpResult(const ChipInfo&, const GroupCommands&)>;
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe = {});
 
-inline void SendFixed(Link& link, std::uint8_t command) { link.Transact(command, 0, 0, 0); }
-
 // How long the closing STOP waits for a byte too many; covers a USB adapter's 16 ms latency timer.
 inline constexpr int kStrayReplyWaitMs = 20;
 

@@ -2,15 +2,11 @@
 #include "sim/device_model.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <utility>
 
 #include "link/chips.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zelwik::sim {
@@ -50,23 +46,7 @@ TEST(Model, TwentyPinCounterIsResetByStartAndAdvancedByNextAddressOnly) {
   EXPECT_EQ(m.Flash()[0x0700], 0xFF);
 }
 
-// zelwik-sim in the background: "echo $$; exec" hands it the shell's pid; its port comes next.
-struct SimProcess {
-  explicit SimProcess(const std::string& args)
-      : out(popen(("echo $$; exec " ZELWIK_SIM_PATH " " + args + " 2>/dev/null").c_str(), "r")) {
-    char device[256];
-    if (out && std::fscanf(out, "%d %255s", &pid, device) == 2) path = device;
-  }
-  ~SimProcess() { if (out) Stop(SIGKILL); }
-  int Stop(int signal) {  // the exit status
-    if (signal) kill(pid, signal);
-    const int status = pclose(std::exchange(out, nullptr));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  FILE* out;
-  int pid = 0;
-  std::string path;
-};
+using testing::SimProcess;
 
 TEST(SimProcess, ServesTheFlashFileWithItsFaultsLogsAndStopsCleanly) {
   testing::TempDir dir;
