@@ -112,7 +112,9 @@ OpResult RunChipCommand(State& state, View& view, ChipCommand command) {
   for (const CommandPlan& p : CommandPlans())
     if (p.command == command) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec shape{Framing::Frame, kPauseChipCommandMs, false, plan->keepsErrorMessage};
+  const FrameSpec shape{.framing = Framing::Frame,
+                        .pauseMs = kPauseChipCommandMs,
+                        .keepsErrorMessage = plan->keepsErrorMessage};
   return detail::RunOperation(state, view, shape,
                               [&](const ChipInfo& chip, const GroupCommands& commands) {
     const GroupPlan& group = plan->groups[GroupIndex(chip.group)];
@@ -130,7 +132,7 @@ OpResult ShowSignature(State& state, View& view, Signature which) {
   for (const SignaturePlan& p : SignaturePlans())
     if (p.which == which) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec shape{plan->framing, plan->pauseMs, false, false};
+  const FrameSpec shape{.framing = plan->framing, .pauseMs = plan->pauseMs};
   return detail::RunOperation(state, view, shape,
                               [&](const ChipInfo& chip, const GroupCommands& commands) {
     const auto& steps = IsPin40(chip.group) ? plan->pin40 : plan->pin20;

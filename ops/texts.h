@@ -14,6 +14,7 @@ inline constexpr const char* kTextNoChip = " Brak układu lub sygnatury";
 
 inline constexpr const char* kTextTooLarge = " Za mało pamięci";
 inline constexpr const char* kTextWriting = " Zapisywanie pamięci...";
+// The program's own text, misspelt as users know it ("Zpisywanie"): do not correct it.
 inline constexpr const char* kTextWritten = " Zpisywanie zakończono...";
 inline constexpr const char* kTextReading = " Odczytywanie pamięci...";
 inline constexpr const char* kTextRead = " Odczytywanie zakończono...";
@@ -22,7 +23,7 @@ inline constexpr const char* kTextVerified = " Weryfikowanie zakończono...";
 
 inline constexpr const char* kTextErased = " Układ wymazano...";
 inline constexpr const char* kTextLocked = " Układ zablokowano...";
-// Lock bit 1 of the 5 V group has always said it this way; users know the text.
+// The program's own text for lock bit 1 of the 5 V group ("zablakowano"): do not correct it.
 inline constexpr const char* kTextLockedFiveVolt = " Układ zablakowano...";
 inline constexpr const char* kTextNoSuchLock = " Układ nie posiada tej blokady !";
 

@@ -12,7 +12,8 @@ using detail::FrameSpec;
 
 namespace {
 
-constexpr FrameSpec kTransferFrame{Framing::Branch, kPauseTransferMs, true, false};
+constexpr FrameSpec kTransferFrame{
+    .framing = Framing::Branch, .pauseMs = kPauseTransferMs, .transfer = true};
 
 std::uint8_t High(int address) { return static_cast<std::uint8_t>(address >> 8); }
 std::uint8_t Low(int address) { return static_cast<std::uint8_t>(address & 0xFF); }

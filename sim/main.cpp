@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -77,7 +78,9 @@ std::string HexFrame(const Frame& f) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Serve(int argc, char** argv) {
   std::optional<SimChip> chip;
   std::string flashPath, logPath;
   long baud = 0;
@@ -184,4 +187,17 @@ int main(int argc, char** argv) {
   simulator.Close();
   if (log) std::fclose(log);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Serve(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelwik-sim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "zelwik-sim: unexpected failure\n");
+  }
+  return 1;
 }

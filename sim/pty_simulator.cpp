@@ -87,8 +87,8 @@ long long WireNs(int baud) { return 5LL * 11 * 1000000000LL / baud; }
 
 // The pty's transit is timed on samples, and a reply is brought forward by half the fastest of
 // each way. The fastest sample is not the fastest transit there is: with both processors busy,
-// transits while serving came up to 4.4 us under the fastest of 300 samples (of 8 to 17 us), and
-// replies were early by that much. Half leaves that margin twice over.
+// transits while serving came up to 4.4 us under the fastest sample (of 8 to 17 us, when 300 were
+// taken), and replies were early by that much. Half leaves that margin twice over.
 constexpr int kTransitSamples = 500;
 constexpr long long kMaxTransitNs = 100000;
 constexpr int kTransitWaitMs = 2000;
