@@ -66,7 +66,8 @@ TEST_P(Pacing, EveryReplyWaitsForItsFrameAndItselfOnTheWire) {
 }
 
 // At a megabaud the wire time is not much longer than the pty's own transit.
-INSTANTIATE_TEST_SUITE_P(Baud, Pacing, ::testing::Values(115200, 9600, 1000000));
+INSTANTIATE_TEST_SUITE_P(Baud, Pacing, ::testing::Values(115200, 9600, 1000000),
+                         [](const auto& info) { return "At" + std::to_string(info.param); });
 
 // Frames that reach the simulator in one piece still follow each other on the wire: the second
 // reply is due one whole exchange after the first.
