@@ -25,12 +25,12 @@ constexpr ChipInfo kChips[] = {
     {Other, "Inny układ", "Inny układ", "  Inny układ", "other", ChipGroup::Pin40_12V, 32768},
 };
 
-constexpr GroupCommands kPin40_12V = {
-    false,         CMD_ERASE_12V,  CMD_WRITE_12V, CMD_READ,        CMD_LOCK1_12V,
-    CMD_LOCK2_12V, CMD_LOCK3_12V,  CMD_SIG_DEVICE, CMD_SIG_MAKER, CMD_SIG_VOLTAGE};
-constexpr GroupCommands kPin40_5V = {
-    false,        CMD_ERASE_5V,  CMD_WRITE_5V,   CMD_READ,      CMD_LOCK1_5V,
-    CMD_LOCK2_5V, CMD_LOCK3_5V,  CMD_SIG_DEVICE, CMD_SIG_MAKER, CMD_SIG_VOLTAGE};
+constexpr GroupCommands kPin40_12V = {false,         CMD_ERASE_12V,  CMD_WRITE_12V, CMD_READ,
+                                      CMD_LOCK1_12V, CMD_LOCK2_12V,  CMD_LOCK3_12V, CMD_SIG_DEVICE,
+                                      CMD_SIG_MAKER, CMD_SIG_VOLTAGE};
+constexpr GroupCommands kPin40_5V = {false,         CMD_ERASE_5V,   CMD_WRITE_5V, CMD_READ,
+                                     CMD_LOCK1_5V,  CMD_LOCK2_5V,   CMD_LOCK3_5V, CMD_SIG_DEVICE,
+                                     CMD_SIG_MAKER, CMD_SIG_VOLTAGE};
 constexpr GroupCommands kPin20 = {
     true,         CMD_ERASE_20, CMD_WRITE_20,      CMD_READ_20,      CMD_LOCK1_20,
     CMD_LOCK2_20, kNoCommand,   CMD_SIG_DEVICE_20, CMD_SIG_MAKER_20, kNoCommand};
@@ -40,8 +40,8 @@ struct SignatureMatch {
   ChipCode code;
 };
 constexpr SignatureMatch kPin40Matches[] = {
-    {0x51, 0xFF, C89C51}, {0x51, 0x05, C89C51_5V}, {0x52, 0xFF, C89C52},
-    {0x52, 0x05, C89C52_5V}, {0x55, 0xFF, C89C55}, {0x55, 0x05, C89C55_5V},
+    {0x51, 0xFF, C89C51},    {0x51, 0x05, C89C51_5V}, {0x52, 0xFF, C89C52},
+    {0x52, 0x05, C89C52_5V}, {0x55, 0xFF, C89C55},    {0x55, 0x05, C89C55_5V},
 };
 // The device signature of the 20-pin chips, asked before the 40-pin pair.
 constexpr SignatureMatch kPin20Matches[] = {

@@ -7,7 +7,8 @@ namespace zelwik {
 
 std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected) {
   return std::string(" Błąd: ") + ByteToHexText(static_cast<std::uint8_t>(address >> 8)) +
-         ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " + ByteToHexText(found) +
+         ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " +
+         ByteToHexText(found) +
          // The program's own text, without its accent ("ma byc"): do not correct it.
          " ma byc " + ByteToHexText(expected);
 }

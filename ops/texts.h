@@ -33,7 +33,7 @@ inline constexpr const char* kTextVoltageSignature = " Sygnatura napięcia=";
 inline constexpr const char* kTextNoSuchSignature = " Układ nie posiada tej sygnatury";
 
 inline constexpr int kPauseLinkFailureMs = 1500;
-inline constexpr int kPauseTransferMs = 1500;   // program, read, verify, device and maker signature
+inline constexpr int kPauseTransferMs = 1500;  // program, read, verify, device and maker signature
 inline constexpr int kPauseChipCommandMs = 2000;  // erase, locks, voltage signature
 inline constexpr int kPauseFileErrorMs = 1500;    // a HEX file that could not be read
 

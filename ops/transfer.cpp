@@ -7,8 +7,8 @@
 
 namespace zelwik {
 
-using detail::Framing;
 using detail::FrameSpec;
+using detail::Framing;
 
 namespace {
 
@@ -57,27 +57,30 @@ OpResult CompareEveryByte(Link& link, View& view, const Image& image, int end, E
 OpResult ProgramChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
-  return detail::RunOperation(state, view, kTransferFrame,
-                              [&](const ChipInfo& chip, const GroupCommands& commands) {
-    const int end = image.ImageEnd;
-    if (end >= chip.memorySize) {
-      view.SetStatus(kTextTooLarge);
-      return OpResult::TooLarge;
-    }
-    link.Transact(CMD_STOP);
-    link.Transact(CMD_START);
-    link.Transact(static_cast<std::uint8_t>(commands.erase));
-    link.Transact(CMD_STOP);
-    link.Transact(CMD_START);
+  return detail::RunOperation(
+      state, view, kTransferFrame, [&](const ChipInfo& chip, const GroupCommands& commands) {
+        const int end = image.ImageEnd;
+        if (end >= chip.memorySize) {
+          view.SetStatus(kTextTooLarge);
+          return OpResult::TooLarge;
+        }
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
+        link.Transact(static_cast<std::uint8_t>(commands.erase));
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
 
-    view.SetStatus(kTextWriting);
-    view.SetGaugeMax(end);
-    // The counter advances after the failing byte too, before the difference is acted on.
-    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t data) {
-      std::uint8_t back;
-      return ExchangeByte(link, commands, commands.write, address, data, back);
-    }, kTextWritten);
-  });
+        view.SetStatus(kTextWriting);
+        view.SetGaugeMax(end);
+        // The counter advances after the failing byte too, before the difference is acted on.
+        return CompareEveryByte(
+            link, view, image, end,
+            [&](int address, std::uint8_t data) {
+              std::uint8_t back;
+              return ExchangeByte(link, commands, commands.write, address, data, back);
+            },
+            kTextWritten);
+      });
 }
 
 // An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
@@ -117,19 +120,22 @@ OpResult ReadChip(State& state, View& view) {
 OpResult VerifyChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
-  return detail::RunOperation(state, view, kTransferFrame,
-                              [&](const ChipInfo&, const GroupCommands& commands) {
-    link.Transact(CMD_STOP);
-    link.Transact(CMD_START);
-    view.SetStatus(kTextVerifying);
-    view.SetGaugeMax(image.ImageEnd);
-    // No size check against the chip: the range is the image's. Only the image's bound applies.
-    const int end = std::min(image.ImageEnd, kImageSize - 1);
-    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t) {
-      std::uint8_t found;
-      return ExchangeByte(link, commands, commands.read, address, 0, found);
-    }, kTextVerified);
-  });
+  return detail::RunOperation(
+      state, view, kTransferFrame, [&](const ChipInfo&, const GroupCommands& commands) {
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
+        view.SetStatus(kTextVerifying);
+        view.SetGaugeMax(image.ImageEnd);
+        // No size check against the chip: the range is the image's. Only the image's bound applies.
+        const int end = std::min(image.ImageEnd, kImageSize - 1);
+        return CompareEveryByte(
+            link, view, image, end,
+            [&](int address, std::uint8_t) {
+              std::uint8_t found;
+              return ExchangeByte(link, commands, commands.read, address, 0, found);
+            },
+            kTextVerified);
+      });
 }
 
 }  // namespace zelwik

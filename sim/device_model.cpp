@@ -65,7 +65,9 @@ std::vector<std::string> SimChipNames() {
 }
 
 DeviceModel::DeviceModel(SimChip chip, Faults faults)
-    : chip_(chip), faults_(faults), flash_(static_cast<std::size_t>(FactsOf(chip).flashSize), 0xFF) {}
+    : chip_(chip),
+      faults_(faults),
+      flash_(static_cast<std::size_t>(FactsOf(chip).flashSize), 0xFF) {}
 
 std::uint8_t DeviceModel::ReadCell(int address) const {
   if (address < 0 || address >= static_cast<int>(flash_.size())) return kBus;

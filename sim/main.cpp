@@ -60,7 +60,8 @@ long ParseNumber(const std::string& option, const std::string& text, int base, l
   errno = 0;
   char* end = nullptr;
   std::string digits = text;
-  if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+  if (base == 16 && digits.size() > 2 && digits[0] == '0' &&
+      (digits[1] == 'x' || digits[1] == 'X')) {
     digits = digits.substr(2);
   }
   long value = std::strtol(digits.c_str(), &end, base);
@@ -137,8 +138,9 @@ int Serve(int argc, char** argv) {
     for (std::size_t a = 0; a < flash.size(); ++a) flash[a] = image->MemoryImage[a];
     for (std::size_t a = flash.size(); a < image->MemoryImage.size(); ++a) {
       if (image->MemoryImage[a] != zelwik::kEmptyByte) {
-        std::fprintf(stderr, "zelwik-sim: bytes from %04zX on do not fit the %s and were left out\n",
-                     a, zelwik::sim::SimChipName(*chip).c_str());
+        std::fprintf(stderr,
+                     "zelwik-sim: bytes from %04zX on do not fit the %s and were left out\n", a,
+                     zelwik::sim::SimChipName(*chip).c_str());
         break;
       }
     }
@@ -164,20 +166,21 @@ int Serve(int argc, char** argv) {
   std::string reason;
   if (!simulator.Open(reason)) Fail(reason);
   // The observer runs on the serving thread, the only one that touches the model here.
-  simulator.SetFrameObserver([log, &model](const Frame& frame, const std::vector<std::uint8_t>& reply) {
-    // Nobody reads this process's frame log; a long session must not grow it without end.
-    if (model.FrameLog().size() >= kFrameLogLimit) model.ClearFrameLog();
-    if (!log) return;
-    std::string line = HexFrame(frame) + " ->";
-    char byte[4];
-    for (std::uint8_t b : reply) {
-      std::snprintf(byte, sizeof byte, " %02X", b);
-      line += byte;
-    }
-    if (reply.empty()) line += " (no reply)";
-    line += '\n';
-    std::fputs(line.c_str(), log);
-  });
+  simulator.SetFrameObserver(
+      [log, &model](const Frame& frame, const std::vector<std::uint8_t>& reply) {
+        // Nobody reads this process's frame log; a long session must not grow it without end.
+        if (model.FrameLog().size() >= kFrameLogLimit) model.ClearFrameLog();
+        if (!log) return;
+        std::string line = HexFrame(frame) + " ->";
+        char byte[4];
+        for (std::uint8_t b : reply) {
+          std::snprintf(byte, sizeof byte, " %02X", b);
+          line += byte;
+        }
+        if (reply.empty()) line += " (no reply)";
+        line += '\n';
+        std::fputs(line.c_str(), log);
+      });
   simulator.Start();
   std::printf("%s\n", simulator.SlavePath().c_str());
   std::fflush(stdout);

@@ -39,7 +39,8 @@ thread_local long long tSpinNs = kSpinNs;
 void WaitUntil(long long deadlineNs) {
   const long long sleepTo = deadlineNs - tSpinNs;
   if (NowNs() < sleepTo) {
-    timespec ts{static_cast<time_t>(sleepTo / 1000000000LL), static_cast<long>(sleepTo % 1000000000LL)};
+    timespec ts{static_cast<time_t>(sleepTo / 1000000000LL),
+                static_cast<long>(sleepTo % 1000000000LL)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
   }
@@ -155,7 +156,8 @@ bool PtySimulator::Open(std::string& reason) {
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   char name[128];
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, name, sizeof name) != 0) {
     reason = std::string("pseudo-terminal setup: ") + std::strerror(errno);
     Close();
     return false;

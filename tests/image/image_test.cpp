@@ -1,6 +1,5 @@
 // HEX digits, the listing, HEX files read and written, and files shared with other tools.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,7 +28,9 @@ Image Holding(int address, const Bytes& bytes) {
   return image;
 }
 
-std::string Text(const Image& image) { return {image.MemoryImage.begin(), image.MemoryImage.end()}; }
+std::string Text(const Image& image) {
+  return {image.MemoryImage.begin(), image.MemoryImage.end()};
+}
 
 // The exit status of a shell command; its output is dropped.
 int Shell(const std::string& command) {
@@ -39,12 +40,15 @@ int Shell(const std::string& command) {
 
 TEST(HexDigits, AnyCaseAndNeighboursOfTheDigitRangesCountAsZero) {
   EXPECT_EQ(HexPairToByte('a', 'F'), 0xAF);
-  for (const char* junk : {"/:", "@G", "`g", "\xC6\xB9"}) EXPECT_EQ(HexPairToByte(junk[0], junk[1]), 0) << junk;
+  for (const char* junk : {"/:", "@G", "`g", "\xC6\xB9"})
+    EXPECT_EQ(HexPairToByte(junk[0], junk[1]), 0) << junk;
 }
 
 TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {
   Image image = Holding(0x20, {0x00, 0x01, 0x0D, 0x0A, 'z', 0xB9, 0xFF, 0x30});
-  EXPECT_EQ(ListLine(image, 0x20), "0020:00010D0A7AB9FF30" + std::string(16, 'F') + " \x01\r\nz\xB9\xFF" "0" +
+  EXPECT_EQ(ListLine(image, 0x20), "0020:00010D0A7AB9FF30" + std::string(16, 'F') +
+                                       " \x01\r\nz\xB9\xFF"
+                                       "0" +
                                        std::string(8, '\xFF'));
   image.MemoryImage[0xFFFF] = 0x00;
   FindImageEnd(image);
@@ -57,14 +61,21 @@ TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {
 TEST(HexLoad, RecordsAsAnyToolWritesThem) {
   const std::string rec = ":0100000042BD\r\n";
   const Bytes ex = {0x02, 0x00, 0x30};
-  const struct { std::string text; int address; Bytes bytes; } cases[] = {
+  const struct {
+    std::string text;
+    int address;
+    Bytes bytes;
+  } cases[] = {
       {":03000000020030CB\r\n" + kEnd, 0, ex},
       {":03000000020030CB\n:00000001FF\n", 0, ex},
       {":03000000020030CB:00000001FF", 0, ex},
       {"\r\n\n:0100000011EE\n\n:0100010022DC\r\n\r\n:0100020033CA\n" + kEnd, 0, {0x11, 0x22, 0x33}},
       {":02000000ab1fxx\r\n:0100010044xx\r\n", 0, {0xAB, 0x44}},  // later records win
       {":030g1000x5G7a-xx\r\n", 0x10, {0x05, 0x07, 0xA0}},        // non-digits count as 0
-      {":020000021122xx\r\n:020000031122xx\n:020000041122xx\r\n:020000051122xx\r\n:0100010042xx\r\n", 1, {0x42}},
+      {":020000021122xx\r\n:020000031122xx\n:020000041122xx\r\n:020000051122xx\r\n:"
+       "0100010042xx\r\n",
+       1,
+       {0x42}},
       {":0100001042AD\r\n", 0, {0x42}},  // type 10 is data
       {kEnd + rec, 0, {}},               // the end record swallows four more characters
       {":000000F1FF\r\n" + rec, 0, {}},  // ... whatever its first type digit
@@ -85,7 +96,8 @@ TEST(HexText, SixteenByteRecordsUpToImageEnd) {
   Image image = Holding(0, {0x02, 0x00, 0x30});
   image.MemoryImage[0x25] = 0x00;
   FindImageEnd(image);
-  EXPECT_EQ(HexText(image), ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:10001000" + std::string(32, 'F') +
+  EXPECT_EQ(HexText(image), ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:10001000" +
+                                std::string(32, 'F') +
                                 "F0\r\n:10002000FFFFFFFFFF00FFFFFFFFFFFFFFFFFFFFDF\r\n" + kEnd);
 }
 
@@ -94,7 +106,9 @@ class HexFiles : public ::testing::Test {
   testing::TempDir dir;
   Image image;
   // Catches temporary files left behind.
-  long Files() const { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); }
+  long Files() const {
+    return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+  }
 };
 
 TEST_F(HexFiles, LoadStartsAfreshAndCountsUpToTheLastByte) {
@@ -117,7 +131,8 @@ TEST_F(HexFiles, UnreadableFileFailsAndLeavesAnEmptyImage) {
 TEST_F(HexFiles, DevicesAndFifosNeitherHangNorFakeSuccess) {
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const auto& [path, ok] : {std::pair<std::string, bool>{"/dev/null", true}, {"/dev/full", false}, {fifo, false}}) {
+  for (const auto& [path, ok] :
+       {std::pair<std::string, bool>{"/dev/null", true}, {"/dev/full", false}, {fifo, false}}) {
     EXPECT_EQ(SaveHexFile(image, path), ok ? std::optional<int>(0) : std::nullopt) << path;
   }
   EXPECT_EQ(LoadHexFile(image, fifo), 0);
@@ -127,7 +142,8 @@ TEST_F(HexFiles, SavedFilesLoadBackToTheSameImage) {
   std::mt19937 rng(1);
   for (int end : {0, 16, 0xFFFF}) {
     Image saved = Holding(end, {0x5A});
-    for (int a = 1; a < end; a += 1 + a % 3) saved.MemoryImage[a] = static_cast<std::uint8_t>(rng());
+    for (int a = 1; a < end; a += 1 + a % 3)
+      saved.MemoryImage[a] = static_cast<std::uint8_t>(rng());
     ASSERT_EQ(SaveHexFile(saved, dir / "x.hex"), (end / 16 + 1) * 16);
     ASSERT_EQ(LoadHexFile(image, dir / "x.hex"), end + 1);
     EXPECT_TRUE(image.MemoryImage == saved.MemoryImage) << end;
@@ -136,7 +152,9 @@ TEST_F(HexFiles, SavedFilesLoadBackToTheSameImage) {
 }
 
 TEST_F(HexFiles, ReplacedFileKeepsItsModeOwnerAndSymlink) {
-  auto mode = [](const std::string& path) { return static_cast<unsigned>(fs::status(path).permissions()); };
+  auto mode = [](const std::string& path) {
+    return static_cast<unsigned>(fs::status(path).permissions());
+  };
   const mode_t old = umask(027);
   EXPECT_TRUE(SaveHexFile(image, dir / "new.hex"));
   umask(old);
@@ -173,7 +191,8 @@ TEST_F(HexFiles, FailedSaveKeepsTheOldFile) {
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
   EXPECT_FALSE(replaced || created);
-  for (const std::string& path : {dir / "no/such/x.hex", dir / "sub", dir / "none/", std::string("")})
+  for (const std::string& path :
+       {dir / "no/such/x.hex", dir / "sub", dir / "none/", std::string("")})
     EXPECT_EQ(SaveHexFile(image, path), std::nullopt) << path;
   EXPECT_EQ(ReadFile(keep), old);
   EXPECT_EQ(Files(), 2);
@@ -197,11 +216,14 @@ TEST(HexInterop, FilesOfOtherToolsLoadAsTheyDid) {
 TEST_F(HexFiles, SrecordAndSdccAgreeWithUs) {
   if (Shell("command -v srec_cat") != 0) GTEST_SKIP() << "srecord is not installed";
   auto srecImage = [&](const std::string& hex) {
-    EXPECT_EQ(Shell("srec_cat '" + hex + "' -intel -fill 0xFF 0 0x10000 -o '" + dir / "s.bin" + "' -binary"), 0);
+    EXPECT_EQ(Shell("srec_cat '" + hex + "' -intel -fill 0xFF 0 0x10000 -o '" + dir / "s.bin" +
+                    "' -binary"),
+              0);
     return ReadFile(dir / "s.bin");
   };
   Image full;
-  for (int a = 0; a < kImageSize; ++a) full.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
+  for (int a = 0; a < kImageSize; ++a)
+    full.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
   ASSERT_TRUE(LoadHexFile(image, kTestData / "sdcc_blink.hex"));
   for (Image* saved : {&full, &image}) {
     ASSERT_TRUE(SaveHexFile(*saved, dir / "saved.hex"));

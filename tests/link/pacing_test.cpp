@@ -4,11 +4,10 @@
 // what would catch a transit timed too long. Lower bounds only, so a busy machine cannot make
 // these fail.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>

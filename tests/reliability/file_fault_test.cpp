@@ -1,7 +1,7 @@
 // Files that cannot be read or written: as an ordinary user (root reads and writes through file
 // modes) and on a disk that fills up.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,9 +58,9 @@ TEST(FileFaults, OtherUsersFiles) {
               auto image = Filled();
               RecordingView view;
               // Reported, and the image left empty rather than half-loaded.
-              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) || image->ImageEnd != -1 ||
-                                  image->MemoryImage[0] != 0xFF || view.statuses.empty() ||
-                                  view.statuses.front() != kIoError;
+              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) ||
+                                  image->ImageEnd != -1 || image->MemoryImage[0] != 0xFF ||
+                                  view.statuses.empty() || view.statuses.front() != kIoError;
               return loaded | Saves(dir / "new.hex") << 1 | Saves(dir / "kept.hex") << 2;
             }),
             0);
