@@ -220,8 +220,7 @@ TEST(Transfer, ReadFromAnEmptySocket) {
   EXPECT_TRUE(rig.view.log.empty());
 }
 
-// --- HEX files as the user sees them
-// --------------------------------------------------------------
+// --- HEX files as the user sees them ------------------------------------------------------------
 
 TEST(HexFilesShown, TextsPauseAndListing) {
   TempDir dir;
