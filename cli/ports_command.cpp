@@ -1,6 +1,7 @@
 #include "cli/ports_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
@@ -65,6 +66,12 @@ void SuggestDialout(const std::vector<PortInfo>& ports, std::ostream& err) {
 }
 
 }  // namespace
+
+bool IsAutoPort(const std::string& port) {
+  return port.size() == 4 && std::equal(port.begin(), port.end(), "auto", [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
 
 int RunPortsCommand(bool probe, const PortListRoots& roots, std::ostream& out, std::ostream& err) {
   std::vector<PortInfo> ports = ListSerialPorts(roots);
