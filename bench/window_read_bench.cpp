@@ -14,12 +14,13 @@
 #include "app/gauge.h"
 #include "app/main_window.h"
 #include "app/window_view.h"
+#include "link/chips.h"
 #include "sim/device_model.h"
 #include "sim/pty_simulator.h"
 
 namespace {
 
-constexpr int kOtherChip = 10;  // "Inny układ": a 32 KiB read
+constexpr int kOtherChip = zelwik::ToInt(zelwik::ChipCode::Other);  // a 32 KiB read
 
 // Forwards to the window's view and adds up the time spent in it.
 class TimedView : public zelwik::View {
