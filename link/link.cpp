@@ -34,7 +34,7 @@ std::string DeviceForPort(const std::string& portName) {
   if (const char* device = std::getenv(variable.c_str()); device != nullptr && *device != '\0') {
     return device;
   }
-  return "/dev/ttyS" + std::to_string(number - 1);
+  return PlatformComDevice(number);
 }
 
 Link::Link() : port_(MakePlatformSerialPort()) {}
@@ -73,7 +73,8 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
   }
   if (command != CMD_PROBE) {
     // A negative bound would mean waiting for ever, which is what the bound is there to stop.
-    const int reply = port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
+    const int reply =
+        port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
     if (reply >= 0) return static_cast<std::uint8_t>(reply);
     faulted_ = true;
     if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");

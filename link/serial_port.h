@@ -27,7 +27,9 @@ class SerialPort {
   virtual bool IsOpen() const = 0;
 };
 
-// The POSIX termios port.
+// The termios port, or the Win32 one in a Windows build.
 std::unique_ptr<SerialPort> MakePlatformSerialPort();
+// The device of COMn when no ZELWIK_COMn names one: /dev/ttyS(n-1), or \\.\COMn on Windows.
+std::string PlatformComDevice(int number);
 
 }  // namespace zelwik
