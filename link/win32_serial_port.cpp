@@ -153,6 +153,10 @@ class Win32SerialPort final : public SerialPort {
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
+  // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
+  // poll where Sleep(1) with the raised timer gives one.
+  void PollPause() override { Sleep(1); }
+
  private:
   // MAXDWORD interval and multiplier with a constant: ReadFile returns as soon as one byte is
   // there, or empty after the constant. All three MAXDWORD/0/0 would not wait at all.
