@@ -39,7 +39,14 @@ cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release >"$win.configure.log" 2>&1 || { cat "$win.configure.log"; exit 1; }
 if ! cmake --build "$win" -j "$(nproc)"; then
   failed=1
-  finish
+  zip=$win/zelwik-$(sed -n 's/^project(zelwik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
+rm -f "$zip"
+(cd "$win" && cpack -G ZIP >/dev/null 2>&1)
+check "cpack makes the zip with the program, README and licence" eval \
+  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort | tr "\n" " ")" = \
+     "LICENSE README.md zelwik-cli.exe " ]'
+
+finish
 fi
 
 # Own prefix in the build folder, made once (about 15 s); the server stays up for the whole run
@@ -223,5 +230,12 @@ for missing in COM199 COM3; do
     "link_failed missing-$missing && has $work/win.missing-$missing.err 'cannot open'"
   check "$missing does not exist: ends in time" within "missing-$missing" 3000
 done
+
+zip=$win/zelwik-$(sed -n 's/^project(zelwik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
+rm -f "$zip"
+(cd "$win" && cpack -G ZIP >/dev/null 2>&1)
+check "cpack makes the zip with the program, README and licence" eval \
+  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort | tr "\n" " ")" = \
+     "LICENSE README.md zelwik-cli.exe " ]'
 
 finish
