@@ -167,6 +167,24 @@ check "list of a Polish file name, UTF-8 into a pipe" eval \
   'run linux list list "$demo"; run win list list "C:\\Użytkownik\\płytka.hex";
    same_run list && has "$work/win.list.raw" " Odczytano 150 bajtów."'
 
+# A console: wine gives a program on a terminal a console, which shows text in its code page
+# unless it comes as UTF-16. Texts, then the progress bar of a read.
+on_console() {  # on_console NAME ARGS...: zelwik-cli.exe on a console; $work/console.NAME
+  local name=$1 cmd
+  shift
+  cmd=$(printf '%q ' "$wine" "$cli_win" "$@")
+  LANG=C.UTF-8 timeout 60 script -qec "$cmd" /dev/null </dev/null |
+    sed 's/\x1b\[[0-9?;]*[a-zA-Z]//g' >"$work/console.$name" 2>&1
+}
+on_console list list 'C:\Użytkownik\płytka.hex'
+check "console: Polish letters" has "$work/console.list" " Odczytano 150 bajtów."
+start_sim "$work/console.frames" --chip 89C51
+on_console read --port "$port" read 'C:\konsola.hex'
+stop_sim
+check "console: progress bar, then the texts" eval \
+  'has "$work/console.read" "B/s" && has "$work/console.read" "[##############################] 4096/4096 B" &&
+   has "$work/console.read" " Odczytywanie zakończono..."'
+
 # Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
 # (beyond the start of wine, measured by --help).
 run win start --help
@@ -200,8 +218,6 @@ fault absent 3000 --chip 89C51 --never-answer -- erase
 fault silent-after-40 1500 --chip 89C51 --stop-after 40 -- --timeout 500 read @FILE@
 fault double-reply 3000 --chip 89C1051 --double-reply 30 -- read @FILE@
 check "silent after frame 40: no file written" test ! -e "$WINEPREFIX/drive_c/silent-after-40.hex"
-echo "absent programmer: $(($(cat "$work/win.absent.ms") - startup)) ms beyond wine's start" \
-  "($(cat "$work/win.absent.ms") ms in all), Linux $(cat "$work/linux.absent.ms") ms"
 
 # A port held by another run of zelwik-cli.exe: a clean refusal naming the port, and the holder's
 # read goes on undisturbed.
