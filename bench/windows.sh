@@ -50,19 +50,21 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {
   if (NR % 2) printf "%.1f", v[(NR+1)/2]; else printf "%.1f", (v[NR/2]+v[NR/2+1])/2 }'; }
 
 echo "machine: $(nproc) cores, load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-awk 'BEGIN { for (a = 0; a < 20480; a += 16) { printf ":10%04X00", a; s = 16 + int(a / 256) + a % 256
+awk 'BEGIN { for (a = 0; a < 20480; a += 16) {
+  printf ":10%04X00", a; s = 16 + int(a / 256) + a % 256
   for (i = 0; i < 16; i++) { b = (a + i) * 7 % 256; printf "%02X", b; s += b }
   printf "%02X\n", (256 - s % 256) % 256 } print ":00000001FF" }' >"$tmp/flash.hex"
 start_sim --chip 89C55 --flash "$tmp/flash.hex"
 ref=() lin=() exe=() start=()
+read=(--chip other read)
 for i in $(seq "$rounds"); do
   steps=(ref lin exe)
   for k in $(seq $((i % 3))); do steps=("${steps[@]:1}" "${steps[0]}"); done
   for s in "${steps[@]}"; do
     case $s in
       ref) ref+=("$(ms "$build/bench/zelwik_bench" reference "$sim_dev")") ;;
-      lin) lin+=("$(ms "$build/cli/zelwik-cli" --port "$sim_dev" --chip other read "$tmp/l.hex")") ;;
-      exe) exe+=("$(ms "$wine" "$win/cli/zelwik-cli.exe" --port COM17 --chip other read 'C:\w.hex')") ;;
+      lin) lin+=("$(ms "$build/cli/zelwik-cli" --port "$sim_dev" "${read[@]}" "$tmp/l.hex")") ;;
+      exe) exe+=("$(ms "$wine" "$win/cli/zelwik-cli.exe" --port COM17 "${read[@]}" 'C:\w.hex')") ;;
     esac
   done
   start+=("$(ms "$wine" "$win/cli/zelwik-cli.exe" --help)")
@@ -71,7 +73,8 @@ for i in $(seq "$rounds"); do
 done
 stop_sim
 cmp -s "$tmp/l.hex" "$WINEPREFIX/drive_c/w.hex" || { echo "the two reads differ"; exit 1; }
-echo "32 KiB read, medians: reference $(median "${ref[@]}") ms, zelwik-cli $(median "${lin[@]}") ms," \
+echo "32 KiB read, medians: reference $(median "${ref[@]}") ms," \
+  "zelwik-cli $(median "${lin[@]}") ms," \
   "zelwik-cli.exe under wine $(median "${exe[@]}") ms, wine start $(median "${start[@]}") ms"
 
 start_sim --chip 89C51 --never-answer
