@@ -36,8 +36,20 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
 
-enum class Kind { Program, Read, Verify, Erase, Lock1, Lock2, Lock3, LockAll, SigDevice, SigMaker,
-                  SigVoltage, List };
+enum class Kind {
+  Program,
+  Read,
+  Verify,
+  Erase,
+  Lock1,
+  Lock2,
+  Lock3,
+  LockAll,
+  SigDevice,
+  SigMaker,
+  SigVoltage,
+  List
+};
 
 struct CommandName {
   const char* name;
@@ -46,10 +58,14 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"program", Kind::Program, true},     {"read", Kind::Read, true},
-    {"verify", Kind::Verify, true},       {"erase", Kind::Erase, false},
-    {"lock1", Kind::Lock1, false},        {"lock2", Kind::Lock2, false},
-    {"lock3", Kind::Lock3, false},        {"lock", Kind::LockAll, false},
+    {"program", Kind::Program, true},
+    {"read", Kind::Read, true},
+    {"verify", Kind::Verify, true},
+    {"erase", Kind::Erase, false},
+    {"lock1", Kind::Lock1, false},
+    {"lock2", Kind::Lock2, false},
+    {"lock3", Kind::Lock3, false},
+    {"lock", Kind::LockAll, false},
     {"signature-device", Kind::SigDevice, false},
     {"signature-maker", Kind::SigMaker, false},
     {"signature-voltage", Kind::SigVoltage, false},
@@ -139,7 +155,8 @@ Options Parse(const std::vector<std::string>& args) {
   options.command = it;
   const std::size_t wanted = it->needsFile ? 2 : 1;
   if (positional.size() < wanted) throw UsageError{positional[0] + " needs a FILE"};
-  if (positional.size() > wanted) throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
+  if (positional.size() > wanted)
+    throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
   if (it->needsFile) options.file = positional[1];
   return options;
 }
@@ -154,18 +171,30 @@ void ReportPortFailure(const Link& link, std::ostream& err) {
 
 OpResult RunOnChip(Kind kind, State& state, View& view) {
   switch (kind) {
-    case Kind::Program: return ProgramChip(state, view);
-    case Kind::Read: return ReadChip(state, view);
-    case Kind::Verify: return VerifyChip(state, view);
-    case Kind::Erase: return RunChipCommand(state, view, ChipCommand::Erase);
-    case Kind::Lock1: return RunChipCommand(state, view, ChipCommand::Lock1);
-    case Kind::Lock2: return RunChipCommand(state, view, ChipCommand::Lock2);
-    case Kind::Lock3: return RunChipCommand(state, view, ChipCommand::Lock3);
-    case Kind::LockAll: return RunChipCommand(state, view, ChipCommand::LockAll);
-    case Kind::SigDevice: return ShowSignature(state, view, Signature::Device);
-    case Kind::SigMaker: return ShowSignature(state, view, Signature::Maker);
-    case Kind::SigVoltage: return ShowSignature(state, view, Signature::Voltage);
-    case Kind::List: break;
+    case Kind::Program:
+      return ProgramChip(state, view);
+    case Kind::Read:
+      return ReadChip(state, view);
+    case Kind::Verify:
+      return VerifyChip(state, view);
+    case Kind::Erase:
+      return RunChipCommand(state, view, ChipCommand::Erase);
+    case Kind::Lock1:
+      return RunChipCommand(state, view, ChipCommand::Lock1);
+    case Kind::Lock2:
+      return RunChipCommand(state, view, ChipCommand::Lock2);
+    case Kind::Lock3:
+      return RunChipCommand(state, view, ChipCommand::Lock3);
+    case Kind::LockAll:
+      return RunChipCommand(state, view, ChipCommand::LockAll);
+    case Kind::SigDevice:
+      return ShowSignature(state, view, Signature::Device);
+    case Kind::SigMaker:
+      return ShowSignature(state, view, Signature::Maker);
+    case Kind::SigVoltage:
+      return ShowSignature(state, view, Signature::Voltage);
+    case Kind::List:
+      break;
   }
   return OpResult::NotSupported;
 }

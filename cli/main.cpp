@@ -1,11 +1,10 @@
-#include <unistd.h>
-
 #include <iostream>
 
 #include "cli/command_line.h"
+#include "cli/console.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::ostream* terminal = isatty(STDERR_FILENO) ? &std::cerr : nullptr;
+  const std::vector<std::string> args = zelwik::cli::ProgramArguments(argc, argv);
+  std::ostream* terminal = zelwik::cli::SetUpConsole();
   return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal);
 }

@@ -58,7 +58,8 @@ std::string ListLine(const Image& image, int address) {
 }
 
 void ListImage(const Image& image, View& view) {
-  for (int a = 0; a <= image.ImageEnd && a < kImageSize; a += 16) view.AddLogLine(ListLine(image, a));
+  for (int a = 0; a <= image.ImageEnd && a < kImageSize; a += 16)
+    view.AddLogLine(ListLine(image, a));
 }
 
 }  // namespace zelwik
