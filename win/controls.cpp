@@ -16,8 +16,9 @@ void Gauge::Register(HINSTANCE instance) {
   RegisterClassW(&wc);
 }
 
-void Gauge::Attach(HWND hwnd) {
+void Gauge::Attach(HWND hwnd, HFONT font) {
   hwnd_ = hwnd;
+  font_ = font;
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -56,8 +57,7 @@ void Gauge::Paint(HDC dc) {
   HDC mem = CreateCompatibleDC(dc);
   HBITMAP bitmap = CreateCompatibleBitmap(dc, frame.right, frame.bottom);
   HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
-  HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(
-                                          SendMessageW(GetParent(hwnd_), WM_GETFONT, 0, 0)));
+  HGDIOBJ oldFont = SelectObject(mem, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(mem, TRANSPARENT);
 
   FillRect(mem, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));

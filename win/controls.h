@@ -13,7 +13,7 @@ class Gauge {
   static void Register(HINSTANCE instance);
   static constexpr const wchar_t* kClass = L"ZelwikGauge";
 
-  void Attach(HWND hwnd);
+  void Attach(HWND hwnd, HFONT font);
   HWND Handle() const { return hwnd_; }
   void SetMaxValue(int max);
   void SetProgress(int position);
@@ -27,6 +27,7 @@ class Gauge {
   void Paint(HDC dc);
 
   HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
   int max_ = 100;
   int progress_ = 0;
   int paintedPercent_ = -1;

@@ -202,7 +202,7 @@ void TForm1::BuildElements() {
       case ui::ElementKind::Gauge:
         hwnd = CreateWindowExW(0, Gauge::kClass, nullptr, WS_CHILD | WS_VISIBLE, e.left, e.top,
                                e.width, e.height, hwnd_, menuId, instance_, nullptr);
-        gauge_.Attach(hwnd);
+        gauge_.Attach(hwnd, font_);
         break;
     }
     elements_.push_back(hwnd);
