@@ -168,8 +168,8 @@ void TForm1::BuildElements() {
     HWND hwnd = nullptr;
     switch (e.kind) {
       case ui::ElementKind::ToolButton: {
-        const ui::GlyphPixels normal = ui::GlyphArgb(e.glyph);
-        const ui::GlyphPixels grey = ui::GreyGlyphArgb(e.glyph);
+        const ui::GlyphPixels normal = ui::GlyphImage(e.glyph);
+        const ui::GlyphPixels grey = ui::GreyGlyph(normal);
         hwnd = ToolButton::Create(hwnd_, id, e.left, e.top, e.width, e.height, normal.data(),
                                   grey.data());
         TTTOOLINFOW tip{};

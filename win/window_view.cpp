@@ -1,6 +1,6 @@
 #include "win/window_view.h"
 
-#include "app/cp1250.h"
+#include "image/cp1250.h"
 #include "win/controls.h"
 
 namespace zelwik::win {
@@ -47,8 +47,13 @@ void WindowView::SetStatus(const std::string& text) {
 void WindowView::ClearLog() { SendMessageW(log_, LB_RESETCONTENT, 0, 0); }
 
 void WindowView::AddLogLine(const std::string& line) {
-  const std::u16string text = app::DecodeListLine(line);
-  const std::wstring wide(text.begin(), text.end());
+  // The address and digits are ASCII; the character column shows the image's bytes as cells.
+  std::wstring wide;
+  wide.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(line[i]);
+    wide.push_back(i < kListCharacterColumn ? wchar_t(byte) : wchar_t(ListCell(byte)));
+  }
   SendMessageW(log_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 

@@ -4,6 +4,7 @@
 //                                    200 ms bound, and the status line read the same way, every
 //                                    50 ms; prints how many were sent, failed and the slowest
 //   zelwik_probe status              prints the status line (UTF-8)
+//   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
 #include <windows.h>
 
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
     wchar_t text[256] = {};
     GetWindowTextW(StatusLine(form), text, 256);
     std::printf("%s\n", Utf8(text).c_str());
+    return 0;
+  }
+  if (command == "origin") {
+    POINT p{0, 0};
+    ClientToScreen(form, &p);
+    std::printf("%ld %ld\n", p.x, p.y);
     return 0;
   }
   if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
