@@ -131,8 +131,8 @@ HICON IconFromArgb(const std::uint32_t* argb, int size) {
   header.bV5AlphaMask = 0xFF000000;
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
-  HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
-                                    DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
   ReleaseDC(nullptr, screen);
   if (!colour) return nullptr;
   auto* out = static_cast<std::uint32_t*>(bits);
@@ -167,11 +167,10 @@ HWND ToolButton::Create(HWND parent, int id, int left, int top, int width, int h
   auto* state = new ButtonState;
   state->normal = IconFromArgb(argb, 16);
   state->grey = IconFromArgb(greyArgb, 16);
-  HWND hwnd = CreateWindowExW(0, kClass, L"", WS_CHILD | WS_VISIBLE, left, top, width, height,
-                              parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                              reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent,
-                                                                            GWLP_HINSTANCE)),
-                              state);
+  HWND hwnd = CreateWindowExW(
+      0, kClass, L"", WS_CHILD | WS_VISIBLE, left, top, width, height, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), state);
   if (!hwnd) {
     DestroyIcon(state->normal);
     DestroyIcon(state->grey);
@@ -259,8 +258,8 @@ LRESULT CALLBACK ToolButton::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       UpdateWindow(hwnd);
       // Posted: the button is drawn released before the command runs.
       if (click) {
-        PostMessageW(GetParent(hwnd), WM_COMMAND,
-                     MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
+        PostMessageW(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(hwnd));
       }
       return 0;
     }

@@ -16,8 +16,9 @@ constexpr int kListingCells = 54;
 // The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
 // that a whole listing line fits beside the scroll bar without stretching the face.
 HFONT ChooseLogFont(HWND list, int height) {
-  static const wchar_t* const kFaces[] = {L"Courier New", L"Lucida Console", L"DejaVu Sans Mono",
-                                          L"Liberation Mono", L"Consolas", L"Courier"};
+  static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
+                                          L"DejaVu Sans Mono", L"Liberation Mono",
+                                          L"Consolas",         L"Courier"};
   RECT client;
   GetClientRect(list, &client);
   HDC dc = GetDC(list);
@@ -89,7 +90,8 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   wc.lpfnWndProc = Proc;
   wc.hInstance = instance_;
   wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
-  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
+  wc.hIconSm =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kFormClass;
@@ -100,9 +102,9 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
                           d.clientWidth, d.clientHeight, nullptr, BuildMenu(), instance_, this);
   if (!hwnd_) return false;
   // The design font, "MS Sans Serif" at 8 points.
-  font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  font_ =
+      CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   FitClientArea();
   BuildElements();
@@ -157,9 +159,8 @@ HMENU TForm1::BuildMenu() {
 void TForm1::BuildElements() {
   const ui::WindowDescription& d = ui::MainWindow();
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                              instance_, nullptr);
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_, nullptr);
   int index = 0;
   for (const ui::Element& e : d.elements) {
     const int id = kFirstElementId + index++;
@@ -193,11 +194,10 @@ void TForm1::BuildElements() {
                                e.width, e.height, hwnd_, menuId, instance_, nullptr);
         break;
       case ui::ElementKind::ListBox:
-        hwnd = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
-                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
-                                   LBS_NOINTEGRALHEIGHT,
-                               e.left, e.top, e.width, e.height, hwnd_, menuId, instance_,
-                               nullptr);
+        hwnd =
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT,
+                            e.left, e.top, e.width, e.height, hwnd_, menuId, instance_, nullptr);
         break;
       case ui::ElementKind::Gauge:
         hwnd = CreateWindowExW(0, Gauge::kClass, nullptr, WS_CHILD | WS_VISIBLE, e.left, e.top,
@@ -271,7 +271,9 @@ std::optional<std::string> TForm1::AskOpenPath() { return AskPath(false); }
 
 std::optional<std::string> TForm1::AskSavePath() { return AskPath(true); }
 
-void TForm1::StartTimer1() { SetTimer(hwnd_, kTimer1Id, ui::MainWindow().timer1IntervalMs, nullptr); }
+void TForm1::StartTimer1() {
+  SetTimer(hwnd_, kTimer1Id, ui::MainWindow().timer1IntervalMs, nullptr);
+}
 
 void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
 

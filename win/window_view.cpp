@@ -7,8 +7,8 @@ namespace zelwik::win {
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
@@ -16,8 +16,8 @@ std::wstring Widen(const std::string& utf8) {
 
 std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
                       nullptr, nullptr);
@@ -44,7 +44,10 @@ void WindowView::SetStatus(const std::string& text) {
   pump_.PumpIfDue();
 }
 
-void WindowView::ClearLog() { SendMessageW(log_, LB_RESETCONTENT, 0, 0); }
+void WindowView::ClearLog() {
+  SendMessageW(log_, LB_RESETCONTENT, 0, 0);
+  pump_.PumpIfDue();
+}
 
 void WindowView::AddLogLine(const std::string& line) {
   // The address and digits are ASCII; the character column shows the image's bytes as cells.
@@ -55,6 +58,8 @@ void WindowView::AddLogLine(const std::string& line) {
     wide.push_back(i < kListCharacterColumn ? wchar_t(byte) : wchar_t(ListCell(byte)));
   }
   SendMessageW(log_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  // A 64 KiB listing is 4,096 lines: the window answers in between.
+  pump_.PumpIfDue();
 }
 
 void WindowView::SetGaugeMax(int max) {

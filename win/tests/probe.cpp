@@ -91,6 +91,10 @@ int main(int argc, char** argv) {
       const DWORD took = GetTickCount() - start;
       sent += 2;
       failed += !pinged + !read;
+      if (!pinged || !read) {
+        std::fprintf(stderr, "%s after %lu ms (%s)\n", pinged ? "WM_GETTEXT" : "WM_NULL", took,
+                     Utf8(text).c_str());
+      }
       if (took > slowest) slowest = took;
       Sleep(50);
     }
