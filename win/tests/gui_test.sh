@@ -33,6 +33,14 @@ fail() {
 probe() { "$wine" "$probe_exe" "$@" | tr -d '\r'; }
 winpath() { echo "Z:${1//\//\\}"; }
 
+# The .exe's icon is the Linux window's drawing (win/make-icon.sh packs it).
+src=$(realpath "$(dirname "$0")/../..")
+icon32=$linux/app/icons/32/zelwik.png
+if [ -f "$icon32" ]; then
+  differ=$(compare -metric AE "$src/win/zelwik.ico[1]" "$icon32" null: 2>&1) || true
+  [ "$differ" = 0 ] || fail "win/zelwik.ico is not the drawing ($differ pixels): win/make-icon.sh"
+fi
+
 # A prefix of our own whose windows wine frames itself (no window manager under Xvfb), with
 # wine's own fonts in it.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -154,4 +162,5 @@ port=$(start_sim "$work/cli-frames.log")
 sleep 0.2
 diff -q "$work/cli-frames.log" "$work/frames.log" >/dev/null ||
   fail "frames differ from zelwik-cli's: $(diff "$work/cli-frames.log" "$work/frames.log" | head)"
-echo "gui_test: $(wc -l <"$work/frames.log") frames as zelwik-cli sent them; status texts as expected"
+frames=$(wc -l <"$work/frames.log")
+echo "gui_test: $frames frames as zelwik-cli sent them, status texts as expected"
