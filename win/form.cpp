@@ -101,10 +101,10 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   hwnd_ = CreateWindowExW(0, kFormClass, Widen(d.caption).c_str(), kStyle, d.left, d.top,
                           d.clientWidth, d.clientHeight, nullptr, BuildMenu(), instance_, this);
   if (!hwnd_) return false;
-  // The design font, "MS Sans Serif" at 8 points.
-  font_ =
-      CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
+  font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   FitClientArea();
   BuildElements();

@@ -107,30 +107,38 @@ read -r ox oy < <(probe origin)
 # Start-up load, then Timer1's " Gotowy..." about a second later.
 wait_ready 1
 click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; }
-keys() {
-  xdotool windowfocus "$xid"
-  for k in "$@"; do xdotool key "$k"; sleep 0.2; done
+menu() {  # menu ALT+KEY KEY: opens a menu by its accelerator, then takes the item
+  xdotool windowfocus --sync "$xid"
+  xdotool key "$1"
+  probe menu || fail "the menu did not open for $1"
+  xdotool key "$2"
 }
 
 click 76 12   # SpeedButton1: program
 wait_ready 2
-keys alt+w w  # Weryfikacja > Weryfikacja
+menu alt+w w  # Weryfikacja > Weryfikacja
 wait_ready 3
 
 "$wine" "$probe_exe" ping "$(winpath "$work/stop")" >"$work/ping.out" 2>&1 &
 ping=$!
-keys alt+w o  # Weryfikacja > Odczyt
+menu alt+w o  # Weryfikacja > Odczyt
 wait_status ' Odczytywanie pamięci...'
-keys alt+p p  # Programowanie > Programowanie, dropped
+xdotool key alt+p p  # Programowanie > Programowanie, dropped
 click 124 12  # SpeedButton5: all lock bits, dropped
 probe close  # the close box, dropped
+probe jiggle >"$work/jiggle.out" || fail "not moved or minimised: $(cat "$work/jiggle.out")"
+[ "$(probe status)" = ' Odczytywanie pamięci...' ] || fail "the read ended too soon to tell"
 wait_ready 4
 sleep 0.3
 touch "$work/stop"
 wait "$ping" || fail "the window did not answer: $(cat "$work/ping.out")"
 echo "pings during the read: $(cat "$work/ping.out")"
 probe status >/dev/null || fail "the close box ended the program during the read"
-[ -n "$shot" ] && import -window "$xid" "$shot"
+if [ -n "$shot" ]; then
+  xdotool mousemove 0 0
+  sleep 0.3
+  import -window "$xid" "$shot"
+fi
 
 probe close
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done

@@ -6,6 +6,9 @@
 //   zelwik_probe status              prints the status line (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
+//   zelwik_probe menu                waits up to 10 s until the window's menu is open
+//   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
+//                                    step waits for the window's own thread to carry it out
 #include <windows.h>
 
 #include <cstdio>
@@ -75,6 +78,33 @@ int main(int argc, char** argv) {
     std::printf("%ld %ld\n", p.x, p.y);
     return 0;
   }
+  if (command == "menu") {
+    const DWORD thread = GetWindowThreadProcessId(form, nullptr);
+    for (int i = 0; i < 200; ++i) {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      if (GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMENUMODE || info.hwndMenuOwner))
+        return 0;
+      Sleep(50);
+    }
+    return 1;
+  }
+  if (command == "jiggle") {
+    RECT before, moved;
+    GetWindowRect(form, &before);
+    constexpr UINT kMove = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowPos(form, nullptr, before.left + 16, before.top + 8, 0, 0, kMove);
+    GetWindowRect(form, &moved);
+    SetWindowPos(form, nullptr, before.left, before.top, 0, 0, kMove);
+    ShowWindow(form, SW_MINIMIZE);
+    const bool minimised = IsIconic(form);
+    ShowWindow(form, SW_RESTORE);
+    const bool restored = !IsIconic(form);
+    const bool ok = moved.left == before.left + 16 && minimised && restored;
+    std::printf("moved %ld %ld minimised %d restored %d\n", moved.left - before.left,
+                moved.top - before.top, minimised, restored);
+    return ok ? 0 : 1;
+  }
   if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
   if (command == "ping" && argc > 2) {
     HWND status = StatusLine(form);
@@ -92,8 +122,8 @@ int main(int argc, char** argv) {
       sent += 2;
       failed += !pinged + !read;
       if (!pinged || !read) {
-        std::fprintf(stderr, "%s after %lu ms (%s)\n", pinged ? "WM_GETTEXT" : "WM_NULL", took,
-                     Utf8(text).c_str());
+        std::fprintf(stderr, "%s failed after %lu ms at %lu (%s)\n",
+                     pinged ? "WM_GETTEXT" : "WM_NULL", took, start, Utf8(text).c_str());
       }
       if (took > slowest) slowest = took;
       Sleep(50);
