@@ -37,6 +37,8 @@ std::string DeviceForPort(const std::string& portName) {
   return PlatformComDevice(number);
 }
 
+void SerialPort::PollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
 Link::Link() : port_(MakePlatformSerialPort()) {}
 
 Link::Link(std::unique_ptr<SerialPort> port) : port_(std::move(port)) {}
@@ -95,7 +97,7 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
       faulted_ = true;
       throw LinkFault("serial port failed");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    port_->PollPause();
   }
   return 0;
 }

@@ -25,6 +25,8 @@ class SerialPort {
   virtual int ReadByte(int timeoutMs) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // The probe's pause between two polls, about 1 ms.
+  virtual void PollPause();
 };
 
 // The termios port, or the Win32 one in a Windows build.

@@ -71,6 +71,21 @@ void Configure(HANDLE h) {
   SetCommMask(h, EV_RXCHAR);
 }
 
+// Share mode 0 is the driver's to enforce and not every one does (wine's serial layer lets a
+// second open through): a mutex named after the port also keeps two programs of ours apart.
+HANDLE ClaimPort(const std::string& path) {
+  std::string name = "Global\\zelwik-port-";
+  for (char c : path) {
+    name += c == '\\' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  HANDLE claim = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    return INVALID_HANDLE_VALUE;
+  }
+  return claim;  // nullptr: no claim could be made, the share mode alone decides
+}
+
 class Win32SerialPort final : public SerialPort {
  public:
   ~Win32SerialPort() override { Close(); }
@@ -79,11 +94,19 @@ class Win32SerialPort final : public SerialPort {
     Close();
     reason.clear();
     errnoValue = 0;
+    const std::string path = DevicePath(device);
+    HANDLE claim = ClaimPort(path);
+    if (claim == INVALID_HANDLE_VALUE) {
+      errnoValue = EBUSY;
+      reason = kInUse;
+      return false;
+    }
     // Exclusive: a second program gets ERROR_ACCESS_DENIED. Synchronous I/O.
-    HANDLE h = CreateFileA(DevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
+      if (claim) CloseHandle(claim);
       switch (error) {
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
@@ -104,6 +127,7 @@ class Win32SerialPort final : public SerialPort {
     // Frames written into a file would corrupt it.
     if (GetFileType(h) != FILE_TYPE_CHAR) {
       CloseHandle(h);
+      if (claim) CloseHandle(claim);
       errnoValue = ENOTTY;
       reason = "not a serial device";
       return false;
@@ -114,6 +138,7 @@ class Win32SerialPort final : public SerialPort {
     Configure(h);
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     handle_ = h;
+    claim_ = claim;
     readTimeoutMs_ = -1;
     return true;
   }
@@ -147,11 +172,17 @@ class Win32SerialPort final : public SerialPort {
     PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+    if (claim_) CloseHandle(claim_);
+    claim_ = nullptr;
     if (timerRaised_) timeEndPeriod(1);
     timerRaised_ = false;
   }
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+
+  // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
+  // poll where Sleep(1) with the raised timer gives one.
+  void PollPause() override { Sleep(1); }
 
  private:
   // MAXDWORD interval and multiplier with a constant: ReadFile returns as soon as one byte is
@@ -177,6 +208,7 @@ class Win32SerialPort final : public SerialPort {
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE claim_ = nullptr;
   int readTimeoutMs_ = -1;  // the read bound in force; -1 none set on this opening
   bool timerRaised_ = false;
 };
