@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # zelwik.exe under wine and Xvfb against zelwik-sim on the wine port COM2, driven by keyboard and
 # mouse with xdotool: a start-up load, a program (tool button), a verify and a read (menu
-# accelerators). During the read a second process pings the window (WM_NULL, SMTO_ABORTIFHUNG,
-# 200 ms) and keys, a click and the close box arrive; none of them may send a frame or end the
-# program. The frames must equal those of zelwik-cli doing the same, and the status line must
-# have shown exactly the expected texts.
+# accelerators), then a save and a load through the file dialogs. During the read a second
+# process pings the window (WM_NULL, SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys,
+# a click and the close box arrive; none of them may send a frame or end the program. The frames
+# must equal those of zelwik-cli doing the same, the saved file its read file, and the status line
+# must have shown exactly the expected texts.
 #   win/tests/gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
 win=$(realpath "$1")
@@ -40,6 +41,15 @@ if [ -f "$icon32" ]; then
   differ=$(compare -metric AE "$src/win/zelwik.ico[1]" "$icon32" null: 2>&1) || true
   [ "$differ" = 0 ] || fail "win/zelwik.ico is not the drawing ($differ pixels): win/make-icon.sh"
 fi
+
+# One .exe that needs only the system's DLLs.
+dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
+for dll in $dlls; do
+  case $dll in
+    COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | USER32.DLL | WINMM.DLL) ;;
+    *) fail "zelwik.exe needs $dll" ;;
+  esac
+done
 
 # A prefix of our own whose windows wine frames itself (no window manager under Xvfb), with
 # wine's own fonts in it.
@@ -134,6 +144,20 @@ touch "$work/stop"
 wait "$ping" || fail "the window did not answer: $(cat "$work/ping.out")"
 echo "pings during the read: $(cat "$work/ping.out")"
 probe status >/dev/null || fail "the close box ended the program during the read"
+# The file dialogs: save by the menu (the default extension added), load by the tool button.
+dialog() {  # dialog TITLE PATH: types the path into the file dialog and confirms it
+  timeout 20 xdotool search --sync --name "^$1\$" >/dev/null || fail "no '$1' dialog"
+  sleep 0.3
+  xdotool type --delay 20 "$2"
+  xdotool key Return
+}
+menu alt+p z  # Plik > Zapis
+dialog 'Save As' "$(winpath "$work/saved")"
+wait_ready 5
+click 20 12   # SpeedButton3: load
+dialog Open "$(winpath "$work/saved.hex")"
+wait_ready 6
+
 if [ -n "$shot" ]; then
   xdotool mousemove 0 0
   sleep 0.3
@@ -159,6 +183,10 @@ cat >"$work/expected-status" <<TXT
  Odczytywanie pamięci...
  Odczytywanie zakończono...
  Gotowy...
+ Zapisano 304 bajtów.
+ Gotowy...
+ Odczytano 300 bajtów.
+ Gotowy...
 TXT
 diff -u "$work/expected-status" "$status" || fail "status texts differ"
 
@@ -170,5 +198,6 @@ port=$(start_sim "$work/cli-frames.log")
 sleep 0.2
 diff -q "$work/cli-frames.log" "$work/frames.log" >/dev/null ||
   fail "frames differ from zelwik-cli's: $(diff "$work/cli-frames.log" "$work/frames.log" | head)"
+cmp -s "$work/read.hex" "$work/saved.hex" || fail "the saved file differs from zelwik-cli's read"
 frames=$(wc -l <"$work/frames.log")
 echo "gui_test: $frames frames as zelwik-cli sent them, status texts as expected"
