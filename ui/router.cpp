@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "image/hex_file.h"
 #include "link/chips.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
 
 namespace zelwik::ui {
@@ -20,7 +20,7 @@ Router::Router(State& state, View& view, Shell& shell)
 void Router::Startup(const std::optional<std::string>& hexFile) {
   ClearImage(state_.image);
   if (!hexFile) return;
-  LoadHexFile(state_.image, *hexFile, view_);
+  LoadHexFileShown(state_.image, *hexFile, view_);
   shell_.StartTimer1();
 }
 
@@ -77,7 +77,7 @@ void Router::Run(Command command) {
       const auto path = shell_.AskOpenPath();
       if (!path) return;
       return Operate([&] {
-        LoadHexFile(s.image, *path, v);
+        LoadHexFileShown(s.image, *path, v);
         v.Pause(kFilePauseMs);
         v.SetStatus(kTextReady);
       });
@@ -86,7 +86,7 @@ void Router::Run(Command command) {
       const auto path = shell_.AskSavePath();
       if (!path) return;
       return Operate([&] {
-        const bool saved = SaveHexFile(s.image, *path, v);
+        const bool saved = SaveHexFileShown(s.image, *path, v);
         v.Pause(kFilePauseMs);
         // A failed save leaves its message standing.
         if (saved) v.SetStatus(kTextReady);

@@ -96,9 +96,9 @@ const std::vector<MenuItem>& ChipItems() {
   static const std::vector<MenuItem> items = [] {
     std::vector<MenuItem> out;
     for (const ChipInfo& chip : AllChips()) {
-      const char* name = ChipItemName(static_cast<ChipCode>(chip.code));
+      const char* name = ChipItemName(chip.code);
       if (chip.menuCaption && name)
-        out.push_back({name, chip.menuCaption, {Action::SelectChip, chip.code}});
+        out.push_back({name, chip.menuCaption, {Action::SelectChip, ToInt(chip.code)}});
     }
     return out;
   }();
