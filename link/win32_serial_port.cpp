@@ -140,6 +140,8 @@ class Win32SerialPort final : public SerialPort {
     handle_ = h;
     claim_ = claim;
     readTimeoutMs_ = -1;
+    // Also bounds the writes from the first frame on; the driver's own setting may be no bound.
+    SetReadTimeout(0);
     return true;
   }
 

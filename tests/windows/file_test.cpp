@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "image/file_io.h"
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
+#include "ops/texts.h"
 #include "support/recording_view.h"
 
 namespace zelwik {
@@ -67,12 +68,12 @@ TEST_F(PolishFolder, HexFileSavesAndLoadsUnderAPolishName) {
   for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(i * 7);
   const std::string path = dir_ + "płytka źródłowa.hex";
   testing::RecordingView view;
-  ASSERT_TRUE(SaveHexFile(image, path, view));
+  ASSERT_TRUE(SaveHexFileShown(image, path, view));
   EXPECT_EQ(view.LastStatus(), " Zapisano 48 bajtów.");
   EXPECT_EQ(Names(), std::vector<std::string>{"płytka źródłowa.hex"});
 
   Image loaded;
-  ASSERT_TRUE(LoadHexFile(loaded, path, view));
+  ASSERT_TRUE(LoadHexFileShown(loaded, path, view));
   EXPECT_EQ(view.LastStatus(), " Odczytano 40 bajtów.");
   EXPECT_TRUE(loaded.MemoryImage == image.MemoryImage);
 }
@@ -115,7 +116,7 @@ TEST_F(PolishFolder, ReadFailuresAreReported) {
   EXPECT_FALSE(ReadWholeFile(dir_, text));
   testing::RecordingView view;
   Image image;
-  EXPECT_FALSE(LoadHexFile(image, dir_ + "brak.hex", view));
+  EXPECT_FALSE(LoadHexFileShown(image, dir_ + "brak.hex", view));
   EXPECT_EQ(view.statuses.front(), kTextIoError);
 }
 

@@ -7,8 +7,9 @@
 #include <sstream>
 
 #include "cli/command_line.h"
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
+#include "ops/texts.h"
 #include "sim/device_model.h"
 #include "support/recording_view.h"
 
@@ -58,7 +59,7 @@ TEST_P(OnChip, ProgramThenReadBackTheDemo) {
   DeviceModel model(GetParam().chip);
   auto state = StateOn(model);
   testing::RecordingView view;
-  ASSERT_TRUE(LoadHexFile(state->image, ZELWIK_DEMO_HEX, view));
+  ASSERT_TRUE(LoadHexFileShown(state->image, ZELWIK_DEMO_HEX, view));
   const Image demo = state->image;
   ASSERT_EQ(ProgramChip(*state, view), OpResult::Success) << view.LastStatus();
   ASSERT_EQ(VerifyChip(*state, view), OpResult::Success) << view.LastStatus();
@@ -106,7 +107,7 @@ TEST(CommandLine, AFileIsNoSerialPort) {
   EXPECT_NE(err.str().find("not a serial device"), std::string::npos) << err.str();
   testing::RecordingView view;
   Image image;
-  EXPECT_TRUE(LoadHexFile(image, ZELWIK_DEMO_HEX, view));
+  EXPECT_TRUE(LoadHexFileShown(image, ZELWIK_DEMO_HEX, view));
   EXPECT_EQ(view.LastStatus(), " Odczytano 150 bajtów.");
 }
 

@@ -3,7 +3,7 @@
 # runs the unit tests, then drives zelwik-cli.exe end to end against the Linux zelwik-sim on a
 # pseudo-terminal that a symlink in the wine prefix makes a COM port, and compares texts, exit
 # codes, files and the simulator's frame logs with the Linux zelwik-cli doing the same.
-#   tests/windows/run.sh [LINUX_BUILD]    LINUX_BUILD holds zelwik-sim and zelwik-cli (build/release)
+#   tests/windows/run.sh [LINUX_BUILD]   LINUX_BUILD: zelwik-sim and zelwik-cli (build/release)
 # Last line: "windows: N passed, M failed"; the exit status is non-zero when M is.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -39,14 +39,7 @@ cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release >"$win.configure.log" 2>&1 || { cat "$win.configure.log"; exit 1; }
 if ! cmake --build "$win" -j "$(nproc)"; then
   failed=1
-  zip=$win/zelwik-$(sed -n 's/^project(zelwik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
-rm -f "$zip"
-(cd "$win" && cpack -G ZIP >/dev/null 2>&1)
-check "cpack makes the zip with the program, README and licence" eval \
-  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort | tr "\n" " ")" = \
-     "LICENSE README.md zelwik-cli.exe zelwik.exe " ]'
-
-finish
+  finish
 fi
 
 # Own prefix in the build folder, made once (about 15 s); the server stays up for the whole run
@@ -111,7 +104,8 @@ stop_sim() {
   sim_pid=""
 }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
-run() {  # run SIDE NAME ARGS...: zelwik-cli on the Linux or wine side; $work/SIDE.NAME.{out,err,rc,ms}
+# run SIDE NAME ARGS...: zelwik-cli on the Linux or the wine side; $work/SIDE.NAME.{out,err,rc,ms}
+run() {
   local side=$1 name=$2
   shift 2
   local start
@@ -158,7 +152,8 @@ for chip in 89C2051 89C52; do
   for step in "${steps[@]}"; do
     check "$chip $step: texts and exit code as on Linux" same_run "$chip.$step"
   done
-  check "$chip: program and verify succeed" eval 'rc_is win.$chip.program 0 && rc_is win.$chip.verify 0'
+  check "$chip: program and verify succeed" eval \
+    'rc_is win.$chip.program 0 && rc_is win.$chip.verify 0'
   check "$chip: frames as on Linux" same "$work/linux.$chip.frames" "$work/win.$chip.frames"
   check "$chip: read file under a Polish name as on Linux" \
     same "$work/linux.$chip.read.hex" "$windir/odczyt $chip.hex"
@@ -166,6 +161,25 @@ done
 check "list of a Polish file name, UTF-8 into a pipe" eval \
   'run linux list list "$demo"; run win list list "C:\\Użytkownik\\płytka.hex";
    same_run list && has "$work/win.list.raw" " Odczytano 150 bajtów."'
+
+# A console: wine gives a program on a terminal a console, which shows text in its code page
+# unless it comes as UTF-16. Texts, then the progress bar of a read.
+on_console() {  # on_console NAME ARGS...: zelwik-cli.exe on a console; $work/console.NAME
+  local name=$1 cmd
+  shift
+  cmd=$(printf '%q ' "$wine" "$cli_win" "$@")
+  LANG=C.UTF-8 timeout 60 script -qec "$cmd" /dev/null </dev/null |
+    sed 's/\x1b\[[0-9?;]*[a-zA-Z]//g' >"$work/console.$name" 2>&1
+}
+on_console list list 'C:\Użytkownik\płytka.hex'
+check "console: Polish letters" has "$work/console.list" " Odczytano 150 bajtów."
+start_sim "$work/console.frames" --chip 89C51
+on_console read --port "$port" read 'C:\konsola.hex'
+stop_sim
+check "console: progress bar, then the texts" eval \
+  'has "$work/console.read" "B/s" &&
+   has "$work/console.read" "[##############################] 4096/4096 B" &&
+   has "$work/console.read" " Odczytywanie zakończono..."'
 
 # Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
 # (beyond the start of wine, measured by --help).
@@ -176,7 +190,9 @@ within() {  # within NAME BOUND_MS
   ms=$(cat "$work/win.$1.ms")
   [ $((ms - startup)) -le "$2" ] || { echo "$1 took $ms ms (wine start $startup ms)"; false; }
 }
-link_failed() { rc_is "win.$1" 1 && has "$work/win.$1.out" "Błąd transmisji lub brak programatora"; }
+link_failed() {
+  rc_is "win.$1" 1 && has "$work/win.$1.out" "Błąd transmisji lub brak programatora"
+}
 fault() {  # fault NAME BOUND_MS SIM-OPTIONS... -- CLI-ARGS...: both sides, compared
   local name=$1 bound=$2 sim_args=() cli_args=()
   shift 2
@@ -200,8 +216,6 @@ fault absent 3000 --chip 89C51 --never-answer -- erase
 fault silent-after-40 1500 --chip 89C51 --stop-after 40 -- --timeout 500 read @FILE@
 fault double-reply 3000 --chip 89C1051 --double-reply 30 -- read @FILE@
 check "silent after frame 40: no file written" test ! -e "$WINEPREFIX/drive_c/silent-after-40.hex"
-echo "absent programmer: $(($(cat "$work/win.absent.ms") - startup)) ms beyond wine's start" \
-  "($(cat "$work/win.absent.ms") ms in all), Linux $(cat "$work/linux.absent.ms") ms"
 
 # A port held by another run of zelwik-cli.exe: a clean refusal naming the port, and the holder's
 # read goes on undisturbed.
@@ -214,7 +228,8 @@ wait "$holder"
 holder_rc=$?
 stop_sim
 check "port in use: refused by name" eval \
-  'link_failed in-use && has "$work/win.in-use.err" "cannot open $port: port in use by another program"'
+  'link_failed in-use &&
+   has "$work/win.in-use.err" "cannot open $port: port in use by another program"'
 check "port in use: ends in time" within in-use 3000
 start_sim "$work/linux.held.frames" --chip 89C51 --flash "$demo"
 run linux held --port "$pts" read "$work/held.hex"
@@ -235,7 +250,7 @@ zip=$win/zelwik-$(sed -n 's/^project(zelwik VERSION \([0-9.]*\).*/\1/p' CMakeLis
 rm -f "$zip"
 (cd "$win" && cpack -G ZIP >/dev/null 2>&1)
 check "cpack makes the zip with the program, README and licence" eval \
-  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort | tr "\n" " ")" = \
-     "LICENSE README.md zelwik-cli.exe zelwik.exe " ]'
+  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort |
+       tr "\n" " ")" = "LICENSE README.md zelwik-cli.exe zelwik.exe " ]'
 
 finish
