@@ -17,7 +17,8 @@ cmake --build "$win" --target zelwik-cli probe_time >/dev/null
 wine=$(command -v /usr/lib/wine/wine64 wine64 wine 2>/dev/null | head -n 1)
 export WINEPREFIX=$PWD/$win/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -f "$WINEPREFIX/system.reg" ] || { echo "run tests/windows/run.sh first"; exit 1; }
-"$(dirname "$wine")/wineserver" -p >/dev/null 2>&1 &
+"$(dirname "$wine")/wineserver" -f -p >/dev/null 2>&1 &
+server_pid=$!
 "$wine" "$win/cli/zelwik-cli.exe" --help >/dev/null 2>&1 </dev/null
 tmp=$(mktemp -d)
 sim_pid=""
@@ -70,6 +71,29 @@ for i in $(seq "$rounds"); do
   start+=("$(ms "$wine" "$win/cli/zelwik-cli.exe" --help)")
   echo "  round $i: reference ${ref[-1]} ms, zelwik-cli ${lin[-1]} ms," \
     "zelwik-cli.exe ${exe[-1]} ms, wine start ${start[-1]} ms"
+done
+# Processor time, which the load of a shared machine disturbs far less than wall time: the
+# client's own (user + system) and, under wine, the wine server's share.
+cpu_ms() {  # cpu_ms COMMAND...: the command's processor time in ms
+  (
+    "$@" >/dev/null 2>&1 </dev/null || true
+    times
+  ) | tail -n 1 | awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/)
+    printf "%.0f", (u[1] * 60 + u[2] + s[1] * 60 + s[2]) * 1000 }'
+}
+server_ms() { awk '{ printf "%.0f", ($14 + $15) * 1000 / '"$(getconf CLK_TCK)"' }' \
+  "/proc/$server_pid/stat"; }
+for s in ref lin exe; do
+  case $s in
+    ref) c=$(cpu_ms "$build/bench/zelwik_bench" reference "$sim_dev") ;;
+    lin) c=$(cpu_ms "$build/cli/zelwik-cli" --port "$sim_dev" "${read[@]}" "$tmp/l.hex") ;;
+    exe)
+      before=$(server_ms)
+      c=$(cpu_ms "$wine" "$win/cli/zelwik-cli.exe" --port COM17 "${read[@]}" 'C:\w.hex')
+      c="$c ms, wine server $(($(server_ms) - before))"
+      ;;
+  esac
+  echo "  processor time, $s: $c ms"
 done
 stop_sim
 cmp -s "$tmp/l.hex" "$WINEPREFIX/drive_c/w.hex" || { echo "the two reads differ"; exit 1; }
