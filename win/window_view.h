@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "image/view.h"
+#include "ops/view.h"
 #include "win/message_pump.h"
 
 namespace zelwik::win {
