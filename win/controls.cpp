@@ -227,10 +227,11 @@ LRESULT CALLBACK ToolButton::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (inside != state->hot) {
         state->hot = inside;
         InvalidateRect(hwnd, nullptr, TRUE);
-        if (inside) {
-          TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
-          TrackMouseEvent(&track);
-        }
+      }
+      // Armed again on every move: taking and releasing the capture cancels it.
+      if (inside) {
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+        TrackMouseEvent(&track);
       }
       return 0;
     }
@@ -254,6 +255,8 @@ LRESULT CALLBACK ToolButton::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       const bool click = msg == WM_LBUTTONUP && state->hot;
       state->pressed = false;
       if (msg == WM_LBUTTONUP) ReleaseCapture();
+      // A click that opens a dialog leaves the mouse elsewhere when it closes.
+      state->hot = false;
       InvalidateRect(hwnd, nullptr, TRUE);
       UpdateWindow(hwnd);
       // Posted: the button is drawn released before the command runs.

@@ -19,8 +19,11 @@ HFONT ChooseLogFont(HWND list, int height) {
   static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
                                           L"DejaVu Sans Mono", L"Liberation Mono",
                                           L"Consolas",         L"Courier"};
-  RECT client;
-  GetClientRect(list, &client);
+  // The room beside the scroll bar, which a long listing shows, less the items' left margin.
+  RECT frame;
+  GetWindowRect(list, &frame);
+  const int room = frame.right - frame.left - 2 * GetSystemMetrics(SM_CXEDGE) -
+                   GetSystemMetrics(SM_CXVSCROLL) - 2;
   HDC dc = GetDC(list);
   HFONT best = nullptr;
   int bestWidth = 0;
@@ -36,7 +39,7 @@ HFONT ChooseLogFont(HWND list, int height) {
     GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
     SelectObject(dc, old);
     const bool present = _wcsicmp(got, face) == 0;
-    if (present && size.cx <= client.right) {
+    if (present && size.cx <= room) {
       if (best) DeleteObject(best);
       best = font;
       break;
@@ -105,7 +108,6 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   FitClientArea();
   BuildElements();
 

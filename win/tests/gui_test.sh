@@ -122,10 +122,15 @@ read -r ox oy < <(probe origin)
 wait_ready 1
 click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; }
 menu() {  # menu ALT+KEY KEY: opens a menu by its accelerator, then takes the item
-  xdotool windowfocus --sync "$xid"
-  xdotool key "$1"
-  probe menu || fail "the menu did not open for $1"
-  xdotool key "$2"
+  for _ in 1 2 3; do
+    xdotool windowfocus --sync "$xid"
+    xdotool key "$1"
+    if probe menu 3; then
+      xdotool key "$2"
+      return 0
+    fi
+  done
+  fail "the menu did not open for $1"
 }
 
 click 76 12   # SpeedButton1: program
@@ -135,6 +140,7 @@ wait_ready 3
 
 "$wine" "$probe_exe" ping "$(winpath "$work/stop")" >"$work/ping.out" 2>&1 &
 ping=$!
+for _ in $(seq 200); do grep -q pinging "$work/ping.out" && break; sleep 0.05; done
 menu alt+w o  # Weryfikacja > Odczyt
 wait_status ' Odczytywanie pamięci...'
 xdotool key alt+p p  # Programowanie > Programowanie, dropped
@@ -146,7 +152,7 @@ wait_ready 4
 sleep 0.3
 touch "$work/stop"
 wait "$ping" || fail "the window did not answer: $(cat "$work/ping.out")"
-echo "pings during the read: $(cat "$work/ping.out")"
+echo "pings during the read: $(tail -n 1 "$work/ping.out")"
 probe status >/dev/null || fail "the close box ended the program during the read"
 # The file dialogs: save by the menu (the default extension added), load by the tool button.
 dialog() {  # dialog TITLE PATH: types the path into the file dialog and confirms it

@@ -6,7 +6,7 @@
 //   zelwik_probe status              prints the status line (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
-//   zelwik_probe menu                waits up to 10 s until the window's menu is open
+//   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
 //   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
 //                                    step waits for the window's own thread to carry it out
 #include <windows.h>
@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
   }
   if (command == "menu") {
     const DWORD thread = GetWindowThreadProcessId(form, nullptr);
-    for (int i = 0; i < 200; ++i) {
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    for (int i = 0; i < seconds * 20; ++i) {
       GUITHREADINFO info{};
       info.cbSize = sizeof info;
       if (GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMENUMODE || info.hwndMenuOwner))
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
     HWND status = StatusLine(form);
     int sent = 0, failed = 0;
     DWORD slowest = 0;
+    std::printf("pinging\n");
+    std::fflush(stdout);
     for (;;) {
       if (GetFileAttributesA(argv[2]) != INVALID_FILE_ATTRIBUTES) break;
       const DWORD start = GetTickCount();
