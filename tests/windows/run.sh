@@ -238,6 +238,20 @@ check "port in use: the holder's read undisturbed" eval \
   '[ $holder_rc = 0 ] && same "$work/linux.held.frames" "$work/held.frames" &&
    same "$work/held.hex" "$WINEPREFIX/drive_c/held.hex"'
 
+# The adapter pulled out in the middle of a read: the simulator and its pty go away.
+start_sim "$work/pulled.frames" --chip 89C51 --baud 38400
+"$wine" "$cli_win" --port "$port" read 'C:\pulled.hex' >"$work/win.pulled.raw" 2>&1 &
+reader=$!
+for _ in $(seq 250); do [ "$(wc -l <"$work/pulled.frames")" -gt 100 ] && break; sleep 0.02; done
+pulled=$(now_ms)
+stop_sim
+wait "$reader"
+echo $? >"$work/win.pulled.rc"
+echo $(($(now_ms) - pulled + startup)) >"$work/win.pulled.ms"
+tr -d '\r' <"$work/win.pulled.raw" >"$work/win.pulled.out"
+check "adapter pulled out mid-read: link failure" link_failed pulled
+check "adapter pulled out mid-read: ends in time" within pulled 3000
+
 for missing in COM199 COM3; do
   rm -f "$WINEPREFIX/dosdevices/${missing,,}"
   run win "missing-$missing" --port "$missing" erase
