@@ -72,13 +72,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 60 "$wineserver" -w || "$wineserver" -k
 fi
 
-start_sim() {  # start_sim LOG [options]: prints the pty
+start_sim() {  # start_sim LOG [options]: sets $pty; not in a subshell, so cleanup knows the pid
   local log=$1 out=$work/sim.$RANDOM
   shift
   "$sim" --chip 89C52 --log "$log" "$@" >"$out" &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.05; done
-  head -n 1 "$out"
+  pty=$(head -n 1 "$out")
 }
 
 # waits until the status line has shown " Gotowy..." N times
@@ -106,7 +106,8 @@ with open(sys.argv[1], "w", newline="\r\n") as f:
     f.write(":00000001FF\n")
 PY
 
-ln -sfn "$(start_sim "$work/frames.log" --baud 115200)" "$WINEPREFIX/dosdevices/com2"
+start_sim "$work/frames.log" --baud 115200
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
 
 ZELWIK_STATUS_LOG=$(winpath "$status") "$wine" "$exe" "$(winpath "$work/test.hex")" \
   >"$work/zelwik.out" 2>&1 &
@@ -206,7 +207,8 @@ TXT
 diff -u "$work/expected-status" "$status" || fail "status texts differ"
 
 # The same three operations from the command line make the same frames.
-port=$(start_sim "$work/cli-frames.log")
+start_sim "$work/cli-frames.log"
+port=$pty
 "$cli" --port "$port" program "$work/test.hex" >/dev/null
 "$cli" --port "$port" verify "$work/test.hex" >/dev/null
 "$cli" --port "$port" read "$work/read.hex" >/dev/null
