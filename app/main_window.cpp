@@ -199,7 +199,8 @@ void TForm1::BuildMenu() {
   AddItem(weryfikacja, "Com21", "&Weryfikacja", &TForm1::Com21Click);
   AddItem(weryfikacja, "Com31", Text("Sygnatura układu"), &TForm1::Com31Click);
   AddItem(weryfikacja, "Com41", Text("Sygnatura producenta"), &TForm1::Com41Click);
-  AddItem(weryfikacja, "Sygnaturanapi1", Text("Sygnatura napięć"), &TForm1::Sygnaturanapi1Click);
+  AddItem(weryfikacja, "Sygnaturanapi1", Text("Sygnatura napięć"),
+          &TForm1::Sygnaturanapi1Click);
 
   QMenu* programowanie = submenu("Info1", "&Programowanie");
   AddItem(programowanie, "Zapis2", "&Programowanie", &TForm1::Zapis2Click);
@@ -214,10 +215,14 @@ void TForm1::BuildMenu() {
     int code;
     void (TForm1::*handler)();
   } chips[] = {
-      {"Auto2", 0, &TForm1::Auto2Click},           {"Auto1", 1, &TForm1::Auto1Click},
-      {"N89C5212V1", 3, &TForm1::N89C5212V1Click}, {"N89C525V1", 4, &TForm1::N89C525V1Click},
-      {"N89C10511", 5, &TForm1::N89C10511Click},   {"N89C20511", 6, &TForm1::N89C20511Click},
-      {"N89C40511", 7, &TForm1::N89C40511Click},   {"Innyukad1", 10, &TForm1::Innyukad1Click},
+      {"Auto2", 0, &TForm1::Auto2Click},
+      {"Auto1", 1, &TForm1::Auto1Click},
+      {"N89C5212V1", 3, &TForm1::N89C5212V1Click},
+      {"N89C525V1", 4, &TForm1::N89C525V1Click},
+      {"N89C10511", 5, &TForm1::N89C10511Click},
+      {"N89C20511", 6, &TForm1::N89C20511Click},
+      {"N89C40511", 7, &TForm1::N89C40511Click},
+      {"Innyukad1", 10, &TForm1::Innyukad1Click},
   };
   for (const auto& chip : chips) {
     const ChipInfo* info = FindChip(chip.code);
