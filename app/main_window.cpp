@@ -47,8 +47,8 @@ QFont WindowFont() {
   return font;
 }
 
-// A whole listing line (54 cells) fits beside the scroll bar at 5 to 5.5 pixels a cell. A face
-// narrowed by stretching shrinks its letters unevenly, so only faces that are that narrow qualify.
+// A listing line is 54 cells, and they fit beside the scroll bar at 5 pixels a cell: what the
+// hinted 9-pixel face gives. A face narrowed by stretching shrinks its letters unevenly.
 QFont LogFont() {
   QFont font;
   font.setFamilies({"DejaVu Sans Mono", "Liberation Mono", "Nimbus Mono PS", "Courier"});
@@ -56,6 +56,7 @@ QFont LogFont() {
   font.setFixedPitch(true);
   font.setBold(true);
   font.setPixelSize(9);
+  font.setHintingPreference(QFont::PreferFullHinting);
   return font;
 }
 

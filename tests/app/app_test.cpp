@@ -136,6 +136,24 @@ class AppTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(w.Status(), std::string(" Gotowy..."), 5000);
   }
 
+  // A whole listing line shows beside the scroll bar, in a face that is not squeezed to fit. Run
+  // again at twice the scale.
+  void listingLineFits() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("b.hex").toStdString();
+    std::ofstream(path, std::ios::binary) << ":10000000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF78\r\n";
+    Window w(path, true);
+    auto* log = w.Get<QListWidget>("ListBox1");
+    const QString line = log->item(0)->text();
+    QCOMPARE(line.size(), 54);
+    for (int i = 0; i < 20; ++i) log->addItem(line);  // a long listing: the scroll bar shows
+    QTRY_VERIFY(log->verticalScrollBar()->isVisible());
+    QVERIFY(log->font().stretch() == QFont::AnyStretch || log->font().stretch() == 100);
+    const int margin = log->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, log) + 1;
+    const int room = log->viewport()->width() - 2 * margin;
+    QVERIFY2(QFontMetricsF(log->font()).horizontalAdvance(line) <= room, qPrintable(line));
+  }
+
   // Each command, from its button and its menu item, paints exactly what the core shows, pauses
   // as it does and sends the same frames.
   void everyCommandRunsItsOperation() {
