@@ -27,13 +27,10 @@ class InputBlocker : public QObject {
   InputBlocker& operator=(const InputBlocker&) = delete;
 
   static bool IsUserInput(QEvent::Type type);
-  // The blocker of the operation that runs now, if one does.
-  static InputBlocker* Current() { return current_; }
-
   // Lets the window system's events through if the last time was long enough ago.
   static void KeepAlive();
-  // A pause that keeps the window alive; it never ends early and never returns to the caller's
-  // event loop. Outside an operation it shuts input out for its own length.
+  // A pause of the operation that keeps the window alive for its whole length. Outside an
+  // operation it shuts input out for its own length.
   static void Wait(int milliseconds);
 
   int Discarded() const { return discarded_; }
