@@ -72,76 +72,54 @@ class Desktop {
     ping.data.data32[0] = ping_;
     ping.data.data32[1] = stamp;
     ping.data.data32[2] = window_;
-    const auto sent = Clock::now();
-    Send(ping, window_);
+    const auto sent = Clock::now(), due = sent + kPingEvery;
+    Send(ping);
     int answeredMs = -1;
-    for (auto now = sent; now < sent + kPingEvery; now = Clock::now()) {
-      if (answeredMs < 0) answeredMs = TakeAnswer(stamp, sent);
-      if (answeredMs < 0)
-        WaitForEvent(sent + kPingEvery - now);
-      else
-        std::this_thread::sleep_for(sent + kPingEvery - now);
+    for (auto now = sent; now < due; now = Clock::now()) {
+      while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+        const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+        if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE && m->window == root_ &&
+            m->data.data32[0] == ping_ && m->data.data32[1] == stamp && answeredMs < 0)
+          answeredMs = static_cast<int>((now - sent) / std::chrono::milliseconds(1));
+        std::free(e);
+      }
+      pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+      poll(&fd, 1,
+           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
     }
     return answeredMs;
   }
 
-  // A synthetic press and release, sent to the window's owner as the server would route them.
-  void Click(QPoint at) {
-    for (uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
-      xcb_button_press_event_t e{};
-      e.response_type = type;
-      e.detail = 1;
-      e.time = ++time_;
-      e.root = root_;
-      e.event = window_;
-      e.event_x = e.root_x = static_cast<int16_t>(at.x());
-      e.event_y = e.root_y = static_cast<int16_t>(at.y());
-      e.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
-      e.same_screen = 1;
-      Send(e, window_);
-    }
-  }
-
-  // Alt+P: opens the "&Plik" menu of an idle window.
-  void AltP() {
-    for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE}) {
-      xcb_key_press_event_t e{};
-      e.response_type = type;
-      e.detail = KeyCode('p');
-      e.time = ++time_;
-      e.root = root_;
-      e.event = window_;
-      e.state = XCB_MOD_MASK_1;
-      e.same_screen = 1;
-      Send(e, window_);
-    }
-  }
+  // A press and its release as the server delivers them to the window's owner: button 1 at a
+  // point of the window, or Alt+P (opens the "&Plik" menu of an idle window).
+  void Click(QPoint at) { Press(XCB_BUTTON_PRESS, 1, at, 0); }
+  void AltP() { Press(XCB_KEY_PRESS, KeyCode('p'), {}, XCB_MOD_MASK_1); }
 
  private:
+  void Press(uint8_t type, uint8_t detail, QPoint at, uint16_t state) {
+    xcb_key_press_event_t e{};  // a button event has the same layout
+    e.response_type = type;
+    e.detail = detail;
+    e.time = ++time_;
+    e.root = root_;
+    e.event = window_;
+    e.event_x = e.root_x = static_cast<int16_t>(at.x());
+    e.event_y = e.root_y = static_cast<int16_t>(at.y());
+    e.state = state;
+    e.same_screen = 1;
+    Send(e);
+    e.response_type = type + 1;  // the release
+    e.time = ++time_;
+    if (type == XCB_BUTTON_PRESS) e.state |= XCB_BUTTON_MASK_1;
+    Send(e);
+  }
+
   template <typename Event>
-  void Send(const Event& e, xcb_window_t to) {
+  void Send(const Event& e) {
     char buffer[32] = {};
     std::memcpy(buffer, &e, sizeof e);
-    xcb_send_event(c_, 0, to, XCB_EVENT_MASK_NO_EVENT, buffer);
+    xcb_send_event(c_, 0, window_, XCB_EVENT_MASK_NO_EVENT, buffer);
     xcb_flush(c_);
-  }
-
-  int TakeAnswer(uint32_t stamp, Clock::time_point sent) {
-    int answeredMs = -1;
-    while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-      const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
-      if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE && m->window == root_ &&
-          m->data.data32[0] == ping_ && m->data.data32[1] == stamp)
-        answeredMs = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count());
-      std::free(e);
-    }
-    return answeredMs;
-  }
-
-  void WaitForEvent(Clock::duration within) {
-    pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
-    poll(&fd, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(within).count()));
   }
 
   xcb_keycode_t KeyCode(xcb_keysym_t symbol) {
