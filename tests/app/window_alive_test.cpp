@@ -172,7 +172,7 @@ class WindowAliveTest : public QObject {
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.N89C40511Click();
+    form.findChild<QAction*>("N89C40511")->trigger();
     auto* save = form.findChild<QToolButton*>("SpeedButton4");
     const QPoint saveAt = save->mapTo(&form, save->rect().center());
 
@@ -198,7 +198,7 @@ class WindowAliveTest : public QObject {
     });
     QElapsedTimer clock;
     clock.start();
-    form.SpeedButton2Click();
+    QTest::mouseClick(form.findChild<QToolButton*>("SpeedButton2"), Qt::LeftButton);
     const qint64 took = clock.elapsed();
     running = false;
     wm.join();
