@@ -7,9 +7,11 @@
 #include <optional>
 
 #include "cli/console_view.h"
+#include "cli/ports_command.h"
 #include "link/chips.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
+#include "zelwik_version.h"
 
 namespace zelwik::cli {
 namespace {
@@ -28,14 +30,19 @@ constexpr const char* kUsageHead =
     "  signature-device, signature-maker, signature-voltage\n"
     "                      show a signature byte of the chip\n"
     "  list FILE           load the Intel HEX file and print its listing (no chip needed)\n"
+    "  ports               list the serial devices; --probe also asks each free one for the\n"
+    "                      programmer\n"
     "\n"
     "Options:\n"
-    "  --port PORT     COM1 ... COM5 or a device path (default COM2)\n"
+    "  --port PORT     COM1 ... COM5, a device path, or auto: the one port where the\n"
+    "                  programmer answers (default COM2)\n"
     "  --chip CHIP     ";
 constexpr const char* kUsageTail =
     "\n"
     "  --timeout MS    how long to wait for each reply of the programmer (default 2000)\n"
+    "  --probe         with ports: send the presence probe to every port not in use\n"
     "  --help          this text\n"
+    "  --version       the program's version\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
 
@@ -51,7 +58,8 @@ enum class Kind {
   SigDevice,
   SigMaker,
   SigVoltage,
-  List
+  List,
+  Ports
 };
 
 struct CommandName {
@@ -73,6 +81,7 @@ constexpr CommandName kCommands[] = {
     {"signature-maker", Kind::SigMaker, false},
     {"signature-voltage", Kind::SigVoltage, false},
     {"list", Kind::List, true},
+    {"ports", Kind::Ports, false},
 };
 
 // "auto (default), 89C51, ...": the choices of the window's chip menu.
@@ -94,6 +103,8 @@ struct Options {
   const CommandName* command = nullptr;
   std::string file;
   bool help = false;
+  bool version = false;
+  bool probe = false;
 };
 
 struct UsageError {
@@ -119,6 +130,10 @@ Options Parse(const std::vector<std::string>& args) {
     };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--probe") {
+      options.probe = true;
     } else if (arg == "--port") {
       options.port = value();
       if (options.port.empty()) throw UsageError{"--port needs a port name or device path"};
@@ -140,7 +155,7 @@ Options Parse(const std::vector<std::string>& args) {
       positional.push_back(arg);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (positional.empty()) throw UsageError{"no command given"};
   const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
                                [&](const CommandName& c) { return positional[0] == c.name; });
@@ -151,6 +166,7 @@ Options Parse(const std::vector<std::string>& args) {
   if (positional.size() > wanted)
     throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
   if (it->needsFile) options.file = positional[1];
+  if (options.probe && it->kind != Kind::Ports) throw UsageError{"--probe goes with ports"};
   return options;
 }
 
@@ -187,6 +203,7 @@ OpResult RunOnChip(Kind kind, State& state, View& view) {
     case Kind::SigVoltage:
       return ShowSignature(state, view, Signature::Voltage);
     case Kind::List:
+    case Kind::Ports:
       break;
   }
   return OpResult::NotSupported;
@@ -195,7 +212,7 @@ OpResult RunOnChip(Kind kind, State& state, View& view) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   std::ostream* progressTerminal) {
+                   std::ostream* progressTerminal, const PortListRoots& portRoots) {
   Options options;
   try {
     options = Parse(args);
@@ -207,6 +224,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     out << kUsageHead << ChipNames() << kUsageTail;
     return kExitSuccess;
   }
+  if (options.version) {
+    out << "zelwik-cli " ZELWIK_VERSION "\n";
+    return kExitSuccess;
+  }
+  const Kind kind = options.command->kind;
+  if (kind == Kind::Ports) return RunPortsCommand(options.probe, portRoots, out, err);
+  // Found before the operation, which then opens the port and probes it as always.
+  if (IsAutoPort(options.port) && kind != Kind::List &&
+      !FindProgrammerPort(portRoots, options.port, err)) {
+    return kExitFailure;
+  }
 
   // The image is 64 KiB: keep it off the stack.
   auto state = std::make_unique<State>();
@@ -214,7 +242,6 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   state->ChipType = options.chip;
   if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
 
-  const Kind kind = options.command->kind;
   ProgressBar progress(progressTerminal);
   ConsoleView view(out, progress, kind == Kind::List);
 

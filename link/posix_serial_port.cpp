@@ -103,6 +103,9 @@ class PosixSerialPort final : public SerialPort {
       waitFd = -1;
     }
     ioctl(fd, TIOCEXCL);
+    // The line is handed back as it was found: a port probed in search of the programmer may be
+    // some other device's, and the next program may not set every field itself.
+    found_ = tcgetattr(fd, &foundSettings_) == 0;
     Configure(fd);
     // A fresh port has empty queues, whatever an earlier user left behind.
     tcflush(fd, TCIFLUSH);
@@ -166,6 +169,7 @@ class PosixSerialPort final : public SerialPort {
 
   void Close() override {
     if (fd_ < 0) return;
+    if (found_) tcsetattr(fd_, TCSANOW, &foundSettings_);
     // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
     ioctl(fd_, TIOCNXCL);
     // A late reply is discarded with the port, as a real port's last close does.
@@ -229,6 +233,8 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   int waitFd_ = -1;      // blocking; reads that wait on the line's timer
   int lineTimerDs_ = 0;  // VTIME in force: 0 none yet, -1 the line refused it
+  termios foundSettings_{};
+  bool found_ = false;
 };
 
 }  // namespace
