@@ -2,7 +2,9 @@
 #include <algorithm>
 
 #include "link/commands.h"
+#include "ops/chip_memory.h"
 #include "ops/frame.h"
+#include "ops/read_memory.h"
 
 namespace zelwik {
 
@@ -51,6 +53,29 @@ OpResult CompareEveryByte(Link& link, View& view, const Image& image, int end, E
 
 }  // namespace
 
+namespace detail {
+
+void ReadMemory(Link& link, View& view, const GroupCommands& commands, int size, std::uint8_t* out,
+                const char* busyText) {
+  SendFixed(link, CMD_STOP);
+  SendFixed(link, CMD_START);
+  view.SetStatus(busyText);
+  view.SetGaugeMax(size - 1);
+  for (int address = 0; address < size; ++address) {
+    if (commands.sequential) {
+      // Stored before the advance, so a programmer lost on CMD_NEXT_ADDRESS keeps the byte.
+      out[address] = link.Transact(static_cast<std::uint8_t>(commands.read));
+      SendFixed(link, CMD_NEXT_ADDRESS);
+    } else {
+      out[address] = ReadByte(link, commands, address);
+    }
+    view.SetGaugeProgress(address);
+  }
+  SendClosingStop(link);
+}
+
+}  // namespace detail
+
 OpResult ProgramChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
@@ -83,29 +108,16 @@ OpResult ProgramChip(State& state, View& view) {
 // An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
 // or a program afterwards works on exactly the image the user is left with; the partial image is
 // not listed, since the listing stands for a completed read.
-OpResult ReadChip(State& state, View& view) {
-  Link& link = state.link;
+OpResult ReadChipSized(State& state, View& view, int& size) {
   Image& image = state.image;
   bool cleared = false;
+  size = 0;
   const OpResult result = detail::RunOperation(
       state, view, kTransferFrame,
       [&](const ChipInfo& chip, const GroupCommands& commands) {
-        const int size = std::min(chip.memorySize, kImageSize);
-        SendFixed(link, CMD_STOP);
-        SendFixed(link, CMD_START);
-        view.SetStatus(kTextReading);
-        view.SetGaugeMax(size - 1);
-        for (int address = 0; address < size; ++address) {
-          if (commands.sequential) {
-            // Stored before the advance, so a programmer lost on CMD_NEXT_ADDRESS keeps the byte.
-            image.MemoryImage[address] = link.Transact(static_cast<std::uint8_t>(commands.read));
-            SendFixed(link, CMD_NEXT_ADDRESS);
-          } else {
-            image.MemoryImage[address] = ReadByte(link, commands, address);
-          }
-          view.SetGaugeProgress(address);
-        }
-        detail::SendClosingStop(link);
+        size = std::min(chip.memorySize, kImageSize);
+        detail::ReadMemory(state.link, view, commands, size, image.MemoryImage.data(),
+                           kTextReading);
         view.SetStatus(kTextRead);
         FindImageEnd(image);
         ListImage(image, view);
@@ -117,7 +129,13 @@ OpResult ReadChip(State& state, View& view) {
         cleared = true;
       });
   if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
+  if (result != OpResult::Success) size = 0;
   return result;
+}
+
+OpResult ReadChip(State& state, View& view) {
+  int size = 0;
+  return ReadChipSized(state, view, size);
 }
 
 OpResult VerifyChip(State& state, View& view) {

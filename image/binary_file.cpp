@@ -1,0 +1,23 @@
+#include "image/binary_file.h"
+
+#include <algorithm>
+
+namespace zelwik {
+
+LoadResult LoadBinaryBytes(Image& image, std::string_view bytes) {
+  if (bytes.size() > static_cast<std::size_t>(kImageSize)) return {LoadResult::Error::TooLarge, 0};
+  std::copy(bytes.begin(), bytes.end(), image.MemoryImage.begin());
+  return {};
+}
+
+LoadResult LoadBinaryFile(Image& image, const std::string& path) {
+  return LoadImageFile(image, path, LoadBinaryBytes, kImageSize);
+}
+
+bool SaveBinaryFile(const Image& image, int size, const std::string& path) {
+  size = std::clamp(size, 0, kImageSize);
+  const auto* bytes = reinterpret_cast<const char*>(image.MemoryImage.data());
+  return SaveFileSafely(path, std::string_view(bytes, static_cast<std::size_t>(size)));
+}
+
+}  // namespace zelwik
