@@ -17,7 +17,7 @@ LoadResult LoadSrecText(Image& image, std::string_view text) {
   LoadResult result;
   bool ended = false;
   long dataRecords = 0;
-  const int after = detail::ForEachLine(text, [&](int number, std::string_view line) {
+  detail::ForEachLine(text, [&](int number, std::string_view line) {
     if (line.empty()) return true;
     auto refuse = [&](Error error) {
       result = {error, number};
@@ -51,7 +51,6 @@ LoadResult LoadSrecText(Image& image, std::string_view text) {
     }
     return true;
   });
-  if (result.Ok() && !ended) result = {Error::NoEndRecord, after};
   return result;
 }
 

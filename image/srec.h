@@ -10,8 +10,9 @@ namespace zelwik {
 
 // Stores the data records (S1, S2, S3) of Motorola S-record text into the image, record by record,
 // and stops at the first record refused: a bad checksum, a malformed or cut-short line, data above
-// FFFF, an S5/S6 count that disagrees, anything after the end record (S7, S8, S9), or no end
-// record at all. Bytes of a refused record are never stored. No clearing, no ImageEnd.
+// FFFF, an S5/S6 count that disagrees or anything after an end record (S7, S8, S9). The end record
+// is optional: srec_cat leaves it out when it knows no start address. Bytes of a refused record are
+// never stored. No clearing, no ImageEnd.
 LoadResult LoadSrecText(Image& image, std::string_view text);
 
 // Addresses 0 to ImageEnd as S1 records of 16 bytes between an empty S0 header and S9, CR LF ends.
