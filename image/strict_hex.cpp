@@ -36,7 +36,6 @@ LoadResult LoadStrictHexText(Image& image, std::string_view text) {
     for (std::size_t i = 0; i < bytes.size; ++i) sum += bytes.data[i];
     if ((sum & 0xFF) != 0) return refuse(Error::BadChecksum);
 
-    const unsigned long value = static_cast<unsigned long>(bytes.data[4]) << 8 | bytes.data[5];
     switch (type) {
       case kData: {
         const unsigned long address = base + (bytes.data[1] << 8 | bytes.data[2]);
@@ -48,10 +47,10 @@ LoadResult LoadStrictHexText(Image& image, std::string_view text) {
         ended = true;
         break;
       case kSegment:
-        base = value << 4;
+        base = (bytes.data[4] << 8 | bytes.data[5]) * 16ul;
         break;
       case kLinear:
-        base = value << 16;
+        base = (bytes.data[4] << 8 | bytes.data[5]) * 65536ul;
         break;
       default:
         break;  // start addresses mean nothing to a chip that starts at 0
