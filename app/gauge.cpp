@@ -4,9 +4,7 @@
 
 namespace zelwik::app {
 
-CGauge::CGauge(QWidget* parent) : QWidget(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-}
+CGauge::CGauge(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void CGauge::SetMaxValue(int max) {
   max_ = max;

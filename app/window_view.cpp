@@ -23,8 +23,8 @@ void WindowView::ClearLog() { log_->clear(); }
 
 void WindowView::AddLogLine(const std::string& line) {
   const std::u16string text = DecodeListLine(line);
-  log_->addItem(QString(reinterpret_cast<const QChar*>(text.data()),
-                        static_cast<qsizetype>(text.size())));
+  log_->addItem(
+      QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size())));
 }
 
 void WindowView::SetGaugeMax(int max) {

@@ -23,8 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "image/hex_file.h"
+#include "link/chips.h"
 #include "link/commands.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
 #include "sim/device_model.h"
 #include "sim/pty_simulator.h"
@@ -90,11 +91,12 @@ class FailureClock : public zelwik::NullView {
 int Absent(const char* device) {
   auto state = std::make_unique<zelwik::State>();
   state->PortName = device;
-  state->ChipType = 10;
+  state->ChipType = zelwik::ToInt(zelwik::ChipCode::Other);
   const auto start = Clock::now();
   FailureClock view(start);
   zelwik::ReadChip(*state, view);
-  if (view.ms < 0) return Fail("the read did not fail: is something answering on " + std::string(device) + "?");
+  if (view.ms < 0)
+    return Fail("the read did not fail: is something answering on " + std::string(device) + "?");
   std::printf("%.3f\n", view.ms);
   return 0;
 }
@@ -103,7 +105,8 @@ int HexLoad(const char* path) {
   auto image = std::make_unique<zelwik::Image>();
   zelwik::NullView view;
   const auto start = Clock::now();
-  if (!zelwik::LoadHexFile(*image, path, view)) return Fail(std::string("cannot load ") + path);
+  if (!zelwik::LoadHexFileShown(*image, path, view))
+    return Fail(std::string("cannot load ") + path);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }
@@ -116,7 +119,7 @@ int HexSave(const char* binary, const char* out) {
     return Fail(std::string("cannot read 64 KiB from ") + binary);
   }
   zelwik::NullView view;
-  if (!zelwik::SaveHexFile(*image, out, view)) return Fail(std::string("cannot save ") + out);
+  if (!zelwik::SaveHexFileShown(*image, out, view)) return Fail(std::string("cannot save ") + out);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }
@@ -157,7 +160,8 @@ int Breakdown(long exchanges) {
   std::vector<double> toSimulator, afterWait, total;
   for (long a = 0; a < exchanges; ++a) {
     const auto start = Clock::now();
-    link.Transact(zelwik::CMD_READ, static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a));
+    link.Transact(zelwik::CMD_READ, static_cast<std::uint8_t>(a >> 8),
+                  static_cast<std::uint8_t>(a));
     const auto end = Clock::now();
     const double sent = static_cast<double>(seenNs.load() - Ns(start)) / 1000;
     const double all = std::chrono::duration<double, std::micro>(end - start).count();
@@ -168,8 +172,10 @@ int Breakdown(long exchanges) {
   link.CloseLink();
   simulator.Close();
   std::printf("one wire-paced exchange (wire time %.1f us), %ld exchanges:\n", kWireUs, exchanges);
-  std::printf("  reply brought forward for the pty's transit: in %.1f us, out %.1f us;"
-              " simulator's wait %.1f us\n", inUs, outUs, waitUs);
+  std::printf(
+      "  reply brought forward for the pty's transit: in %.1f us, out %.1f us;"
+      " simulator's wait %.1f us\n",
+      inUs, outUs, waitUs);
   PrintSpread("whole exchange", total);
   PrintSpread("frame written -> frame seen by the simulator", toSimulator);
   PrintSpread("simulator's wait over -> reply read by the link", afterWait);

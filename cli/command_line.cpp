@@ -1,7 +1,6 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <memory>
@@ -9,14 +8,15 @@
 
 #include "cli/console_view.h"
 #include "cli/image_files.h"
-#include "image/hex_file.h"
+#include "link/chips.h"
 #include "ops/chip_memory.h"
 #include "ops/operations.h"
 
 namespace zelwik::cli {
 namespace {
 
-constexpr const char* kUsage =
+// The chip names come from the chip table (ChipNames).
+constexpr const char* kUsageHead =
     "Usage: zelwik-cli [--port PORT] [--chip CHIP] [--timeout MS] [--format F] [--strict]\n"
     "                  COMMAND [FILE]\n"
     "\n"
@@ -36,7 +36,9 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --port PORT     COM1 ... COM5 or a device path (default COM2)\n"
-    "  --chip CHIP     auto (default), 89C51, 89C52, 89C55, 89C1051, 89C2051, 89C4051, other\n"
+    "  --chip CHIP     ";
+constexpr const char* kUsageTail =
+    "\n"
     "  --timeout MS    how long to wait for each reply of the programmer (default 2000)\n"
     "  --format F      hex, bin or srec, whatever the file's extension\n"
     "  --strict        refuse an Intel HEX file with a bad checksum or record\n"
@@ -44,8 +46,21 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
 
-enum class Kind { Program, Read, Verify, Erase, Lock1, Lock2, Lock3, LockAll, SigDevice, SigMaker,
-                  SigVoltage, List, BlankCheck };
+enum class Kind {
+  Program,
+  Read,
+  Verify,
+  Erase,
+  Lock1,
+  Lock2,
+  Lock3,
+  LockAll,
+  SigDevice,
+  SigMaker,
+  SigVoltage,
+  List,
+  BlankCheck
+};
 
 struct CommandName {
   const char* name;
@@ -54,10 +69,14 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"program", Kind::Program, true},     {"read", Kind::Read, true},
-    {"verify", Kind::Verify, true},       {"erase", Kind::Erase, false},
-    {"lock1", Kind::Lock1, false},        {"lock2", Kind::Lock2, false},
-    {"lock3", Kind::Lock3, false},        {"lock", Kind::LockAll, false},
+    {"program", Kind::Program, true},
+    {"read", Kind::Read, true},
+    {"verify", Kind::Verify, true},
+    {"erase", Kind::Erase, false},
+    {"lock1", Kind::Lock1, false},
+    {"lock2", Kind::Lock2, false},
+    {"lock3", Kind::Lock3, false},
+    {"lock", Kind::LockAll, false},
     {"signature-device", Kind::SigDevice, false},
     {"signature-maker", Kind::SigMaker, false},
     {"signature-voltage", Kind::SigVoltage, false},
@@ -65,18 +84,16 @@ constexpr CommandName kCommands[] = {
     {"blank-check", Kind::BlankCheck, false},
 };
 
-// The choices of the window's chip menu.
-struct ChipName {
-  const char* name;
-  int code;
-};
-constexpr ChipName kChips[] = {{"auto", 0},    {"89c51", 1},   {"89c52", 3},   {"89c55", 4},
-                               {"89c1051", 5}, {"89c2051", 6}, {"89c4051", 7}, {"other", 10}};
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
+// "auto (default), 89C51, ...": the choices of the window's chip menu.
+std::string ChipNames() {
+  std::string names;
+  for (const ChipInfo& chip : AllChips()) {
+    if (!chip.cliName) continue;
+    if (!names.empty()) names += ", ";
+    names += chip.cliName;
+    if (chip.code == ChipCode::Detect) names += " (default)";
+  }
+  return names;
 }
 
 struct Options {
@@ -93,13 +110,6 @@ struct Options {
 struct UsageError {
   std::string message;
 };
-
-std::string NormalisePort(const std::string& port) {
-  const std::string lower = Lower(port);
-  if (lower.size() == 4 && lower.compare(0, 3, "com") == 0 && lower[3] >= '1' && lower[3] <= '5')
-    return "COM" + lower.substr(3);
-  return port;
-}
 
 Options Parse(const std::vector<std::string>& args) {
   Options options;
@@ -121,14 +131,13 @@ Options Parse(const std::vector<std::string>& args) {
     if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else if (arg == "--port") {
-      options.port = NormalisePort(value());
+      options.port = value();
       if (options.port.empty()) throw UsageError{"--port needs a port name or device path"};
     } else if (arg == "--chip") {
       const std::string name = value();
-      const auto it = std::find_if(std::begin(kChips), std::end(kChips),
-                                   [&](const ChipName& c) { return Lower(name) == c.name; });
-      if (it == std::end(kChips)) throw UsageError{"unknown chip '" + name + "'"};
-      options.chip = it->code;
+      const ChipInfo* chip = FindChipByName(name);
+      if (!chip) throw UsageError{"unknown chip '" + name + "'"};
+      options.chip = ToInt(chip->code);
     } else if (arg == "--timeout") {
       const std::string text = value();
       int ms = 0;
@@ -156,7 +165,8 @@ Options Parse(const std::vector<std::string>& args) {
   options.command = it;
   const std::size_t wanted = it->needsFile ? 2 : 1;
   if (positional.size() < wanted) throw UsageError{positional[0] + " needs a FILE"};
-  if (positional.size() > wanted) throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
+  if (positional.size() > wanted)
+    throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
   if (it->needsFile) options.file = positional[1];
   return options;
 }
@@ -171,19 +181,32 @@ void ReportPortFailure(const Link& link, std::ostream& err) {
 
 OpResult RunOnChip(Kind kind, State& state, View& view) {
   switch (kind) {
-    case Kind::Program: return ProgramChip(state, view);
-    case Kind::Read: return ReadChip(state, view);
-    case Kind::Verify: return VerifyChip(state, view);
-    case Kind::Erase: return RunChipCommand(state, view, ChipCommand::Erase);
-    case Kind::Lock1: return RunChipCommand(state, view, ChipCommand::Lock1);
-    case Kind::Lock2: return RunChipCommand(state, view, ChipCommand::Lock2);
-    case Kind::Lock3: return RunChipCommand(state, view, ChipCommand::Lock3);
-    case Kind::LockAll: return RunChipCommand(state, view, ChipCommand::LockAll);
-    case Kind::SigDevice: return ShowSignature(state, view, Signature::Device);
-    case Kind::SigMaker: return ShowSignature(state, view, Signature::Maker);
-    case Kind::SigVoltage: return ShowSignature(state, view, Signature::Voltage);
-    case Kind::BlankCheck: return BlankCheck(state, view);
-    case Kind::List: break;
+    case Kind::Program:
+      return ProgramChip(state, view);
+    case Kind::Read:
+      return ReadChip(state, view);
+    case Kind::Verify:
+      return VerifyChip(state, view);
+    case Kind::Erase:
+      return RunChipCommand(state, view, ChipCommand::Erase);
+    case Kind::Lock1:
+      return RunChipCommand(state, view, ChipCommand::Lock1);
+    case Kind::Lock2:
+      return RunChipCommand(state, view, ChipCommand::Lock2);
+    case Kind::Lock3:
+      return RunChipCommand(state, view, ChipCommand::Lock3);
+    case Kind::LockAll:
+      return RunChipCommand(state, view, ChipCommand::LockAll);
+    case Kind::SigDevice:
+      return ShowSignature(state, view, Signature::Device);
+    case Kind::SigMaker:
+      return ShowSignature(state, view, Signature::Maker);
+    case Kind::SigVoltage:
+      return ShowSignature(state, view, Signature::Voltage);
+    case Kind::BlankCheck:
+      return BlankCheck(state, view);
+    case Kind::List:
+      break;
   }
   return OpResult::NotSupported;
 }
@@ -200,7 +223,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return kExitUsage;
   }
   if (options.help) {
-    out << kUsage;
+    out << kUsageHead << ChipNames() << kUsageTail;
     return kExitSuccess;
   }
 

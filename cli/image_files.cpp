@@ -1,12 +1,11 @@
 #include "cli/image_files.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "image/binary_file.h"
-#include "image/hex_file.h"
 #include "image/srec.h"
 #include "image/strict_hex.h"
+#include "link/chips.h"
+#include "ops/hex_files.h"
+#include "ops/texts.h"
 
 namespace zelwik::cli {
 namespace {
@@ -14,13 +13,6 @@ namespace {
 bool EndsWith(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(),
                                                       suffix.data(), suffix.size()) == 0;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
 }
 
 std::string Refusal(const LoadResult& result, FileFormat format) {
@@ -68,7 +60,7 @@ FileFormat FormatOfFile(const std::string& path) {
 
 bool LoadImage(Image& image, const std::string& path, FileFormat format, bool strict, View& view,
                std::ostream& err) {
-  if (format == FileFormat::Hex && !strict) return LoadHexFile(image, path, view);
+  if (format == FileFormat::Hex && !strict) return LoadHexFileShown(image, path, view);
   const LoadResult result = format == FileFormat::Binary ? LoadBinaryFile(image, path)
                             : format == FileFormat::Srec ? LoadSrecFile(image, path)
                                                          : LoadStrictHexFile(image, path);
@@ -82,7 +74,7 @@ bool LoadImage(Image& image, const std::string& path, FileFormat format, bool st
   }
   // What the HEX load shows: the listing, then the extent of the image.
   view.ClearLog();
-  ListImage(image, view);
+  ShowListing(image, view);
   view.SetStatus(" Odczytano " + std::to_string(image.ImageEnd + 1) + " bajtów.");
   return true;
 }
@@ -91,7 +83,7 @@ bool SaveImage(Image& image, const std::string& path, FileFormat format, int chi
   int written = 0;
   switch (format) {
     case FileFormat::Hex:
-      return SaveHexFile(image, path, view);
+      return SaveHexFileShown(image, path, view);
     case FileFormat::Binary:
       written = SaveBinaryFile(image, chipSize, path) ? chipSize : -1;
       break;

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "image/memory_image.h"
-#include "image/view.h"
+#include "ops/view.h"
 
 namespace zelwik::cli {
 

@@ -227,8 +227,8 @@ class PosixSerialPort final : public SerialPort {
   }
 
   int fd_ = -1;
-  int waitFd_ = -1;       // blocking; reads that wait on the line's timer
-  int lineTimerDs_ = 0;   // VTIME in force: 0 none yet, -1 the line refused it
+  int waitFd_ = -1;      // blocking; reads that wait on the line's timer
+  int lineTimerDs_ = 0;  // VTIME in force: 0 none yet, -1 the line refused it
 };
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "image/view.h"
 #include "link/chips.h"
 #include "link/link.h"
+#include "ops/view.h"
 
 namespace zelwik::detail {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "image/view.h"
+#include "ops/view.h"
 
 namespace zelwik::testing {
 
@@ -12,7 +12,8 @@ class RecordingView : public View {
  public:
   std::vector<std::string> statuses;  // every status text, in order
   std::vector<std::string> log;       // the log as it stands
-  std::vector<std::string> events;    // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
+  std::vector<std::string>
+      events;  // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
   std::vector<int> pauses;
   int gaugeMax = 0;
   int gaugeProgress = 0;
