@@ -21,14 +21,14 @@ int main(int argc, char** argv) {
 
   zelwik::app::TForm1 form(std::nullopt, {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}});
   form.show();
-  form.Innyukad1Click();
+  form.Run({zelwik::ui::Action::SelectChip, zelwik::ToInt(zelwik::ChipCode::Other)});
   // The window is on screen and idle before the user can click.
   QApplication::processEvents();
 
   for (int i = 0; i < runs; ++i) {
     QElapsedTimer clock;
     clock.start();
-    form.SpeedButton2Click();
+    form.Run({zelwik::ui::Action::Read});
     const double ms = clock.nsecsElapsed() / 1e6;
     const QLabel* status = form.findChild<QLabel*>("StaticText1");
     if (form.state().image.ImageEnd < 0 || !status || status->text() != zelwik::kTextReady) {
