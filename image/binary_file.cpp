@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "image/file_io.h"
+
 namespace zelwik {
 
 LoadResult LoadBinaryBytes(Image& image, std::string_view bytes) {
@@ -11,13 +13,13 @@ LoadResult LoadBinaryBytes(Image& image, std::string_view bytes) {
 }
 
 LoadResult LoadBinaryFile(Image& image, const std::string& path) {
-  return LoadImageFile(image, path, LoadBinaryBytes, kImageSize);
+  return LoadImageFile(image, path, LoadBinaryBytes);
 }
 
 bool SaveBinaryFile(const Image& image, int size, const std::string& path) {
   size = std::clamp(size, 0, kImageSize);
   const auto* bytes = reinterpret_cast<const char*>(image.MemoryImage.data());
-  return SaveFileSafely(path, std::string_view(bytes, static_cast<std::size_t>(size)));
+  return ReplaceWholeFile(path, std::string(bytes, static_cast<std::size_t>(size)));
 }
 
 }  // namespace zelwik

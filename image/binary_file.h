@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "image/file_io.h"
+#include "image/load_result.h"
 #include "image/memory_image.h"
 
 namespace zelwik {

@@ -2,45 +2,19 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 
-#include "image/memory_image.h"
-
+// The file system as the image files need it; file_posix.cpp or file_win32.cpp. Paths are UTF-8.
 namespace zelwik {
 
-enum class FileRead { Ok, Failed, TooLarge };
+// Far beyond any real image file; stops a read of /dev/zero or a misnamed disk image.
+inline constexpr std::size_t kMaxFileBytes = 64u << 20;
 
-// Reads a whole file, a FIFO or device too (opened without waiting for a writer). After Failed
-// `out` keeps the bytes that did arrive; after TooLarge (more than `limit` bytes) it is empty.
-FileRead ReadWholeFile(const std::string& path, std::string& out, std::size_t limit);
+// Reads the file to its end into out. False when it cannot be opened or read; bytes read before a
+// read error stay in out, unless the file is too large to be an image file at all.
+bool ReadWholeFile(const std::string& path, std::string& out);
 
-// Writes `data` as the file's new content. A regular file (or the one a symbolic link points to) is
-// replaced only once the new content is complete and on disk, keeping its mode and, where allowed,
-// its owner; a failure at any point leaves the old file as it was. Devices are written in place.
-bool SaveFileSafely(const std::string& path, std::string_view data);
-
-// How the load of an image file ended; `line` (from 1) names the first record refused.
-struct LoadResult {
-  enum class Error {
-    None,
-    Unreadable,      // the file could not be opened or read
-    TooLarge,        // more bytes than the memory image holds
-    BadSyntax,       // not a record of the format, or cut short
-    BadChecksum,     // a record whose checksum does not match its bytes
-    AddressTooHigh,  // a byte above address FFFF
-    BadCount,        // an S-record count that disagrees with the data records before it
-    NoEndRecord,     // the file ends without its end record (line = one past the last)
-  };
-  Error error = Error::None;
-  int line = 0;
-  bool Ok() const { return error == Error::None; }
-};
-
-// Parses the file's text into a scratch image and replaces the content of `image` only when the
-// whole file was accepted, so a refused file leaves the image exactly as it was. ImageEnd is
-// recomputed on success.
-using ImageParser = LoadResult (*)(Image& image, std::string_view text);
-LoadResult LoadImageFile(Image& image, const std::string& path, ImageParser parse,
-                         std::size_t limit = 64u << 20);
+// Makes data the file's content: a complete new file next to it takes its place in one step, so
+// a failure at any point leaves an existing file as it was.
+bool ReplaceWholeFile(const std::string& path, const std::string& data);
 
 }  // namespace zelwik

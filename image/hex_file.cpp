@@ -36,8 +36,6 @@ class Cursor {
 
 bool IsAddressRecord(std::uint8_t type) { return type >= 0x02 && type <= 0x05; }
 
-constexpr std::size_t kMaxFileBytes = 64u << 20;  // far beyond any real image file; stops /dev/zero
-
 }  // namespace
 
 void LoadHexText(Image& image, std::string_view text) {
@@ -78,7 +76,7 @@ void LoadHexText(Image& image, std::string_view text) {
 std::optional<int> LoadHexFile(Image& image, const std::string& path) {
   ClearImage(image);
   std::string text;
-  const bool ok = ReadWholeFile(path, text, kMaxFileBytes) == FileRead::Ok;
+  const bool ok = ReadWholeFile(path, text);
   LoadHexText(image, text);
   FindImageEnd(image);
   if (!ok) return std::nullopt;
@@ -116,7 +114,7 @@ std::string HexText(const Image& image) {
 
 std::optional<int> SaveHexFile(Image& image, const std::string& path) {
   FindImageEnd(image);
-  if (!SaveFileSafely(path, HexText(image))) return std::nullopt;
+  if (!ReplaceWholeFile(path, HexText(image))) return std::nullopt;
   return image.ImageEnd < 0 ? 0 : (image.ImageEnd / 16 + 1) * 16;
 }
 

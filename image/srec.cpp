@@ -1,5 +1,6 @@
 #include "image/srec.h"
 
+#include "image/file_io.h"
 #include "image/text_records.h"
 
 namespace zelwik {
@@ -84,7 +85,7 @@ LoadResult LoadSrecFile(Image& image, const std::string& path) {
 
 int SaveSrecFile(Image& image, const std::string& path) {
   FindImageEnd(image);
-  if (!SaveFileSafely(path, SrecText(image))) return -1;
+  if (!ReplaceWholeFile(path, SrecText(image))) return -1;
   return image.ImageEnd < 0 ? 0 : (image.ImageEnd / 16 + 1) * 16;
 }
 

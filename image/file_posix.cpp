@@ -1,5 +1,4 @@
-#include "image/file_io.h"
-
+// Whole-file reads and the atomic replace on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,16 +6,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+
+#include "image/file_io.h"
 
 namespace zelwik {
 
 namespace {
 
-FileRead ReadAll(int fd, std::string& out, std::size_t limit) {
+// Reads until end of file. Bytes read before a failure are kept in `out`, unless the source is too
+// large to be an image file at all.
+bool ReadAll(int fd, std::string& out) {
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    if (static_cast<std::size_t>(st.st_size) > limit) return FileRead::TooLarge;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<std::size_t>(st.st_size) <= kMaxFileBytes) {
     out.reserve(static_cast<std::size_t>(st.st_size) + 1);
   }
   char buf[65536];
@@ -24,18 +26,18 @@ FileRead ReadAll(int fd, std::string& out, std::size_t limit) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return FileRead::Failed;
+      return false;
     }
-    if (n == 0) return FileRead::Ok;
-    if (out.size() + static_cast<std::size_t>(n) > limit) {
+    if (n == 0) return true;
+    if (out.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
       out.clear();
-      return FileRead::TooLarge;
+      return false;
     }
     out.append(buf, static_cast<std::size_t>(n));
   }
 }
 
-bool WriteAll(int fd, std::string_view data) {
+bool WriteAll(int fd, const std::string& data) {
   const char* p = data.data();
   std::size_t left = data.size();
   while (left > 0) {
@@ -82,7 +84,7 @@ int OpenNoWait(const std::string& path, int flags) {
 }
 
 // Devices and other non-regular targets cannot be replaced by rename; write into them in place.
-bool WriteInPlace(const std::string& path, std::string_view data) {
+bool WriteInPlace(const std::string& path, const std::string& data) {
   int fd = OpenNoWait(path, O_WRONLY);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, data);
@@ -91,7 +93,7 @@ bool WriteInPlace(const std::string& path, std::string_view data) {
 
 // Writes a complete new file next to the target and renames it over the target, so a failure at
 // any point leaves an existing file as it was.
-bool ReplaceFile(const std::string& path, std::string_view data, const struct stat* existing) {
+bool ReplaceFile(const std::string& path, const std::string& data, const struct stat* existing) {
   std::string::size_type slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -124,16 +126,7 @@ bool ReplaceFile(const std::string& path, std::string_view data, const struct st
 
 }  // namespace
 
-FileRead ReadWholeFile(const std::string& path, std::string& out, std::size_t limit) {
-  out.clear();
-  int fd = OpenNoWait(path, O_RDONLY);
-  if (fd < 0) return FileRead::Failed;
-  const FileRead result = ReadAll(fd, out, limit);
-  close(fd);
-  return result;
-}
-
-bool SaveFileSafely(const std::string& path, std::string_view data) {
+bool ReplaceWholeFile(const std::string& path, const std::string& data) {
   std::string target = path;
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -151,23 +144,12 @@ bool SaveFileSafely(const std::string& path, std::string_view data) {
   return ReplaceFile(target, data, &st);
 }
 
-LoadResult LoadImageFile(Image& image, const std::string& path, ImageParser parse,
-                         std::size_t limit) {
-  std::string text;
-  switch (ReadWholeFile(path, text, limit)) {
-    case FileRead::Ok:
-      break;
-    case FileRead::Failed:
-      return {LoadResult::Error::Unreadable, 0};
-    case FileRead::TooLarge:
-      return {LoadResult::Error::TooLarge, 0};
-  }
-  auto scratch = std::make_unique<Image>();
-  const LoadResult result = parse(*scratch, text);
-  if (!result.Ok()) return result;
-  image.MemoryImage = scratch->MemoryImage;
-  FindImageEnd(image);
-  return result;
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  int fd = OpenNoWait(path, O_RDONLY);
+  if (fd < 0) return false;
+  const bool ok = ReadAll(fd, out);
+  close(fd);
+  return ok;
 }
 
 }  // namespace zelwik
