@@ -5,6 +5,7 @@
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
+#include "app/input_blocker.h"
 
 namespace zelwik::app {
 
@@ -17,6 +18,7 @@ void WindowView::SetStatus(const std::string& text) {
   status_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   // The operation holds the thread, so the event loop would show this only after it ended.
   status_->repaint();
+  InputBlocker::KeepAlive();
 }
 
 void WindowView::ClearLog() { log_->clear(); }
@@ -30,11 +32,13 @@ void WindowView::AddLogLine(const std::string& line) {
 void WindowView::SetGaugeMax(int max) {
   gauge_->SetMaxValue(max);
   PaintGauge(false);
+  InputBlocker::KeepAlive();
 }
 
 void WindowView::SetGaugeProgress(int position) {
   gauge_->SetProgress(position);
   PaintGauge(false);
+  InputBlocker::KeepAlive();
 }
 
 void WindowView::Pause(int milliseconds) {

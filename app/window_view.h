@@ -14,7 +14,8 @@ class CGauge;
 
 // What the operations show, put into the window's elements. The status line is painted at once;
 // the gauge at most once a display frame, and always before a pause and at the end, so it never
-// costs a long transfer more than a few paints.
+// costs a long transfer more than a few paints. Each of these points also lets the window answer
+// the window system while the operation holds the thread.
 class WindowView : public View {
  public:
   using PauseHook = std::function<void(int milliseconds)>;
