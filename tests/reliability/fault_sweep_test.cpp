@@ -50,11 +50,13 @@ bool HealthyRun(Rig& rig, const Config& c) {
   return Start(rig, c) == OpResult::Success && ContentOk(rig, c);
 }
 
+long Received(Rig& rig) {
+  return rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); });
+}
+
 bool Claimed(const RecordingView& view) {
-  return std::any_of(view.statuses.begin(), view.statuses.end(), [](const std::string& s) {
-    return s == " Zpisywanie zakończono..." || s == " Odczytywanie zakończono..." ||
-           s == " Weryfikowanie zakończono...";
-  });
+  return std::any_of(view.statuses.begin(), view.statuses.end(),
+                     [](const std::string& s) { return s.ends_with(" zakończono..."); });
 }
 
 class FaultSweep : public ::testing::TestWithParam<Config> {
@@ -65,8 +67,7 @@ class FaultSweep : public ::testing::TestWithParam<Config> {
   void Sweep(Check check) {
     Rig healthy(GetParam().chip, GetParam().chipType);
     ASSERT_TRUE(HealthyRun(healthy, GetParam()));
-    const long frames =
-        healthy.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); });
+    const long frames = Received(healthy);
     std::vector<long> points;
     for (long k = 1; k <= frames; ++k)
       if (k <= 16 || k > frames - 16 || k % 257 == 0) points.push_back(k);
@@ -90,22 +91,20 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
     // A hang guard, not a speed target: the reply bound plus one second.
     EXPECT_LT(std::chrono::steady_clock::now() - begun,
               std::chrono::milliseconds(rig.state->link.ReplyTimeout() + 1000));
-    EXPECT_EQ(rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); }), k)
-        << "sent after it";
+    EXPECT_EQ(Received(rig), k) << "sent after it";
     EXPECT_EQ(std::count(rig.view.statuses.begin(), rig.view.statuses.end(), kFailed), 1);
     EXPECT_FALSE(Claimed(rig.view));
-    // A read keeps only what arrived: the chip's bytes up to the break, 0xFF above, no listing.
-    // Without a programmer (k = 1) it has not begun.
+    // A read keeps only what arrived: the chip's bytes up to the break, 0xFF above, no listing,
+    // and an ImageEnd that fits. Without a programmer (k = 1) it has not begun.
     const auto flash = rig.Flash();
-    const auto& image = rig.state->image;
+    Image image = rig.state->image;
     const auto kept = std::mismatch(flash.begin(), flash.end(), image.MemoryImage.begin()).second;
-    const bool blank =
-        std::all_of(kept, image.MemoryImage.end(), [](std::uint8_t b) { return b == 0xFF; });
-    int end = kImageSize - 1;
-    while (end >= 0 && image.MemoryImage[end] == 0xFF) --end;
+    const bool blank = std::all_of(kept, image.MemoryImage.end(), [](int b) { return b == 0xFF; });
+    const int end = image.ImageEnd;
+    FindImageEnd(image);
     EXPECT_TRUE(c.run != ReadChip ||
-                (k == 1 ? image.MemoryImage[0] == 0x00 : blank && rig.view.log.empty()));
-    EXPECT_TRUE(c.run != ReadChip || image.ImageEnd == end);
+                (k == 1 ? image.MemoryImage[0] == 0x00
+                        : blank && rig.view.log.empty() && end == image.ImageEnd));
     // Silence leaves no byte under way: the same port serves the next run at once.
     EXPECT_TRUE(HealthyRun(rig, c));
   });
@@ -129,13 +128,11 @@ TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
   });
 }
 
+using enum sim::SimChip;
 const Config kConfigs[] = {
-    {"Program89C2051", ProgramChip, sim::SimChip::C2051, 6},
-    {"ProgramDetected89C51", ProgramChip, sim::SimChip::C51_12V, 0},
-    {"Verify89C51", VerifyChip, sim::SimChip::C51_12V, 1},
-    {"VerifyDetected89C2051", VerifyChip, sim::SimChip::C2051, 0},
-    {"Read89C2051", ReadChip, sim::SimChip::C2051, 6},
-    {"Read89C51", ReadChip, sim::SimChip::C51_12V, 1},
+    {"Program89C2051", ProgramChip, C2051, 6}, {"ProgramDetected89C51", ProgramChip, C51_12V, 0},
+    {"Verify89C51", VerifyChip, C51_12V, 1},   {"VerifyDetected89C2051", VerifyChip, C2051, 0},
+    {"Read89C2051", ReadChip, C2051, 6},       {"Read89C51", ReadChip, C51_12V, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep, ::testing::ValuesIn(kConfigs), CaseName);
 

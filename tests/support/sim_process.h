@@ -21,7 +21,6 @@ struct SimProcess {
     if (out) Stop(SIGKILL);
   }
   SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // Sends the signal (none: 0) and returns the exit status once it has ended.
   int Stop(int signal) {
