@@ -277,9 +277,7 @@ TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
 }
 INSTANTIATE_TEST_SUITE_P(Chips, BlankCheckTest, ::testing::ValuesIn(kBlankCases), CaseName);
 
-// --- no programmer
-// ---------------------------------------------------------------------------------- Silence at any
-// later frame is swept in tests/reliability.
+// --- no programmer (silence at any later frame is swept in tests/reliability) -------------------
 
 struct Operation {
   const char* name;
@@ -300,11 +298,9 @@ class NoProgrammer : public ::testing::TestWithParam<Operation> {};
 // the log before detection, changes them.
 TEST_P(NoProgrammer, EndsWithTheFailureText) {
   const Operation& op = GetParam();
-  for (const auto& [probe, silentAfter, sent] : {std::tuple{-1, 0L, ""},
-                                                 {0, -1L, "FF"},
-                                                 {0x00, 0L, "FF"},
-                                                 {0xAA, 0L, "FF"},
-                                                 {-1, 4L, "FF 13 11 17 13"}}) {
+  const std::tuple<int, long, const char*> ways[] = {
+      {-1, 0, ""}, {-1, -1, "FF"}, {0x00, 0, "FF"}, {0xAA, 0, "FF"}, {-1, 4, "FF 13 11 17 13"}};
+  for (const auto& [probe, silentAfter, sent] : ways) {
     SCOPED_TRACE(sent);
     Rig rig(C2051, 0, With([&](sim::Faults& f) {
               f.neverAnswer = silentAfter < 0;
