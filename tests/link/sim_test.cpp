@@ -20,7 +20,6 @@
 #include "link/link.h"
 #include "sim/device_model.h"
 #include "support/sim_harness.h"
-#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zelwik::sim {

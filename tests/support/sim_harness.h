@@ -1,9 +1,13 @@
 #pragma once
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/device_model.h"
@@ -51,5 +55,32 @@ inline std::string FramesText(const std::vector<sim::Frame>& frames) {
   }
   return text.empty() ? text : text.substr(1);
 }
+
+// zelwik-sim (ZELWIK_SIM_PATH) in the background: "echo $$; exec" hands it the shell's pid, and
+// the port it serves comes next. For the targets that name it.
+#ifdef ZELWIK_SIM_PATH
+struct SimProcess {
+  explicit SimProcess(const std::string& args)
+      : out(popen(("echo $$; exec " ZELWIK_SIM_PATH " " + args + " 2>/dev/null").c_str(), "r")) {
+    char device[256];
+    if (out && std::fscanf(out, "%d %255s", &pid, device) == 2) path = device;
+  }
+  ~SimProcess() {
+    if (out) Stop(SIGKILL);
+  }
+  SimProcess(const SimProcess&) = delete;
+
+  // Sends the signal (none: 0) and returns the exit status once it has ended.
+  int Stop(int signal) {
+    if (signal && pid > 0) kill(pid, signal);
+    const int status = pclose(std::exchange(out, nullptr));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::FILE* out;
+  int pid = 0;
+  std::string path;
+};
+#endif
 
 }  // namespace zelwik::testing
