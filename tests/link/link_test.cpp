@@ -23,6 +23,7 @@ namespace zelwik {
 namespace {
 
 using sim::SimChip;
+using enum SimChip;
 using testing::FramesText;
 using testing::SimHarness;
 using testing::WriteFile;
@@ -35,20 +36,11 @@ long MsSince(Clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-bool Faulted(Link& link, std::uint8_t command) {
-  try {
-    link.Transact(command);
-    return false;
-  } catch (const LinkFault&) {
-    return true;
-  }
-}
-
 // Two bytes for one frame put every later reply one frame late, until the stray byte is taken or
 // the port is closed.
 TEST(Frames, SurplusReplyIsFoundOrDiscardedWithThePort) {
   for (bool reopen : {false, true}) {
-    SimHarness sim(SimChip::C51_12V);
+    SimHarness sim(C51_12V);
     sim.WithModel([](sim::DeviceModel& m) {
       m.MutableFaults().doubleReplyAtFrame = 2;
       std::iota(m.Flash().begin(), m.Flash().begin() + 3, 0xA0);
@@ -67,12 +59,12 @@ TEST(Frames, SurplusReplyIsFoundOrDiscardedWithThePort) {
 TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
   Link link, second;
   EXPECT_FALSE(link.OpenLink("/dev/zelwik-no-such-port"));
-  EXPECT_TRUE(Faulted(link, CMD_STOP));
+  EXPECT_THROW(link.Transact(CMD_STOP), LinkFault);
   testing::TempDir dir;
   WriteFile(dir / "file", "keep");
   EXPECT_FALSE(link.OpenLink(dir / "file"));
   EXPECT_EQ(testing::ReadFile(dir / "file"), "keep");
-  SimHarness sim(SimChip::C1051);
+  SimHarness sim(C1051);
   ASSERT_TRUE(link.OpenLink(sim.Path()));
   EXPECT_FALSE(second.OpenLink(sim.Path()));  // in use
   link.CloseLink();
@@ -83,14 +75,14 @@ TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
 
 // Waiting out the bound once more for every later byte is swept in tests/reliability.
 TEST(ReplyBound, SilenceMidStreamThrowsAfterTheBound) {
-  SimHarness sim(SimChip::C51_12V);
+  SimHarness sim(C51_12V);
   sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
   Link link;
   link.SetReplyTimeout(200);
   ASSERT_TRUE(link.OpenLink(sim.Path()));
   EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
   const auto start = Clock::now();
-  EXPECT_TRUE(Faulted(link, CMD_START));
+  EXPECT_THROW(link.Transact(CMD_START), LinkFault);
   EXPECT_TRUE(MsSince(start) >= 190 && MsSince(start) < 1500) << MsSince(start);
 }
 
@@ -99,7 +91,7 @@ TEST(ReplyBound, SilenceMidStreamThrowsAfterTheBound) {
 // other end closes reads EIO; a hung-up line (an unplugged adapter) reads 0, as a timeout does.
 TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
   for (const auto& [bound, hangUpLine] : {std::pair{5000, false}, {4950, false}, {5000, true}}) {
-    SimHarness sim(SimChip::C51_12V);
+    SimHarness sim(C51_12V);
     sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
     Link link;
     link.SetReplyTimeout(bound);
@@ -126,13 +118,10 @@ TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
 }
 
 TEST(DeviceForPort, ComNamesMapToSerialDevicesOrTheirOverride) {
-  for (const auto& [name, device] : {std::pair{"COM1", "/dev/ttyS0"},
-                                     {"com3", "/dev/ttyS2"},
-                                     {"COM5", "/dev/ttyS4"},
-                                     {"COM6", "COM6"},
-                                     {"COM12", "COM12"},
-                                     {"/dev/ttyUSB0", "/dev/ttyUSB0"}})
-    EXPECT_EQ(DeviceForPort(name), device) << name;
+  const std::pair<const char*, const char*> cases[] = {
+      {"COM1", "/dev/ttyS0"}, {"com3", "/dev/ttyS2"}, {"COM5", "/dev/ttyS4"},
+      {"COM6", "COM6"},       {"COM12", "COM12"},     {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
+  for (const auto& [name, device] : cases) EXPECT_EQ(DeviceForPort(name), device) << name;
   setenv("ZELWIK_COM2", "", 1);
   EXPECT_EQ(DeviceForPort("COM2"), "/dev/ttyS1");
   setenv("ZELWIK_COM2", "/dev/zelwik-usb", 1);
@@ -143,10 +132,9 @@ TEST(DeviceForPort, ComNamesMapToSerialDevicesOrTheirOverride) {
 }
 
 TEST(Detect, EveryChipInEightFrames) {
-  const std::pair<SimChip, int> chips[] = {
-      {SimChip::C51_12V, 1}, {SimChip::C51_5V, 2}, {SimChip::C52_12V, 3}, {SimChip::C55_12V, 4},
-      {SimChip::C1051, 5},   {SimChip::C2051, 6},  {SimChip::C4051, 7},   {SimChip::C52_5V, 8},
-      {SimChip::C55_5V, 9},  {SimChip::Empty, 0}};
+  const std::pair<SimChip, int> chips[] = {{C51_12V, 1}, {C51_5V, 2}, {C52_12V, 3}, {C55_12V, 4},
+                                           {C1051, 5},   {C2051, 6},  {C4051, 7},   {C52_5V, 8},
+                                           {C55_5V, 9},  {Empty, 0}};
   for (const auto& [chip, code] : chips) {
     SimHarness sim(chip);
     Link link;
@@ -206,7 +194,7 @@ termios LineSettings(const std::string& path, const termios* set = nullptr) {
 // bytes.
 TEST(Probe, SendsOnlyTheProbeAndLeavesTheDeviceAsFound) {
   for (const int answer : {int{kProbeAnswer}, 0xAA, -1}) {
-    testing::SimHarness sim(SimChip::C2051);
+    testing::SimHarness sim(C2051);
     sim.WithModel([&](sim::DeviceModel& m) {
       auto& f = m.MutableFaults();
       f.neverAnswer = answer < 0;
@@ -237,7 +225,7 @@ TEST(Probe, SendsOnlyTheProbeAndLeavesTheDeviceAsFound) {
 
 // A port held by another program, seen by the list or refused at the open, gets nothing.
 TEST(Probe, PortsInUseGetNothing) {
-  testing::SimHarness sim(SimChip::C2051);
+  testing::SimHarness sim(C2051);
   Link holder;
   ASSERT_TRUE(holder.OpenLink(sim.Path()));
   std::vector<PortInfo> ports(3);
