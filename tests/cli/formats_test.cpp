@@ -2,9 +2,7 @@
 // programmer so that the frames it received can be checked.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "cli/command_line.h"
+#include "cli_run.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
 
@@ -16,19 +14,12 @@ using zelwik::testing::ReadFile;
 using zelwik::testing::SimHarness;
 using zelwik::testing::TempDir;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
 // An empty option is left out.
 CliRun Cli(SimHarness& sim, const std::string& option, const char* command,
            const std::string& file) {
   std::vector<std::string> args = {"--port", sim.Path(), "--timeout", "500", command, file};
   if (!option.empty()) args.insert(args.begin(), option);
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, nullptr);
-  return {status, out.str(), err.str()};
+  return Cli(args);
 }
 
 // Data with 0xFF among it in the first `programmed` bytes, erased above.

@@ -1,9 +1,7 @@
 // zelwik-cli ports and --port auto over a made-up sysfs whose nodes lead to simulated programmers.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "cli/command_line.h"
+#include "cli_run.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
 
@@ -11,17 +9,6 @@ namespace zelwik::cli {
 namespace {
 
 using testing::FramesText;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, const PortListRoots& roots = {}) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, nullptr, roots);
-  return {status, out.str(), err.str()};
-}
 
 // A UART, a programmer on an FTDI adapter, a silent adapter, another device, a held adapter.
 class Ports : public ::testing::Test {

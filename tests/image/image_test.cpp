@@ -212,14 +212,10 @@ TEST_F(HexFiles, SrecordAndSdccAgreeWithUs) {
               0);
     return ReadFile(dir / "s.bin");
   };
-  Image full;
   for (int a = 0; a < kImageSize; ++a)
-    full.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
-  ASSERT_TRUE(LoadHexFile(image, kTestData / "sdcc_blink.hex"));
-  for (Image* saved : {&full, &image}) {
-    ASSERT_TRUE(SaveHexFile(*saved, dir / "saved.hex"));
-    EXPECT_TRUE(srecImage(dir / "saved.hex") == Text(*saved));
-  }
+    image.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
+  ASSERT_TRUE(SaveHexFile(image, dir / "saved.hex"));
+  EXPECT_TRUE(srecImage(dir / "saved.hex") == Text(image));
   if (Shell("command -v sdcc") != 0) GTEST_SKIP() << "sdcc is not installed";
   fs::copy_file(kTestData / "blink.c", dir / "blink.c");
   ASSERT_EQ(Shell("cd '" + dir.path().string() + "' && sdcc -mmcs51 blink.c"), 0);
