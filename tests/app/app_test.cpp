@@ -12,6 +12,7 @@
 #include "image/hex_file.h"
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
+#include "support/temp_dir.h"
 
 using namespace zelwik;
 using namespace zelwik::app;
@@ -170,7 +171,7 @@ class AppTest : public QObject {
         {"SpeedButton5", std::bind(RunChipCommand, _1, _2, ChipCommand::LockAll)}};
     for (const auto& [name, op] : commands) {
       SimHarness direct(sim::SimChip::C1051), sim(sim::SimChip::C1051);
-      State state{{}, 0, direct.Path()};
+      State state{{}, 0, direct.Path(), {}};
       LoadBlink(state.image);
       RecordingView recorded;
       op(state, recorded);
@@ -254,8 +255,7 @@ class AppTest : public QObject {
              (std::vector<std::string>{" Odczytano 3 bajtów.", " Zapisano 16 bajtów."}));
     QCOMPARE(w.pauses, (std::vector<int>{1000, 1000}));
     QCOMPARE(w.Status(), std::string(" Gotowy..."));
-    std::ifstream saved(*chosen, std::ios::binary);
-    QCOMPARE(std::string(std::istreambuf_iterator<char>(saved), {}),
+    QCOMPARE(testing::ReadFile(*chosen),
              std::string(":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:00000001FF\r\n"));
   }
 

@@ -51,6 +51,7 @@ class Desktop {
   int Ping(uint32_t stamp) {
     const xcb_client_message_event_t ping{.response_type = XCB_CLIENT_MESSAGE,
                                           .format = 32,
+                                          .sequence = 0,
                                           .window = window_,
                                           .type = protocols_,
                                           .data = {.data32 = {ping_, stamp, window_}}};
@@ -172,7 +173,7 @@ class WindowAliveTest : public QObject {
     running = false;
     wm.join();
 
-    State state{{}, form.state().ChipType, direct.Path()};
+    State state{{}, form.state().ChipType, direct.Path(), {}};
     RecordingView recorded;
     ReadChip(state, recorded);
     QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));

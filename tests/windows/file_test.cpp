@@ -1,14 +1,19 @@
-// The Windows file layer: wide-character names and the replace that keeps the old file.
+// The Windows file layer: wide-character names and the replace that keeps the old file; the
+// command line on the Win32 port. The operations run end to end under wine in run.sh, their
+// frames compared with the Linux build's.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "image/file_io.h"
 #include "ops/hex_files.h"
+#include "ops/texts.h"
 #include "support/recording_view.h"
 
 namespace zelwik {
@@ -93,6 +98,20 @@ TEST_F(PolishFolder, ReplaceAndItsFailures) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"katalog.hex", "zajęty.hex"}));
   std::string text;
   EXPECT_FALSE(ReadWholeFile(dir_ + "brak.hex", text) || ReadWholeFile(dir_, text));
+}
+
+TEST(CommandLine, PortsThatCannotOpenAreLinkFailuresNamingWhy) {
+  for (const auto& [port, why] : {std::pair{"COM199", "cannot open COM199: no such port"},
+                                  std::pair{ZELWIK_DEMO_HEX, "not a serial device"}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunCommandLine({"--port", port, "erase"}, out, err, nullptr), cli::kExitFailure);
+    EXPECT_NE(out.str().find(kTextLinkFailure), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
+  }
+  testing::RecordingView view;
+  Image image;
+  EXPECT_TRUE(LoadHexFileShown(image, ZELWIK_DEMO_HEX, view));
+  EXPECT_EQ(view.LastStatus(), " Odczytano 150 bajtów.");
 }
 
 }  // namespace
