@@ -88,23 +88,13 @@ class AppTest : public QObject {
   Q_OBJECT
 
  private slots:
-  // Every command sits in its menu, wired by its object name: a chip and a port reach the state,
-  // the chosen port is the one read, the last item closes the window.
+  // A chip and a port chosen from the menus reach the state, the chosen port is the one read, the
+  // last item closes the window.
   void menusAndChoices() {
     SimHarness com4(sim::SimChip::C2051);
     com4.WithModel([](sim::DeviceModel& m) { return m.Flash()[2047] = 0; });
     qputenv("ZELWIK_COM4", QByteArray::fromStdString(com4.Path()));
     Window w(std::nullopt, true);
-    QString menus;
-    for (QAction* top : w.form->menuBar()->actions()) {
-      menus += "; " + top->objectName();
-      for (QAction* item : top->menu()->actions()) menus += " " + item->objectName();
-    }
-    QCOMPARE(menus,
-             "; Plik1 Odczyt1 Zapis1 N1 Zakocz1; Opcje1 Com11 Com21 Com31 Com41 "
-             "Sygnaturanapi1; Info1 Zapis2 Kasowanie1 Blokada11 Blokada21 Blokada31; Ukad1 "
-             "Auto2 Auto1 N89C5212V1 N89C525V1 N89C10511 N89C20511 N89C40511 Innyukad1; "
-             "Interfejs1 Com12 Com22 Com32 Com42 Com51");
     w.Run("Innyukad1");
     QCOMPARE(w.Get<QLabel>("Label2")->text(), "Inny układ");
     w.Run("N89C20511");

@@ -111,7 +111,6 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
        " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Zapisano 0 bajtów.\n"},
       {"89C1051", "lock3", 1, " Układ nie posiada tej blokady !\n Gotowy...\n"},
       {"89C51", "--chip OTHER erase", 0, " Układ wymazano...\n Gotowy...\n"},
-      {"89C51", "burn", 2, ""},
       {"89C51", "verify missing.hex", 1, " Błąd I/O ...\n Odczytano 0 bajtów.\n"},
       {"empty", "read x.hex", 1, " Brak układu lub sygnatury\n Gotowy...\n"},
       {"89C4051 --stop-after 500", "--timeout 200 read x.hex", 1,  // pulled out mid-read
