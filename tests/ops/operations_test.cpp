@@ -1,9 +1,10 @@
 // Every operation against the simulated programmer: the frames it sends, the texts and pauses it
-// shows, and what lands in the chip or the image.
+// shows, and what lands in the chip or the image; with no programmer, and one gone silent.
 #include <gtest/gtest.h>
 
 #include <functional>
 
+#include "ops/chip_memory.h"
 #include "ops/hex_files.h"
 #include "ops_test_support.h"
 #include "support/temp_dir.h"
@@ -12,6 +13,7 @@ namespace zelwik::testing {
 namespace {
 
 using sim::SimChip;
+using enum SimChip;
 using Op = std::function<OpResult(State&, View&)>;
 const std::string kNoChip = " Brak układu lub sygnatury", kLocked = " Układ zablokowano...";
 
@@ -37,29 +39,25 @@ struct CommandCase {
 };
 
 const CommandCase kCommandCases[] = {
-    {"Erase12V", "FF D 13 11 02 13", kErase, SimChip::C51_12V, 0, " Układ wymazano...", 2000},
-    {"EraseEmptySocket", "FF D 13 11 13", kErase, SimChip::Empty, 0, kNoChip, 2000,
-     OpResult::NoChip},
-    {"Lock1FiveVolt", "FF D 13 11 08 13", kLock1, SimChip::C52_5V, 0, " Układ zablakowano...",
-     2000},
-    {"Lock3TwentyPinHasNone", "FF D 13 11 13", kLock3, SimChip::C2051, 0,
-     " Układ nie posiada tej blokady !", 2000, OpResult::NotSupported},
-    {"LockAllOtherChip", "FF 13 11 05 06 07 13", kLockAll, SimChip::C51_12V, 10, kLocked, 2000},
-    {"LockAll5V", "FF D 13 11 08 09 0A 13", kLockAll, SimChip::C52_5V, 0, kLocked, 2000},
-    {"LockAll20Pin", "FF 13 11 14 13 11 15 13", kLockAll, SimChip::C1051, 5, kLocked, 2000},
-    {"Device12V", "FF D 13 11 0B 13", kDevice, SimChip::C51_12V, 0, " Sygnatura układu=51H", 1500},
-    {"Device20Pin", "FF D 13 11 17 13", kDevice, SimChip::C2051, 0, " Sygnatura układu=21H", 1500},
+    {"Erase12V", "FF D 13 11 02 13", kErase, C51_12V, 0, " Układ wymazano...", 2000},
+    {"EraseEmptySocket", "FF D 13 11 13", kErase, Empty, 0, kNoChip, 2000, OpResult::NoChip},
+    {"Lock1FiveVolt", "FF D 13 11 08 13", kLock1, C52_5V, 0, " Układ zablakowano...", 2000},
+    {"Lock3TwentyPinHasNone", "FF D 13 11 13", kLock3, C2051, 0, " Układ nie posiada tej blokady !",
+     2000, OpResult::NotSupported},
+    {"LockAllOtherChip", "FF 13 11 05 06 07 13", kLockAll, C51_12V, 10, kLocked, 2000},
+    {"LockAll5V", "FF D 13 11 08 09 0A 13", kLockAll, C52_5V, 0, kLocked, 2000},
+    {"LockAll20Pin", "FF 13 11 14 13 11 15 13", kLockAll, C1051, 5, kLocked, 2000},
+    {"Device12V", "FF D 13 11 0B 13", kDevice, C51_12V, 0, " Sygnatura układu=51H", 1500},
+    {"Device20Pin", "FF D 13 11 17 13", kDevice, C2051, 0, " Sygnatura układu=21H", 1500},
     // A chosen chip is never checked: the 20-pin command goes to the 40-pin chip, which answers FF.
-    {"DeviceChosen2051On89C51", "FF 13 11 17 13", kDevice, SimChip::C51_12V, 6,
-     " Sygnatura układu=FFH", 1500},
-    {"DeviceEmptySocket", "FF D 13", kDevice, SimChip::Empty, 0, kNoChip, 1500, OpResult::NoChip},
-    {"Maker12V", "FF 13 11 0C 13", kMaker, SimChip::C51_12V, 1, " Sygnatura producenta=1EH", 1500},
-    {"Maker20Pin", "FF D 13 11 13 11 16 13", kMaker, SimChip::C2051, 0, " Sygnatura producenta=1EH",
+    {"DeviceChosen2051On89C51", "FF 13 11 17 13", kDevice, C51_12V, 6, " Sygnatura układu=FFH",
      1500},
-    {"Voltage5V", "FF D 13 11 0D 13", kVoltage, SimChip::C52_5V, 0, " Sygnatura napięcia=05H",
-     2000},
-    {"Voltage20PinHasNone", "FF 13 11 13", kVoltage, SimChip::C2051, 6,
-     " Układ nie posiada tej sygnatury", 2000, OpResult::NotSupported},
+    {"DeviceEmptySocket", "FF D 13", kDevice, Empty, 0, kNoChip, 1500, OpResult::NoChip},
+    {"Maker12V", "FF 13 11 0C 13", kMaker, C51_12V, 1, " Sygnatura producenta=1EH", 1500},
+    {"Maker20Pin", "FF D 13 11 13 11 16 13", kMaker, C2051, 0, " Sygnatura producenta=1EH", 1500},
+    {"Voltage5V", "FF D 13 11 0D 13", kVoltage, C52_5V, 0, " Sygnatura napięcia=05H", 2000},
+    {"Voltage20PinHasNone", "FF 13 11 13", kVoltage, C2051, 6, " Układ nie posiada tej sygnatury",
+     2000, OpResult::NotSupported},
 };
 
 class ChipCommandTest : public ::testing::TestWithParam<CommandCase> {};
@@ -96,16 +94,15 @@ void FillImage(Image& image, int end) {
 
 // Frames for bytes [0, count): 0E/0F go through the 20-pin counter, the others carry the address.
 std::string Data(std::uint8_t code, int count, bool program) {
-  std::string text;
+  std::vector<sim::Frame> frames;
   for (int a = 0; a < count; ++a) {
-    const std::uint8_t v = program ? Pattern(a) : 0, hi = static_cast<std::uint8_t>(a >> 8),
-                       lo = a & 0xFF;
-    const bool counter = code == 0x0E || code == 0x0F;
-    text.append(" ").append(
-        FramesText(counter ? std::vector<sim::Frame>{{code, 0, 0, v}, {0x12, 0, 0, 0}}
-                           : std::vector<sim::Frame>{{code, hi, lo, v}}));
+    const std::uint8_t v = program ? Pattern(a) : 0;
+    if (code == 0x0E || code == 0x0F)
+      frames.insert(frames.end(), {{code, 0, 0, v}, {0x12, 0, 0, 0}});
+    else
+      frames.push_back({code, static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a), v});
   }
-  return text;
+  return frames.empty() ? "" : std::string(" ").append(FramesText(frames));
 }
 
 struct TransferCase {
@@ -119,23 +116,21 @@ struct TransferCase {
 };
 
 const TransferCase kTransferCases[] = {
-    {"ProgramDetected89C52FiveVolt", "FF D 13 11 04 13 11", kProgram, SimChip::C52_5V, 0, 0x03,
-     301},
-    {"ProgramChosen1051Full", "FF 13 11 10 13 11", kProgram, SimChip::C1051, 5, 0x0E, 0x400},
-    {"ProgramOtherChipAs12V", "FF 13 11 02 13 11", kProgram, SimChip::C51_12V, 10, 0x00, 0x1000},
-    {"ProgramEmptyImageStillErases", "FF 13 11 10 13 11", kProgram, SimChip::C2051, 6, 0x0E, 0},
-    {"ProgramFirstByteDiffers", "FF D 13 11 02 13 11", kProgram, SimChip::C51_12V, 0, 0x00, 301, 0},
-    {"ProgramDiffersMidway20Pin", "FF D 13 11 10 13 11", kProgram, SimChip::C2051, 0, 0x0E, 0x700,
-     0x1A3},
-    {"ReadDetected89C52FiveVolt", "FF D 13 11", kRead, SimChip::C52_5V, 0, 0x01, 0x2000},
-    {"ReadOtherChip32K", "FF 13 11", kRead, SimChip::C55_12V, 10, 0x01, 0x8000},
-    {"ReadDetected2051", "FF D 13 11", kRead, SimChip::C2051, 0, 0x0F, 0x800},
-    {"VerifyDetected89C51FiveVolt", "FF D 13 11", kVerify, SimChip::C51_5V, 0, 0x01, 201},
-    {"VerifyChosen4051", "FF 13 11", kVerify, SimChip::C4051, 7, 0x0F, 201},
-    {"VerifyEmptyImage", "FF 13 11", kVerify, SimChip::C52_12V, 3, 0x01, 0},
-    {"VerifyFirstByteDiffers", "FF 13 11", kVerify, SimChip::C51_12V, 1, 0x01, 51, 0},
+    {"ProgramDetected89C52FiveVolt", "FF D 13 11 04 13 11", kProgram, C52_5V, 0, 0x03, 301},
+    {"ProgramChosen1051Full", "FF 13 11 10 13 11", kProgram, C1051, 5, 0x0E, 0x400},
+    {"ProgramOtherChipAs12V", "FF 13 11 02 13 11", kProgram, C51_12V, 10, 0x00, 0x1000},
+    {"ProgramEmptyImageStillErases", "FF 13 11 10 13 11", kProgram, C2051, 6, 0x0E, 0},
+    {"ProgramFirstByteDiffers", "FF D 13 11 02 13 11", kProgram, C51_12V, 0, 0x00, 301, 0},
+    {"ProgramDiffersMidway20Pin", "FF D 13 11 10 13 11", kProgram, C2051, 0, 0x0E, 0x700, 0x1A3},
+    {"ReadDetected89C52FiveVolt", "FF D 13 11", kRead, C52_5V, 0, 0x01, 0x2000},
+    {"ReadOtherChip32K", "FF 13 11", kRead, C55_12V, 10, 0x01, 0x8000},
+    {"ReadDetected2051", "FF D 13 11", kRead, C2051, 0, 0x0F, 0x800},
+    {"VerifyDetected89C51FiveVolt", "FF D 13 11", kVerify, C51_5V, 0, 0x01, 201},
+    {"VerifyChosen4051", "FF 13 11", kVerify, C4051, 7, 0x0F, 201},
+    {"VerifyEmptyImage", "FF 13 11", kVerify, C52_12V, 3, 0x01, 0},
+    {"VerifyFirstByteDiffers", "FF 13 11", kVerify, C51_12V, 1, 0x01, 51, 0},
     // NEXT_ADDRESS follows the failing read too.
-    {"VerifyDiffersMidway20Pin", "FF 13 11", kVerify, SimChip::C1051, 5, 0x0F, 0x400, 0x12},
+    {"VerifyDiffersMidway20Pin", "FF 13 11", kVerify, C1051, 5, 0x0F, 0x400, 0x12},
 };
 
 class TransferTest : public ::testing::TestWithParam<TransferCase> {};
@@ -156,33 +151,29 @@ TEST_P(TransferTest, FramesTextsAndContent) {
   rig.view.AddLogLine("old listing");
 
   const OpResult result = kRun[c.kind](*rig.state, rig.view);
-  EXPECT_EQ(rig.SentText(), Sent(c.head) +
-                                Data(c.code, c.bad < 0 ? c.count : c.bad + 1, c.kind == kProgram) +
-                                " 13000000");
+  const int sentBytes = c.bad < 0 ? c.count : c.bad + 1;
+  EXPECT_EQ(rig.SentText(),
+            Sent(c.head) + Data(c.code, sentBytes, c.kind == kProgram) + " 13000000");
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->ChipType, c.chipType);
   EXPECT_TRUE(rig.PortReusable());
-  if (c.bad >= 0) {
-    EXPECT_EQ(result, OpResult::Mismatch);
-    const std::string mismatch =
-        " Błąd: " + ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF) + " jest " +
-        ByteToHexText(Pattern(c.bad) ^ 0xFF) + " ma byc " + ByteToHexText(Pattern(c.bad));
-    EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], mismatch, kReady}));
-    return;
-  }
-  EXPECT_EQ(result, OpResult::Success);
-  EXPECT_EQ(rig.view.statuses,
-            (std::vector<std::string>{"", kBusy[c.kind], kDone[c.kind], kReady}));
+  const auto Hex = [](int v) { return ByteToHexText(static_cast<std::uint8_t>(v)); };
+  const std::string end = c.bad < 0
+                              ? kDone[c.kind]
+                              : " Błąd: " + Hex(c.bad >> 8) + Hex(c.bad) + " jest " +
+                                    Hex(Pattern(c.bad) ^ 0xFF) + " ma byc " + Hex(Pattern(c.bad));
+  EXPECT_EQ(result, c.bad < 0 ? OpResult::Success : OpResult::Mismatch);
+  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], end, kReady}));
+  if (c.bad >= 0) return;
   EXPECT_EQ(rig.view.gaugeMax, c.count - 1);
   EXPECT_EQ(rig.view.progressCalls, c.count + 1);  // one per byte, then the reset
   const auto flash = rig.Flash();
-  if (const Image& image = rig.state->image; c.kind == kProgram) {
-    for (int a = 0; a < c.count; ++a) ASSERT_EQ(flash[a], Pattern(a)) << "address " << a;
-    EXPECT_EQ(c.count < static_cast<int>(flash.size()) ? flash[c.count] : 0xFF,
-              0xFF);  // erased above
-  } else if (c.kind == kRead) {
-    for (int a = 0; a < kImageSize; ++a)
-      ASSERT_EQ(image.MemoryImage[a], a < 40 ? Pattern(a) : 0xFF) << a;
+  const Image& image = rig.state->image;
+  for (int a = 0; c.kind == kProgram && a < static_cast<int>(flash.size()); ++a)
+    ASSERT_EQ(flash[a], a < c.count ? Pattern(a) : 0xFF) << "address " << a;  // erased above
+  for (int a = 0; c.kind == kRead && a < kImageSize; ++a)
+    ASSERT_EQ(image.MemoryImage[a], a < 40 ? Pattern(a) : 0xFF) << a;
+  if (c.kind == kRead) {
     EXPECT_EQ(image.ImageEnd, 39);
     EXPECT_EQ(rig.view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
                                                       ListLine(image, 32)}));
@@ -195,9 +186,7 @@ TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
     SimChip socket;
     int chipType, size;
     const char* sent;
-  } cases[] = {{SimChip::C1051, 5, 0x400, "FF"},
-               {SimChip::C2051, 0, 0x800, "FF D"},
-               {SimChip::C51_12V, 10, 0x8000, "FF"}};
+  } cases[] = {{C1051, 5, 0x400, "FF"}, {C2051, 0, 0x800, "FF D"}, {C51_12V, 10, 0x8000, "FF"}};
   for (const auto& c : cases) {
     Rig rig(c.socket, c.chipType);
     FillImage(rig.state->image, c.size);
@@ -209,7 +198,7 @@ TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
 
 // The image and the log are cleared first, but only a finished read sets ImageEnd.
 TEST(Transfer, ReadFromAnEmptySocket) {
-  Rig rig(SimChip::Empty);
+  Rig rig(Empty);
   FillImage(rig.state->image, 500);
   rig.view.AddLogLine("old");
   EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::NoChip);
@@ -232,17 +221,118 @@ TEST(HexFilesShown, TextsPauseAndListing) {
   EXPECT_EQ(view.statuses, std::vector<std::string>{" Odczytano 34 bajtów."});
   EXPECT_EQ(view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
                                                 ListLine(image, 32)}));
-  EXPECT_TRUE(view.pauses.empty());
   EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
-  EXPECT_FALSE(SaveHexFileShown(image, dir / "no/such.hex", view));
-  EXPECT_EQ(view.statuses, (std::vector<std::string>{" Odczytano 34 bajtów.",
-                                                     " Zapisano 48 bajtów.", " Błąd I/O ..."}));
+  EXPECT_EQ(view.statuses,
+            (std::vector<std::string>{" Odczytano 34 bajtów.", " Zapisano 48 bajtów."}));
   EXPECT_TRUE(view.pauses.empty());  // a failed save leaves its pause to the caller
-
   view = RecordingView();
   EXPECT_FALSE(LoadHexFileShown(image, dir / "missing.hex", view));
   EXPECT_EQ(view.events, (std::vector<std::string>{"clear", "status:  Błąd I/O ...", "pause: 1500",
                                                    "status:  Odczytano 0 bajtów."}));
+}
+
+// --- the blank check: a read that keeps the image and gives a verdict ---------------------------
+
+struct BlankCase {
+  const char* name;
+  SimChip socket;
+  int chipType, programmed, count;  // `count` bytes 0x12 from `programmed` in the chip
+  long silentAfter;                 // 0: every frame answered
+  std::string verdict;
+};
+
+const BlankCase kBlankCases[] = {
+    {"Erased2051Detected", C2051, 0, 0, 0, 0, " Układ jest czysty."},
+    {"LastByteOf4051", C4051, 7, 0xFFF, 1, 0, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
+    {"FiveBytesOf89C51", C51_12V, 0, 0x1A3, 5, 0,
+     " Układ nie jest czysty: 01A3 jest 12 (5 bajtów)"},
+    // Half-way through the data, before the one programmed byte: never a blank verdict.
+    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, 2000, kFailed},
+};
+
+class BlankCheckTest : public ::testing::TestWithParam<BlankCase> {};
+
+TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
+  const BlankCase& c = GetParam();
+  const auto faults = With([&](sim::Faults& f) {
+    if (c.silentAfter) f.stopAfterFrames = c.silentAfter;
+  });
+  Rig rig(c.socket, c.chipType, faults), reader(c.socket, c.chipType, faults);
+  for (Rig* r : {&rig, &reader})
+    r->FillFlash(
+        [&](int a) { return a >= c.programmed && a < c.programmed + c.count ? 0x12 : 0xFF; });
+  rig.state->image.MemoryImage[5] = 0x55;
+  FindImageEnd(rig.state->image);
+  EXPECT_EQ(BlankCheck(*rig.state, rig.view), c.silentAfter ? OpResult::LinkFailure
+                                              : c.count     ? OpResult::Mismatch
+                                                            : OpResult::Success);
+  ReadChip(*reader.state, reader.view);
+  EXPECT_EQ(rig.SentText(), reader.SentText());
+  EXPECT_EQ(rig.view.statuses,
+            (std::vector<std::string>{"", " Sprawdzanie czystości...", c.verdict, kReady}));
+  EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
+  EXPECT_TRUE(rig.view.log.empty());
+  EXPECT_EQ(rig.state->image.ImageEnd, 5);
+  EXPECT_TRUE(rig.PortReusable());
+}
+INSTANTIATE_TEST_SUITE_P(Chips, BlankCheckTest, ::testing::ValuesIn(kBlankCases), CaseName);
+
+// --- no programmer (silence at any later frame is swept in tests/reliability) -------------------
+
+struct Operation {
+  const char* name;
+  Op run;
+  bool transfer;  // blanks the status line first
+};
+
+const Operation kOperations[] = {{"Program", ProgramChip, true},
+                                 {"Read", ReadChip, true},
+                                 {"Verify", VerifyChip, true},
+                                 {"Erase", kErase, false},
+                                 {"SignatureMaker", kMaker, false}};
+
+class NoProgrammer : public ::testing::TestWithParam<Operation> {};
+
+// A port that will not open (or was pulled out), no answer or a wrong one to the probe, or silence
+// in the middle of detection: nothing more is sent, and only a read, which clears the image and
+// the log before detection, changes them.
+TEST_P(NoProgrammer, EndsWithTheFailureText) {
+  const Operation& op = GetParam();
+  const std::tuple<int, long, const char*> ways[] = {
+      {-1, 0, ""}, {-1, -1, "FF"}, {0x00, 0, "FF"}, {0xAA, 0, "FF"}, {-1, 4, "FF 13 11 17 13"}};
+  for (const auto& [probe, silentAfter, sent] : ways) {
+    SCOPED_TRACE(sent);
+    Rig rig(C2051, 0, With([&](sim::Faults& f) {
+              f.neverAnswer = silentAfter < 0;
+              if (probe >= 0) f.probeReply = probe;
+              if (silentAfter > 0) f.stopAfterFrames = silentAfter;
+            }));
+    if (!*sent) rig.sim.Hangup();
+    rig.state->image.MemoryImage[0x200] = 0x12;
+    FindImageEnd(rig.state->image);
+    rig.view.AddLogLine("kept");
+    EXPECT_EQ(op.run(*rig.state, rig.view), OpResult::LinkFailure);
+    EXPECT_EQ(rig.SentText(), Sent(sent));
+    EXPECT_EQ(rig.view.statuses, (op.transfer ? std::vector<std::string>{"", kFailed, kReady}
+                                              : std::vector<std::string>{kFailed, kReady}));
+    EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
+    const bool cleared = std::string(op.name) == "Read" && std::string(sent).size() > 2;
+    EXPECT_EQ(rig.state->image.ImageEnd, cleared ? -1 : 0x200);
+    EXPECT_EQ(rig.state->image.MemoryImage[0x200], cleared ? 0xFF : 0x12);
+    EXPECT_EQ(rig.view.log.empty(), cleared);
+    EXPECT_EQ(rig.view.progressCalls, 0);
+    EXPECT_TRUE(*sent ? rig.PortReusable() : !rig.state->link.IsOpen());
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Every, NoProgrammer, ::testing::ValuesIn(kOperations), CaseName);
+
+TEST(NoProgrammer, LockBit3UnansweredKeepsItsMessageWithoutPause) {
+  Rig rig(C51_12V, 1, With([](sim::Faults& f) { f.stopAfterFrames = 3; }));
+  EXPECT_EQ(kLock3(*rig.state, rig.view), OpResult::LinkFailure);
+  EXPECT_EQ(rig.SentText(), Sent("FF 13 11 07"));
+  EXPECT_EQ(rig.view.statuses, std::vector<std::string>{kFailed});
+  EXPECT_TRUE(rig.view.pauses.empty());
+  EXPECT_TRUE(rig.PortReusable());
 }
 
 }  // namespace

@@ -25,8 +25,7 @@ inline std::string Sent(const std::string& shorthand) {
   return text;
 }
 
-template <class Set>
-sim::Faults With(Set set) {
+sim::Faults With(auto set) {
   sim::Faults faults;
   set(faults);
   return faults;
@@ -43,16 +42,13 @@ struct Rig {
     state->link.SetReplyTimeout(200);
   }
   std::string SentText() { return FramesText(sim.Frames()); }
-  template <class Pattern>
-  void FillFlash(Pattern pattern) {
+  void FillFlash(auto pattern) {
     sim.WithModel([&](sim::DeviceModel& m) {
-      for (std::size_t a = 0; a < m.Flash().size(); ++a)
-        m.Flash()[a] = pattern(static_cast<int>(a));
-      return 0;
+      for (std::size_t a = 0; a < m.Flash().size(); ++a) m.Flash()[a] = pattern(int(a));
     });
   }
   std::vector<std::uint8_t> Flash() {
-    return sim.WithModel([](sim::DeviceModel& m) { return m.Flash(); });
+    return sim.WithModel([](auto& m) { return m.Flash(); });
   }
   // A second operation could open the port: the first one closed it.
   bool PortReusable() {

@@ -7,17 +7,13 @@
 
 namespace zelwik::testing {
 
-// Records everything an operation shows, in order, and never sleeps.
+// Records everything an operation shows, in order, and never sleeps. events: "status: X",
+// "clear", "log: X", "max: N", "pause: MS".
 class RecordingView : public View {
  public:
-  std::vector<std::string> statuses;  // every status text, in order
-  std::vector<std::string> log;       // the log as it stands
-  std::vector<std::string>
-      events;  // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
+  std::vector<std::string> statuses, log, events;
   std::vector<int> pauses;
-  int gaugeMax = 0;
-  int gaugeProgress = 0;
-  int progressCalls = 0;
+  int gaugeMax = 0, progressCalls = 0;
 
   void SetStatus(const std::string& text) override {
     statuses.push_back(text);
@@ -35,18 +31,12 @@ class RecordingView : public View {
     gaugeMax = max;
     events.push_back("max: " + std::to_string(max));
   }
-  void SetGaugeProgress(int position) override {
-    gaugeProgress = position;
-    ++progressCalls;
-  }
+  void SetGaugeProgress(int) override { ++progressCalls; }
   void Pause(int ms) override {
     pauses.push_back(ms);
     events.push_back("pause: " + std::to_string(ms));
   }
-  const std::string& LastStatus() const {
-    static const std::string none;
-    return statuses.empty() ? none : statuses.back();
-  }
+  std::string LastStatus() const { return statuses.empty() ? "" : statuses.back(); }
 };
 
 }  // namespace zelwik::testing

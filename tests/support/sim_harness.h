@@ -1,9 +1,13 @@
 #pragma once
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/device_model.h"
@@ -17,30 +21,24 @@ class SimHarness {
   explicit SimHarness(sim::SimChip chip, sim::Faults faults = {}, int baud = 0)
       : model_(std::make_unique<sim::DeviceModel>(chip, faults)),
         simulator_(std::make_unique<sim::PtySimulator>(*model_, baud)) {
-    std::string reason;
-    if (!simulator_->Open(reason)) throw std::runtime_error("pty simulator: " + reason);
+    if (std::string why; !simulator_->Open(why)) throw std::runtime_error("pty simulator: " + why);
     simulator_->Start();
   }
   ~SimHarness() { simulator_->Close(); }
-  SimHarness(const SimHarness&) = delete;
-  SimHarness& operator=(const SimHarness&) = delete;
 
   const std::string& Path() const { return simulator_->SlavePath(); }
-
-  std::vector<sim::Frame> Frames() {
-    return simulator_->WithModel([](sim::DeviceModel& m) { return m.FrameLog(); });
-  }
-  void ClearFrames() {
-    simulator_->WithModel([](sim::DeviceModel& m) { m.ClearFrameLog(); });
-  }
   template <class Fn>
   auto WithModel(Fn fn) {
     return simulator_->WithModel(fn);
   }
+  std::vector<sim::Frame> Frames() {
+    return WithModel([](auto& m) { return m.FrameLog(); });
+  }
+  void ClearFrames() {
+    WithModel([](auto& m) { m.ClearFrameLog(); });
+  }
   // Pulls the programmer out: the pty goes away and a client's port fails.
   void Hangup() { simulator_->Close(); }
-
-  sim::PtySimulator& Simulator() { return *simulator_; }
 
  private:
   std::unique_ptr<sim::DeviceModel> model_;
@@ -50,13 +48,39 @@ class SimHarness {
 // "FF000000 13000000 ..." : frames as text, so a failed comparison shows a readable diff.
 inline std::string FramesText(const std::vector<sim::Frame>& frames) {
   std::string text;
-  char buffer[9];
+  char buffer[10];
   for (const sim::Frame& f : frames) {
-    if (!text.empty()) text += ' ';
-    std::snprintf(buffer, sizeof buffer, "%02X%02X%02X%02X", f[0], f[1], f[2], f[3]);
+    std::snprintf(buffer, sizeof buffer, " %02X%02X%02X%02X", f[0], f[1], f[2], f[3]);
     text += buffer;
   }
-  return text;
+  return text.empty() ? text : text.substr(1);
 }
+
+// zelwik-sim (ZELWIK_SIM_PATH) in the background: "echo $$; exec" hands it the shell's pid, and
+// the port it serves comes next. For the targets that name it.
+#ifdef ZELWIK_SIM_PATH
+struct SimProcess {
+  explicit SimProcess(const std::string& args)
+      : out(popen(("echo $$; exec " ZELWIK_SIM_PATH " " + args + " 2>/dev/null").c_str(), "r")) {
+    char device[256];
+    if (out && std::fscanf(out, "%d %255s", &pid, device) == 2) path = device;
+  }
+  ~SimProcess() {
+    if (out) Stop(SIGKILL);
+  }
+  SimProcess(const SimProcess&) = delete;
+
+  // Sends the signal (none: 0) and returns the exit status once it has ended.
+  int Stop(int signal) {
+    if (signal && pid > 0) kill(pid, signal);
+    const int status = pclose(std::exchange(out, nullptr));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::FILE* out;
+  int pid = 0;
+  std::string path;
+};
+#endif
 
 }  // namespace zelwik::testing

@@ -12,23 +12,20 @@ namespace zelwik::testing {
 // A fresh folder under TMPDIR, removed with everything in it at the end of the test.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelwik-XXXXXX").string();
+  TempDir() : path_((std::filesystem::temp_directory_path() / "zelwik-XXXXXX").string()) {
+    std::string pattern = path_.string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempDir() { std::filesystem::remove_all(path_, ec_); }
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;
+  std::error_code ec_;
 };
 
 inline std::string ReadFile(const std::string& path) {

@@ -1,0 +1,221 @@
+// Faults from outside. The programmer falling silent after frame k, or answering frame k twice,
+// for k through whole runs: every run must end, close the port, claim no success it did not have,
+// and leave the next run working. Files that cannot be read or written: as an ordinary user (root
+// reads and writes through file modes) and on a disk that fills up.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "ops/hex_files.h"
+#include "ops/ops_test_support.h"
+#include "support/temp_dir.h"
+
+namespace zelwik::testing {
+namespace {
+
+struct Config {
+  const char* name;
+  OpResult (*run)(State&, View&);
+  sim::SimChip chip;
+  int chipType;  // 0: detected
+};
+
+// Distinct bytes, so a reply one frame late never matches by chance.
+std::uint8_t Byte(int a) { return static_cast<std::uint8_t>(0x31 + 7 * a); }
+
+// Program starts on an erased chip and 8 bytes; read and verify find the chip holding Byte.
+OpResult Start(Rig& rig, const Config& c) {
+  if (c.run != ProgramChip) rig.FillFlash(Byte);
+  auto& image = rig.state->image.MemoryImage;
+  for (int a = 0; a < kImageSize; ++a) image[a] = c.run == ReadChip ? 0x00 : a < 8 ? Byte(a) : 0xFF;
+  FindImageEnd(rig.state->image);
+  const OpResult result = c.run(*rig.state, rig.view);
+  EXPECT_FALSE(rig.state->link.IsOpen());
+  EXPECT_EQ(rig.view.LastStatus(), kReady);
+  return result;
+}
+
+// The chip (program, verify) or the image (read) holds what a healthy run leaves.
+bool ContentOk(Rig& rig, const Config& c) {
+  const auto flash = rig.Flash();
+  const auto& image = rig.state->image.MemoryImage;
+  return c.run == ReadChip ? std::equal(flash.begin(), flash.end(), image.begin())
+                           : std::equal(flash.begin(), flash.begin() + 8, image.begin());
+}
+
+bool HealthyRun(Rig& rig, const Config& c) {
+  rig.sim.WithModel([](sim::DeviceModel& m) { return m.MutableFaults() = {}, 0; });
+  rig.state->link.SetReplyTimeout(kDefaultReplyTimeoutMs);  // this run does not test the bound
+  rig.view = RecordingView();
+  return Start(rig, c) == OpResult::Success && ContentOk(rig, c);
+}
+
+long Received(Rig& rig) {
+  return rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); });
+}
+
+bool Claimed(const RecordingView& view) {
+  return std::any_of(view.statuses.begin(), view.statuses.end(),
+                     [](const std::string& s) { return s.ends_with(" zakończono..."); });
+}
+
+class FaultSweep : public ::testing::TestWithParam<Config> {
+ protected:
+  // check(k) for k through a healthy run's frames, on three threads (the runs mostly wait for a
+  // missing reply): every frame of the opening and closing, a stride through the long middles.
+  template <class Check>
+  void Sweep(Check check) {
+    Rig healthy(GetParam().chip, GetParam().chipType);
+    ASSERT_TRUE(HealthyRun(healthy, GetParam()));
+    const long frames = Received(healthy);
+    std::vector<long> points;
+    for (long k = 1; k <= frames; ++k)
+      if (k <= 16 || k > frames - 16 || k % 257 == 0) points.push_back(k);
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+      threads.emplace_back([&] {
+        for (std::size_t i; (i = next++) < points.size();) check(points[i]);
+      });
+    for (auto& t : threads) t.join();
+  }
+};
+
+TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
+  const Config& c = GetParam();
+  Sweep([&](long k) {
+    SCOPED_TRACE("unanswered frame " + std::to_string(k));
+    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.stopAfterFrames = k - 1; }));
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(Start(rig, c), OpResult::LinkFailure);
+    // A hang guard, not a speed target: the reply bound plus one second.
+    EXPECT_LT(std::chrono::steady_clock::now() - begun,
+              std::chrono::milliseconds(rig.state->link.ReplyTimeout() + 1000));
+    EXPECT_EQ(Received(rig), k) << "sent after it";
+    EXPECT_EQ(std::count(rig.view.statuses.begin(), rig.view.statuses.end(), kFailed), 1);
+    EXPECT_FALSE(Claimed(rig.view));
+    // A read keeps only what arrived: the chip's bytes up to the break, 0xFF above, no listing,
+    // and an ImageEnd that fits. Without a programmer (k = 1) it has not begun.
+    const auto flash = rig.Flash();
+    Image image = rig.state->image;
+    const auto kept = std::mismatch(flash.begin(), flash.end(), image.MemoryImage.begin()).second;
+    const bool blank = std::all_of(kept, image.MemoryImage.end(), [](int b) { return b == 0xFF; });
+    const int end = image.ImageEnd;
+    FindImageEnd(image);
+    EXPECT_TRUE(c.run != ReadChip ||
+                (k == 1 ? image.MemoryImage[0] == 0x00
+                        : blank && rig.view.log.empty() && end == image.ImageEnd));
+    // Silence leaves no byte under way: the same port serves the next run at once.
+    EXPECT_TRUE(HealthyRun(rig, c));
+  });
+}
+
+TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
+  const Config& c = GetParam();
+  Sweep([&](long k) {
+    SCOPED_TRACE("double reply at frame " + std::to_string(k));
+    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.doubleReplyAtFrame = k; }));
+    EXPECT_EQ(Start(rig, c) == OpResult::Success, Claimed(rig.view));
+    // The byte left over after the closing STOP gives the shift away.
+    EXPECT_TRUE(!Claimed(rig.view) || ContentOk(rig, c)) << "success claimed over wrong content";
+    // Nothing of the fault outlives the operation. A surplus byte may still be under way on this
+    // port (the window's closing pause lets it drain, the tests do not wait pauses out): the same
+    // state goes on to a fresh programmer.
+    Rig fresh(c.chip, c.chipType);
+    std::swap(fresh.state, rig.state);
+    fresh.state->PortName = fresh.sim.Path();
+    EXPECT_TRUE(HealthyRun(fresh, c));
+  });
+}
+
+using enum sim::SimChip;
+const Config kConfigs[] = {
+    {"Program89C2051", ProgramChip, C2051, 6}, {"ProgramDetected89C51", ProgramChip, C51_12V, 0},
+    {"Verify89C51", VerifyChip, C51_12V, 1},   {"VerifyDetected89C2051", VerifyChip, C2051, 0},
+    {"Read89C2051", ReadChip, C2051, 6},       {"Read89C51", ReadChip, C51_12V, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep, ::testing::ValuesIn(kConfigs), CaseName);
+
+// --- files ------------------------------------------------------------------------------------
+
+namespace fs = std::filesystem;
+const std::string kOld = ":0100000042BD\r\n:00000001FF\r\n", kIoError = " Błąd I/O ...";
+
+long Files(const TempDir& dir) { return std::distance(fs::directory_iterator(dir.path()), {}); }
+
+std::unique_ptr<Image> Filled() {
+  auto image = std::make_unique<Image>();
+  for (int a = 0; a < 0x4000; ++a) image->MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + 3);
+  FindImageEnd(*image);
+  return image;
+}
+
+// Whether saving did anything but fail with the I/O text.
+bool Saves(const std::string& path) {
+  auto image = Filled();
+  RecordingView view;
+  const bool saved = SaveHexFileShown(*image, path, view);
+  return saved || view.statuses != std::vector<std::string>{kIoError} || !view.pauses.empty();
+}
+
+// The failed steps of check (a bit each), run as user nobody in a child when we are root.
+int AsOrdinaryUser(const std::function<int()>& check) {
+  if (geteuid() != 0) return check();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 128 : check());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+// A folder the ordinary user may enter but not write, one file in it nobody else may read.
+TEST(FileFaults, OtherUsersFiles) {
+  TempDir dir;
+  WriteFile(dir / "secret.hex", kOld);
+  WriteFile(dir / "kept.hex", kOld);
+  chmod((dir / "secret.hex").c_str(), geteuid() == 0 ? 0600 : 0000);
+  chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555);
+  EXPECT_EQ(AsOrdinaryUser([&] {
+              auto image = Filled();
+              RecordingView view;
+              // Reported, and the image left empty rather than half-loaded.
+              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) ||
+                                  image->ImageEnd != -1 || image->MemoryImage[0] != 0xFF ||
+                                  view.statuses.empty() || view.statuses.front() != kIoError;
+              return loaded | Saves(dir / "new.hex") << 1 | Saves(dir / "kept.hex") << 2;
+            }),
+            0);
+  chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(ReadFile(dir / "kept.hex"), kOld);
+  EXPECT_EQ(Files(dir), 2);  // no new file
+}
+
+// A 64 KiB tmpfs filled up but for a few bytes (needs the right to mount).
+TEST(FileFaults, FullDiskKeepsTheOldFile) {
+  TempDir dir;
+  if (mount("zelwik-full", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  WriteFile(dir / "old.hex", kOld);
+  {
+    std::ofstream filler(dir / "filler");
+    for (int i = 0; i < 70 * 1024 && filler.put('x'); ++i) filler.flush();
+  }
+  EXPECT_FALSE(Saves(dir / "old.hex"));
+  EXPECT_FALSE(Saves(dir / "new.hex"));
+  EXPECT_EQ(ReadFile(dir / "old.hex"), kOld);
+  EXPECT_EQ(Files(dir), 2);  // no temporary, no half-written file
+  umount2(dir.path().c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace zelwik::testing
