@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <algorithm>
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
@@ -23,8 +24,8 @@ void WindowView::ClearLog() { log_->clear(); }
 
 void WindowView::AddLogLine(const std::string& line) {
   const std::u16string text = DecodeListLine(line);
-  log_->addItem(QString(reinterpret_cast<const QChar*>(text.data()),
-                        static_cast<qsizetype>(text.size())));
+  log_->addItem(
+      QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size())));
 }
 
 void WindowView::SetGaugeMax(int max) {
@@ -32,10 +33,10 @@ void WindowView::SetGaugeMax(int max) {
   PaintGauge(false);
 }
 
-void WindowView::SetGaugeProgress(int position) {
-  gauge_->SetProgress(position);
-  PaintGauge(false);
-}
+// Painted at the next reply's wait rather than here, between two exchanges.
+void WindowView::SetGaugeProgress(int position) { gauge_->SetProgress(position); }
+
+void WindowView::ReplyPending() { PaintGauge(false); }
 
 void WindowView::Pause(int milliseconds) {
   Flush();
@@ -46,8 +47,16 @@ void WindowView::Flush() { PaintGauge(true); }
 
 void WindowView::PaintGauge(bool now) {
   if (!gauge_->NeedsPaint()) return;
-  if (!now && sinceGaugePaint_.elapsed() < kFrameMs) return;
+  if (!now && sinceGaugePaint_.nsecsElapsed() < paintGapNs_) return;
+  QElapsedTimer paint;
+  paint.start();
   gauge_->repaint();
+  const qint64 costNs = paint.nsecsElapsed();
+  // The cheaper of the last two paints, so that one that lost the processor does not stall the
+  // gauge.
+  const qint64 typicalNs = lastPaintNs_ >= 0 && lastPaintNs_ < costNs ? lastPaintNs_ : costNs;
+  lastPaintNs_ = costNs;
+  paintGapNs_ = std::max(kFrameMs * 1000000LL, typicalNs * kPaintSpacing);
   sinceGaugePaint_.restart();
 }
 

@@ -72,8 +72,17 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
     throw LinkFault("serial port failed");
   }
   if (command != CMD_PROBE) {
+    if (replyWaitHook_) {
+      try {
+        replyWaitHook_();
+      } catch (...) {
+        faulted_ = true;  // the reply stays unread: every later one would be a frame late
+        throw;
+      }
+    }
     // A negative bound would mean waiting for ever, which is what the bound is there to stop.
-    const int reply = port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
+    const int reply =
+        port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
     if (reply >= 0) return static_cast<std::uint8_t>(reply);
     faulted_ = true;
     if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");

@@ -127,7 +127,7 @@ class PosixSerialPort final : public SerialPort {
 
   int ReadByte(int timeoutMs) override {
     if (fd_ < 0) return kPortError;
-    if (UseLineTimer(timeoutMs)) {
+    if (const int tenths = LineTimerTenths(timeoutMs); tenths > 0) {
       std::uint8_t byte;
       const ssize_t n = read(waitFd_, &byte, 1);
       if (n == 1) return byte;
@@ -135,9 +135,12 @@ class PosixSerialPort final : public SerialPort {
         // The timer ran out, or the line hung up, which also reads as 0.
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return kPortError;
-        return kTimeout;
+        // What the timer cannot count, below a tenth or beyond its range, is waited below.
+        timeoutMs -= tenths * 100;
+        if (timeoutMs <= 0) return kTimeout;
+      } else if (errno != EINTR && errno != EAGAIN) {
+        return kPortError;
       }
-      if (errno != EINTR && errno != EAGAIN) return kPortError;
       // Interrupted: the time already spent is unknown, so wait the whole bound again below.
     }
     long long deadline = -1;
@@ -202,15 +205,15 @@ class PosixSerialPort final : public SerialPort {
     return true;
   }
 
-  // The line's timer counts tenths of a second up to 25.5 s, so it serves only bounds it can
-  // keep exactly; the short waits (the stray reply's 20 ms, the probe's 0) use poll(). The
-  // setting must read back: a reopened pty can refuse tcsetattr, and a read with VTIME 0 would
-  // block for ever.
-  bool UseLineTimer(int timeoutMs) {
-    if (waitFd_ < 0 || timeoutMs <= 0 || timeoutMs % 100 != 0 || timeoutMs > 25500) return false;
-    const int tenths = timeoutMs / 100;
-    if (lineTimerDs_ == tenths) return true;
-    if (lineTimerDs_ < 0) return false;
+  // The line's timer counts tenths of a second up to 25.5 s: it takes the whole tenths of a bound,
+  // up to its range, and poll() the rest. Waits under a tenth (the stray reply's 20 ms, the
+  // probe's 0) use poll() alone. The setting must read back: a reopened pty can refuse tcsetattr,
+  // and a read with VTIME 0 would block for ever. Returns the tenths in force, 0 for none.
+  int LineTimerTenths(int timeoutMs) {
+    if (waitFd_ < 0 || timeoutMs < 100) return 0;
+    const int tenths = timeoutMs / 100 < 255 ? timeoutMs / 100 : 255;
+    if (lineTimerDs_ == tenths) return tenths;
+    if (lineTimerDs_ < 0) return 0;
     termios t;
     if (tcgetattr(fd_, &t) == 0) {
       t.c_cc[VMIN] = 0;
@@ -219,16 +222,16 @@ class PosixSerialPort final : public SerialPort {
       if (tcsetattr(fd_, TCSANOW, &t) == 0 && tcgetattr(fd_, &applied) == 0 &&
           applied.c_cc[VMIN] == 0 && applied.c_cc[VTIME] == tenths) {
         lineTimerDs_ = tenths;
-        return true;
+        return tenths;
       }
     }
     lineTimerDs_ = -1;  // not this time, nor for the rest of this opening
-    return false;
+    return 0;
   }
 
   int fd_ = -1;
-  int waitFd_ = -1;       // blocking; reads that wait on the line's timer
-  int lineTimerDs_ = 0;   // VTIME in force: 0 none yet, -1 the line refused it
+  int waitFd_ = -1;      // blocking; reads that wait on the line's timer
+  int lineTimerDs_ = 0;  // VTIME in force: 0 none yet, -1 the line refused it
 };
 
 }  // namespace

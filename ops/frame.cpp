@@ -7,8 +7,8 @@ namespace zelwik {
 
 std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected) {
   return std::string(" Błąd: ") + ByteToHexText(static_cast<std::uint8_t>(address >> 8)) +
-         ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " + ByteToHexText(found) +
-         " ma byc " + ByteToHexText(expected);
+         ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " +
+         ByteToHexText(found) + " ma byc " + ByteToHexText(expected);
 }
 
 namespace detail {
@@ -30,11 +30,26 @@ OpResult ErrorTail(Link& link, View& view, const FrameSpec& shape) {
   return OpResult::LinkFailure;
 }
 
+// The view draws while replies are on the wire, for as long as the operation runs.
+class ReplyWaitsToView {
+ public:
+  ReplyWaitsToView(Link& link, View& view) : link_(link) {
+    link_.SetReplyWaitHook([&view] { view.ReplyPending(); });
+  }
+  ~ReplyWaitsToView() { link_.SetReplyWaitHook({}); }
+  ReplyWaitsToView(const ReplyWaitsToView&) = delete;
+  ReplyWaitsToView& operator=(const ReplyWaitsToView&) = delete;
+
+ private:
+  Link& link_;
+};
+
 }  // namespace
 
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe) {
   Link& link = state.link;
+  const ReplyWaitsToView drawing(link, view);
   if (shape.transfer) view.SetStatus("");
   OpResult result = OpResult::NoChip;
   try {

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "link/commands.h"
 #include "ops_test_support.h"
 
 namespace zelwik::testing {
@@ -139,6 +140,13 @@ TEST_P(TransferTest, FramesTextsAndContent) {
                                 " 13000000");
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->ChipType, c.chipType);
+  // The view is offered every reply's wait but the probe's, and only during the operation.
+  const int waits = static_cast<int>(rig.sim.Frames().size()) - 1;
+  EXPECT_EQ(rig.view.replyWaits, waits);
+  ASSERT_TRUE(rig.state->link.OpenLink(rig.state->PortName));
+  rig.state->link.Transact(CMD_STOP);
+  rig.state->link.CloseLink();
+  EXPECT_EQ(rig.view.replyWaits, waits);
   EXPECT_TRUE(rig.PortReusable());
   if (c.bad >= 0) {
     EXPECT_EQ(result, OpResult::Mismatch);

@@ -12,11 +12,13 @@ class RecordingView : public View {
  public:
   std::vector<std::string> statuses;  // every status text, in order
   std::vector<std::string> log;       // the log as it stands
-  std::vector<std::string> events;    // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
+  std::vector<std::string>
+      events;  // "status: X", "clear", "log: X", "max: N", "pos: N", "pause: MS"
   std::vector<int> pauses;
   int gaugeMax = 0;
   int gaugeProgress = 0;
   int progressCalls = 0;
+  int replyWaits = 0;
 
   void SetStatus(const std::string& text) override {
     statuses.push_back(text);
@@ -42,6 +44,7 @@ class RecordingView : public View {
     pauses.push_back(ms);
     events.push_back("pause: " + std::to_string(ms));
   }
+  void ReplyPending() override { ++replyWaits; }
   const std::string& LastStatus() const {
     static const std::string none;
     return statuses.empty() ? none : statuses.back();
