@@ -92,7 +92,7 @@ TEST(Port, RefusedOpensSayWhyAClosedPortIsFreeAPulledOneFailsAtOnce) {
   EXPECT_LT(MsSince(start), 1000);
 }
 
-// 200 ms is whole tenths of the line's timer, 250 ms needs poll() for the rest, 60 ms is poll() alone.
+// 200 and 250 ms wait in one blocking read() that the port's watchdog ends, 60 ms on poll().
 TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBoundThenRefusesAtOnce) {
   for (const int bound : {200, 250, 60}) {
     SimHarness sim(SimChip::C51_12V);
@@ -136,9 +136,9 @@ TEST(ReplyWaitHook, RunsForEveryFrameButTheProbeAndAFailureFaultsTheLink) {
   EXPECT_EQ(runs, 3);
 }
 
-// The default bound waits on the line's own timer, 4950 ms on the timer and then poll() for the
-// rest: pulling the port out during the wait must end it at once, as a port failure. A pty whose
-// other end closes reads EIO; a hung-up line (an unplugged adapter) reads 0, as a timeout does.
+// Reply bounds wait in one blocking read() that the port's watchdog ends when the bound runs out:
+// pulling the port out during the wait must end it at once, as a port failure. A pty whose other
+// end closes reads EIO; a hung-up line (an unplugged adapter) reads 0.
 TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
   for (const auto& [bound, hangUpLine] : {std::pair{5000, false}, {4950, false}, {5000, true}}) {
     SimHarness sim(SimChip::C51_12V);
