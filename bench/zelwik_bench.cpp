@@ -200,8 +200,8 @@ int Waits(const char* device, long exchanges, int rounds) {
   std::vector<Way> ways = {
       {"blocking read(), VMIN 1 (reference client)", 1, 0, false, false, 0, {}, {}},
       {"blocking read(), VMIN 0 VTIME 20", 0, 20, false, false, 0, {}, {}},
-      {"  the same on a second description", 0, 20, false, true, 0, {}, {}},
-      {"poll() + read(), O_NONBLOCK", 0, 0, true, false, 0, {}, {}},
+      {"  on a second description (the link before)", 0, 20, false, true, 0, {}, {}},
+      {"poll() + read() (the link before, 2001 ms)", 0, 0, true, false, 0, {}, {}},
       {"Link::Transact, 2000 ms bound", 0, 0, false, false, 2000, {}, {}},
       {"Link::Transact, 2001 ms bound", 0, 0, false, false, 2001, {}, {}},
   };
