@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test through CTest; non-zero on any failure.
+#   0. clang-format: every tracked .cpp/.h as .clang-format has it.
 #   1. Release build, every test.
 #   2. The whole suite again under AddressSanitizer, LeakSanitizer and UBSan; any report fails.
 #   3. Fuzz smoke: every libFuzzer target for 20 s on a copy of its seed corpus (clang).
@@ -7,6 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 jobs=$(nproc)
+
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z -- '*.cpp' '*.h'
+else
+  find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0
+fi | xargs -0 clang-format --dry-run -Werror
+
 export QT_QPA_PLATFORM=offscreen
 
 # The link and operation tests talk to a simulated programmer through real pseudo-terminals, and

@@ -8,133 +8,61 @@ namespace {
 
 // Sixteen-colour pictures drawn for this program, one character a pixel.
 const char* const kFolder[] = {
-    "16 16 4 1",
-    ". c None",
-    "Y c #C8A000",
-    "k c #000000",
-    "y c #FFE040",
-    "................",
-    "................",
-    "................",
-    ".kkkk...........",
-    "kYYYYk..........",
-    "kYYYYYkkkkkkk...",
-    "kYYYYYYYYYYYYk..",
-    "kYYYkkkkkkkkkkkk",
-    "kYYkyyyyyyyyyyyk",
-    "kYYkyyyyyyyyyyk.",
-    "kYkyyyyyyyyyyyk.",
-    "kYkyyyyyyyyyyk..",
-    "kkyyyyyyyyyyyk..",
-    "kkyyyyyyyyyyk...",
-    "kkkkkkkkkkkkk...",
+    "16 16 4 1",        ". c None",         "Y c #C8A000",      "k c #000000",
+    "y c #FFE040",      "................", "................", "................",
+    ".kkkk...........", "kYYYYk..........", "kYYYYYkkkkkkk...", "kYYYYYYYYYYYYk..",
+    "kYYYkkkkkkkkkkkk", "kYYkyyyyyyyyyyyk", "kYYkyyyyyyyyyyk.", "kYkyyyyyyyyyyyk.",
+    "kYkyyyyyyyyyyk..", "kkyyyyyyyyyyyk..", "kkyyyyyyyyyyk...", "kkkkkkkkkkkkk...",
     "................",
 };
 
 const char* const kFloppy[] = {
-    "16 16 6 1",
-    ". c None",
-    "b c #283070",
-    "g c #707070",
-    "k c #000000",
-    "s c #C0C0C0",
-    "w c #FFFFFF",
-    "................",
-    ".kkkkkkkkkkkkkk.",
-    ".kbkwwwwwwwwkbk.",
-    ".kbkwwwwwwwwkbk.",
-    ".kbkwggggggwkbk.",
-    ".kbkwwwwwwwwkbk.",
-    ".kbkwggggggwkbk.",
-    ".kbbkkkkkkkkbbk.",
-    ".kbbbbbbbbbbbbk.",
-    ".kbbssssssssbbk.",
-    ".kbbsskkssssbbk.",
-    ".kbbsskkssssbbk.",
-    ".kbbsskkssssbbk.",
-    ".kbbssssssssbbk.",
-    "..kkkkkkkkkkkkk.",
-    "................",
+    "16 16 6 1",        ". c None",         "b c #283070",      "g c #707070",
+    "k c #000000",      "s c #C0C0C0",      "w c #FFFFFF",      "................",
+    ".kkkkkkkkkkkkkk.", ".kbkwwwwwwwwkbk.", ".kbkwwwwwwwwkbk.", ".kbkwggggggwkbk.",
+    ".kbkwwwwwwwwkbk.", ".kbkwggggggwkbk.", ".kbbkkkkkkkkbbk.", ".kbbbbbbbbbbbbk.",
+    ".kbbssssssssbbk.", ".kbbsskkssssbbk.", ".kbbsskkssssbbk.", ".kbbsskkssssbbk.",
+    ".kbbssssssssbbk.", "..kkkkkkkkkkkkk.", "................",
 };
 
 const char* const kChipZ[] = {
-    "16 16 4 1",
-    ". c None",
-    "g c #707070",
-    "k c #000000",
-    "r c #E00000",
-    ".........rrrrrrr",
-    ".........rrrrrrr",
-    ".............rr.",
-    "............rr..",
-    "...........rr...",
-    "..........rr....",
-    ".........rrrrrrr",
-    ".........rrrrrrr",
-    ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-    "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".kkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".g.g.g.g.g.g....",
+    "16 16 4 1",        ". c None",         "g c #707070",      "k c #000000",
+    "r c #E00000",      ".........rrrrrrr", ".........rrrrrrr", ".............rr.",
+    "............rr..", "...........rr...", "..........rr....", ".........rrrrrrr",
+    ".........rrrrrrr", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
+    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
     ".g.g.g.g.g.g....",
 };
 
 const char* const kChipO[] = {
-    "16 16 4 1",
-    ". c None",
-    "G c #00A000",
-    "g c #707070",
-    "k c #000000",
-    "..........GGGGG.",
-    ".........GGGGGGG",
-    ".........GG...GG",
-    ".........GG...GG",
-    ".........GG...GG",
-    ".........GG...GG",
-    ".........GGGGGGG",
-    "..........GGGGG.",
-    ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-    "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".kkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".g.g.g.g.g.g....",
+    "16 16 4 1",        ". c None",         "G c #00A000",      "g c #707070",
+    "k c #000000",      "..........GGGGG.", ".........GGGGGGG", ".........GG...GG",
+    ".........GG...GG", ".........GG...GG", ".........GG...GG", ".........GGGGGGG",
+    "..........GGGGG.", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
+    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
     ".g.g.g.g.g.g....",
 };
 
 const char* const kChipB[] = {
-    "16 16 4 1",
-    ". c None",
-    "B c #0020E0",
-    "g c #707070",
-    "k c #000000",
-    ".........BBBBBB.",
-    ".........BB...BB",
-    ".........BB..BB.",
-    ".........BBBBB..",
-    ".........BB..BB.",
-    ".........BB...BB",
-    ".........BB...BB",
-    ".........BBBBBB.",
-    ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-    "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".kkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...",
-    ".g.g.g.g.g.g....",
+    "16 16 4 1",        ". c None",         "B c #0020E0",      "g c #707070",
+    "k c #000000",      ".........BBBBBB.", ".........BB...BB", ".........BB..BB.",
+    ".........BBBBB..", ".........BB..BB.", ".........BB...BB", ".........BB...BB",
+    ".........BBBBBB.", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
+    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
     ".g.g.g.g.g.g....",
 };
 const char* const* XpmOf(Glyph glyph) {
   switch (glyph) {
-    case Glyph::OpenFolder: return kFolder;
-    case Glyph::Floppy: return kFloppy;
-    case Glyph::ChipZ: return kChipZ;
-    case Glyph::ChipO: return kChipO;
-    case Glyph::ChipB: return kChipB;
+    case Glyph::OpenFolder:
+      return kFolder;
+    case Glyph::Floppy:
+      return kFloppy;
+    case Glyph::ChipZ:
+      return kChipZ;
+    case Glyph::ChipO:
+      return kChipO;
+    case Glyph::ChipB:
+      return kChipB;
   }
   return kFolder;
 }

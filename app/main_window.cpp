@@ -20,8 +20,8 @@
 #include "app/glyphs.h"
 #include "app/input_blocker.h"
 #include "app/window_view.h"
-#include "image/hex_file.h"
 #include "link/chips.h"
+#include "ops/hex_files.h"
 
 namespace zelwik::app {
 namespace {
@@ -92,7 +92,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
 
   ClearImage(state_.image);
   if (startupHex) {
-    LoadHexFile(state_.image, *startupHex, *view_);
+    LoadHexFileShown(state_.image, *startupHex, *view_);
     Timer1->start();
   }
 }
@@ -205,8 +205,7 @@ void TForm1::BuildMenu() {
   AddItem(weryfikacja, "Com21", "&Weryfikacja", &TForm1::Com21Click);
   AddItem(weryfikacja, "Com31", Text("Sygnatura układu"), &TForm1::Com31Click);
   AddItem(weryfikacja, "Com41", Text("Sygnatura producenta"), &TForm1::Com41Click);
-  AddItem(weryfikacja, "Sygnaturanapi1", Text("Sygnatura napięć"),
-          &TForm1::Sygnaturanapi1Click);
+  AddItem(weryfikacja, "Sygnaturanapi1", Text("Sygnatura napięć"), &TForm1::Sygnaturanapi1Click);
 
   QMenu* programowanie = submenu("Info1", "&Programowanie");
   AddItem(programowanie, "Zapis2", "&Programowanie", &TForm1::Zapis2Click);
@@ -221,14 +220,10 @@ void TForm1::BuildMenu() {
     int code;
     void (TForm1::*handler)();
   } chips[] = {
-      {"Auto2", 0, &TForm1::Auto2Click},
-      {"Auto1", 1, &TForm1::Auto1Click},
-      {"N89C5212V1", 3, &TForm1::N89C5212V1Click},
-      {"N89C525V1", 4, &TForm1::N89C525V1Click},
-      {"N89C10511", 5, &TForm1::N89C10511Click},
-      {"N89C20511", 6, &TForm1::N89C20511Click},
-      {"N89C40511", 7, &TForm1::N89C40511Click},
-      {"Innyukad1", 10, &TForm1::Innyukad1Click},
+      {"Auto2", 0, &TForm1::Auto2Click},           {"Auto1", 1, &TForm1::Auto1Click},
+      {"N89C5212V1", 3, &TForm1::N89C5212V1Click}, {"N89C525V1", 4, &TForm1::N89C525V1Click},
+      {"N89C10511", 5, &TForm1::N89C10511Click},   {"N89C20511", 6, &TForm1::N89C20511Click},
+      {"N89C40511", 7, &TForm1::N89C40511Click},   {"Innyukad1", 10, &TForm1::Innyukad1Click},
   };
   for (const auto& chip : chips) {
     const ChipInfo* info = FindChip(chip.code);
@@ -294,7 +289,7 @@ void TForm1::Odczyt1Click() {
   const auto path = hooks_.openDialog ? hooks_.openDialog() : RunFileDialog(OpenDialog1);
   if (!path) return;
   RunOperation([&] {
-    LoadHexFile(state_.image, *path, *view_);
+    LoadHexFileShown(state_.image, *path, *view_);
     view_->Pause(kFilePauseMs);
     view_->SetStatus(kTextReady);
   });
@@ -305,7 +300,7 @@ void TForm1::Zapis1Click() {
   const auto path = hooks_.saveDialog ? hooks_.saveDialog() : RunFileDialog(SaveDialog1);
   if (!path) return;
   RunOperation([&] {
-    const bool saved = SaveHexFile(state_.image, *path, *view_);
+    const bool saved = SaveHexFileShown(state_.image, *path, *view_);
     view_->Pause(kFilePauseMs);
     // A failed save leaves its message standing.
     if (saved) view_->SetStatus(kTextReady);

@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <functional>
 
-#include "image/view.h"
+#include "ops/view.h"
 
 class QLabel;
 class QListWidget;

@@ -3,36 +3,48 @@
 //   window_read_bench [RUNS]    (any Qt platform; QT_QPA_PLATFORM=offscreen needs no display)
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include <QLabel>
-#include <QListWidget>
-
 #include "app/gauge.h"
 #include "app/main_window.h"
 #include "app/window_view.h"
+#include "link/chips.h"
 #include "sim/device_model.h"
 #include "sim/pty_simulator.h"
 
 namespace {
 
-constexpr int kOtherChip = 10;  // "Inny układ": a 32 KiB read
+constexpr int kOtherChip = zelwik::ToInt(zelwik::ChipCode::Other);  // a 32 KiB read
 
 // Forwards to the window's view and adds up the time spent in it.
 class TimedView : public zelwik::View {
  public:
   explicit TimedView(zelwik::View& inner) : inner_(inner) {}
   qint64 nanoseconds = 0;
-  void SetStatus(const std::string& t) override { Time([&] { inner_.SetStatus(t); }); }
-  void ClearLog() override { Time([&] { inner_.ClearLog(); }); }
-  void AddLogLine(const std::string& l) override { Time([&] { inner_.AddLogLine(l); }); }
-  void SetGaugeMax(int m) override { Time([&] { inner_.SetGaugeMax(m); }); }
-  void SetGaugeProgress(int p) override { Time([&] { inner_.SetGaugeProgress(p); }); }
-  void Pause(int ms) override { Time([&] { inner_.Pause(ms); }); }
+  void SetStatus(const std::string& t) override {
+    Time([&] { inner_.SetStatus(t); });
+  }
+  void ClearLog() override {
+    Time([&] { inner_.ClearLog(); });
+  }
+  void AddLogLine(const std::string& l) override {
+    Time([&] { inner_.AddLogLine(l); });
+  }
+  void SetGaugeMax(int m) override {
+    Time([&] { inner_.SetGaugeMax(m); });
+  }
+  void SetGaugeProgress(int p) override {
+    Time([&] { inner_.SetGaugeProgress(p); });
+  }
+  void Pause(int ms) override {
+    Time([&] { inner_.Pause(ms); });
+  }
 
  private:
   template <typename Fn>
@@ -80,7 +92,10 @@ int main(int argc, char** argv) {
 
   std::vector<double> core, window;
   for (int i = 0; i < runs; ++i) {
-    simulator.WithModel([](zelwik::sim::DeviceModel& m) { m.ClearFrameLog(); return 0; });
+    simulator.WithModel([](zelwik::sim::DeviceModel& m) {
+      m.ClearFrameLog();
+      return 0;
+    });
     zelwik::State state;
     state.ChipType = kOtherChip;
     zelwik::NullView quiet;
@@ -89,7 +104,10 @@ int main(int argc, char** argv) {
     zelwik::ReadChip(state, quiet);
     core.push_back(clock.nsecsElapsed() / 1e6);
 
-    simulator.WithModel([](zelwik::sim::DeviceModel& m) { m.ClearFrameLog(); return 0; });
+    simulator.WithModel([](zelwik::sim::DeviceModel& m) {
+      m.ClearFrameLog();
+      return 0;
+    });
     clock.restart();
     form.SpeedButton2Click();
     window.push_back(clock.nsecsElapsed() / 1e6);

@@ -26,8 +26,9 @@
 #include <string>
 #include <vector>
 
-#include "image/hex_file.h"
+#include "link/chips.h"
 #include "link/commands.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
 #include "sim/device_model.h"
 #include "sim/pty_simulator.h"
@@ -93,7 +94,7 @@ class FailureClock : public zelwik::NullView {
 int Absent(const char* device) {
   auto state = std::make_unique<zelwik::State>();
   state->PortName = device;
-  state->ChipType = 10;
+  state->ChipType = zelwik::ToInt(zelwik::ChipCode::Other);
   const auto start = Clock::now();
   FailureClock view(start);
   zelwik::ReadChip(*state, view);
@@ -107,7 +108,8 @@ int HexLoad(const char* path) {
   auto image = std::make_unique<zelwik::Image>();
   zelwik::NullView view;
   const auto start = Clock::now();
-  if (!zelwik::LoadHexFile(*image, path, view)) return Fail(std::string("cannot load ") + path);
+  if (!zelwik::LoadHexFileShown(*image, path, view))
+    return Fail(std::string("cannot load ") + path);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }
@@ -120,7 +122,7 @@ int HexSave(const char* binary, const char* out) {
     return Fail(std::string("cannot read 64 KiB from ") + binary);
   }
   zelwik::NullView view;
-  if (!zelwik::SaveHexFile(*image, out, view)) return Fail(std::string("cannot save ") + out);
+  if (!zelwik::SaveHexFileShown(*image, out, view)) return Fail(std::string("cannot save ") + out);
   std::printf("%.3f\n", MsSince(start));
   return 0;
 }

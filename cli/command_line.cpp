@@ -1,20 +1,21 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <memory>
 #include <optional>
 
 #include "cli/console_view.h"
-#include "image/hex_file.h"
+#include "link/chips.h"
+#include "ops/hex_files.h"
 #include "ops/operations.h"
 
 namespace zelwik::cli {
 namespace {
 
-constexpr const char* kUsage =
+// The chip names come from the chip table (ChipNames).
+constexpr const char* kUsageHead =
     "Usage: zelwik-cli [--port PORT] [--chip CHIP] [--timeout MS] COMMAND [FILE]\n"
     "\n"
     "Commands:\n"
@@ -30,14 +31,28 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --port PORT     COM1 ... COM5 or a device path (default COM2)\n"
-    "  --chip CHIP     auto (default), 89C51, 89C52, 89C55, 89C1051, 89C2051, 89C4051, other\n"
+    "  --chip CHIP     ";
+constexpr const char* kUsageTail =
+    "\n"
     "  --timeout MS    how long to wait for each reply of the programmer (default 2000)\n"
     "  --help          this text\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
 
-enum class Kind { Program, Read, Verify, Erase, Lock1, Lock2, Lock3, LockAll, SigDevice, SigMaker,
-                  SigVoltage, List };
+enum class Kind {
+  Program,
+  Read,
+  Verify,
+  Erase,
+  Lock1,
+  Lock2,
+  Lock3,
+  LockAll,
+  SigDevice,
+  SigMaker,
+  SigVoltage,
+  List
+};
 
 struct CommandName {
   const char* name;
@@ -46,28 +61,30 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"program", Kind::Program, true},     {"read", Kind::Read, true},
-    {"verify", Kind::Verify, true},       {"erase", Kind::Erase, false},
-    {"lock1", Kind::Lock1, false},        {"lock2", Kind::Lock2, false},
-    {"lock3", Kind::Lock3, false},        {"lock", Kind::LockAll, false},
+    {"program", Kind::Program, true},
+    {"read", Kind::Read, true},
+    {"verify", Kind::Verify, true},
+    {"erase", Kind::Erase, false},
+    {"lock1", Kind::Lock1, false},
+    {"lock2", Kind::Lock2, false},
+    {"lock3", Kind::Lock3, false},
+    {"lock", Kind::LockAll, false},
     {"signature-device", Kind::SigDevice, false},
     {"signature-maker", Kind::SigMaker, false},
     {"signature-voltage", Kind::SigVoltage, false},
     {"list", Kind::List, true},
 };
 
-// The choices of the window's chip menu.
-struct ChipName {
-  const char* name;
-  int code;
-};
-constexpr ChipName kChips[] = {{"auto", 0},    {"89c51", 1},   {"89c52", 3},   {"89c55", 4},
-                               {"89c1051", 5}, {"89c2051", 6}, {"89c4051", 7}, {"other", 10}};
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
+// "auto (default), 89C51, ...": the choices of the window's chip menu.
+std::string ChipNames() {
+  std::string names;
+  for (const ChipInfo& chip : AllChips()) {
+    if (!chip.cliName) continue;
+    if (!names.empty()) names += ", ";
+    names += chip.cliName;
+    if (chip.code == ChipCode::Detect) names += " (default)";
+  }
+  return names;
 }
 
 struct Options {
@@ -82,13 +99,6 @@ struct Options {
 struct UsageError {
   std::string message;
 };
-
-std::string NormalisePort(const std::string& port) {
-  const std::string lower = Lower(port);
-  if (lower.size() == 4 && lower.compare(0, 3, "com") == 0 && lower[3] >= '1' && lower[3] <= '5')
-    return "COM" + lower.substr(3);
-  return port;
-}
 
 Options Parse(const std::vector<std::string>& args) {
   Options options;
@@ -110,14 +120,13 @@ Options Parse(const std::vector<std::string>& args) {
     if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else if (arg == "--port") {
-      options.port = NormalisePort(value());
+      options.port = value();
       if (options.port.empty()) throw UsageError{"--port needs a port name or device path"};
     } else if (arg == "--chip") {
       const std::string name = value();
-      const auto it = std::find_if(std::begin(kChips), std::end(kChips),
-                                   [&](const ChipName& c) { return Lower(name) == c.name; });
-      if (it == std::end(kChips)) throw UsageError{"unknown chip '" + name + "'"};
-      options.chip = it->code;
+      const ChipInfo* chip = FindChipByName(name);
+      if (!chip) throw UsageError{"unknown chip '" + name + "'"};
+      options.chip = ToInt(chip->code);
     } else if (arg == "--timeout") {
       const std::string text = value();
       int ms = 0;
@@ -139,7 +148,8 @@ Options Parse(const std::vector<std::string>& args) {
   options.command = it;
   const std::size_t wanted = it->needsFile ? 2 : 1;
   if (positional.size() < wanted) throw UsageError{positional[0] + " needs a FILE"};
-  if (positional.size() > wanted) throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
+  if (positional.size() > wanted)
+    throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
   if (it->needsFile) options.file = positional[1];
   return options;
 }
@@ -154,18 +164,30 @@ void ReportPortFailure(const Link& link, std::ostream& err) {
 
 OpResult RunOnChip(Kind kind, State& state, View& view) {
   switch (kind) {
-    case Kind::Program: return ProgramChip(state, view);
-    case Kind::Read: return ReadChip(state, view);
-    case Kind::Verify: return VerifyChip(state, view);
-    case Kind::Erase: return RunChipCommand(state, view, ChipCommand::Erase);
-    case Kind::Lock1: return RunChipCommand(state, view, ChipCommand::Lock1);
-    case Kind::Lock2: return RunChipCommand(state, view, ChipCommand::Lock2);
-    case Kind::Lock3: return RunChipCommand(state, view, ChipCommand::Lock3);
-    case Kind::LockAll: return RunChipCommand(state, view, ChipCommand::LockAll);
-    case Kind::SigDevice: return ShowSignature(state, view, Signature::Device);
-    case Kind::SigMaker: return ShowSignature(state, view, Signature::Maker);
-    case Kind::SigVoltage: return ShowSignature(state, view, Signature::Voltage);
-    case Kind::List: break;
+    case Kind::Program:
+      return ProgramChip(state, view);
+    case Kind::Read:
+      return ReadChip(state, view);
+    case Kind::Verify:
+      return VerifyChip(state, view);
+    case Kind::Erase:
+      return RunChipCommand(state, view, ChipCommand::Erase);
+    case Kind::Lock1:
+      return RunChipCommand(state, view, ChipCommand::Lock1);
+    case Kind::Lock2:
+      return RunChipCommand(state, view, ChipCommand::Lock2);
+    case Kind::Lock3:
+      return RunChipCommand(state, view, ChipCommand::Lock3);
+    case Kind::LockAll:
+      return RunChipCommand(state, view, ChipCommand::LockAll);
+    case Kind::SigDevice:
+      return ShowSignature(state, view, Signature::Device);
+    case Kind::SigMaker:
+      return ShowSignature(state, view, Signature::Maker);
+    case Kind::SigVoltage:
+      return ShowSignature(state, view, Signature::Voltage);
+    case Kind::List:
+      break;
   }
   return OpResult::NotSupported;
 }
@@ -182,7 +204,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return kExitUsage;
   }
   if (options.help) {
-    out << kUsage;
+    out << kUsageHead << ChipNames() << kUsageTail;
     return kExitSuccess;
   }
 
@@ -198,13 +220,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
     // A file that cannot be read must not reach the chip: not even the probe is sent.
-    if (!LoadHexFile(state->image, options.file, view)) return kExitFailure;
+    if (!LoadHexFileShown(state->image, options.file, view)) return kExitFailure;
     if (kind == Kind::List) return kExitSuccess;
   }
   const OpResult result = RunOnChip(kind, *state, view);
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
   if (result != OpResult::Success) return kExitFailure;
-  if (kind == Kind::Read && !SaveHexFile(state->image, options.file, view)) return kExitFailure;
+  if (kind == Kind::Read && !SaveHexFileShown(state->image, options.file, view))
+    return kExitFailure;
   return kExitSuccess;
 }
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ostream>
 
-#include "image/view.h"
+#include "ops/view.h"
 
 namespace zelwik::cli {
 

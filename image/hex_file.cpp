@@ -210,9 +210,8 @@ void LoadHexText(Image& image, std::string_view text) {
   }
 }
 
-bool LoadHexFile(Image& image, const std::string& path, View& view) {
+std::optional<int> LoadHexFile(Image& image, const std::string& path) {
   ClearImage(image);
-  view.ClearLog();
   std::string text;
   bool ok = false;
   int fd = OpenNoWait(path, O_RDONLY);
@@ -220,17 +219,10 @@ bool LoadHexFile(Image& image, const std::string& path, View& view) {
     ok = ReadAll(fd, text);
     close(fd);
   }
-  if (!ok) {
-    view.SetStatus(kTextIoError);
-    view.Pause(1500);
-  }
-  // After a failed read the records that did arrive stay loaded, as they would with a reader
-  // that stores record by record.
   LoadHexText(image, text);
   FindImageEnd(image);
-  ListImage(image, view);
-  view.SetStatus(" Odczytano " + std::to_string(image.ImageEnd + 1) + " bajtów.");
-  return ok;
+  if (!ok) return std::nullopt;
+  return image.ImageEnd + 1;
 }
 
 std::string HexText(const Image& image) {
@@ -262,16 +254,10 @@ std::string HexText(const Image& image) {
   return text;
 }
 
-bool SaveHexFile(Image& image, const std::string& path, View& view) {
+std::optional<int> SaveHexFile(Image& image, const std::string& path) {
   FindImageEnd(image);
-  const std::string text = HexText(image);
-  if (!WriteHexFile(path, text)) {
-    view.SetStatus(kTextIoError);
-    return false;
-  }
-  const int bytes = image.ImageEnd < 0 ? 0 : (image.ImageEnd / 16 + 1) * 16;
-  view.SetStatus(" Zapisano " + std::to_string(bytes) + " bajtów.");
-  return true;
+  if (!WriteHexFile(path, HexText(image))) return std::nullopt;
+  return image.ImageEnd < 0 ? 0 : (image.ImageEnd / 16 + 1) * 16;
 }
 
 }  // namespace zelwik

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "image/memory_image.h"
-#include "image/view.h"
 
 namespace zelwik {
 
@@ -12,17 +12,16 @@ namespace zelwik {
 // malformed content is read as well as it can be and nothing is reported.
 void LoadHexText(Image& image, std::string_view text);
 
-// The load of a HEX file into the image: clears image and log, stores the records, recomputes
-// ImageEnd, lists the image and reports " Odczytano N bajtów." (after " Błąd I/O ..." and a
-// 1,500 ms pause when the file cannot be read). Returns false when the file could not be read.
-bool LoadHexFile(Image& image, const std::string& path, View& view);
+// Clears the image, stores the records of the file and recomputes ImageEnd. Returns the bytes
+// loaded (ImageEnd + 1), or nothing when the file could not be read; the records that did arrive
+// stay loaded even then, as they would with a reader that stores record by record.
+std::optional<int> LoadHexFile(Image& image, const std::string& path);
 
 // The HEX text of addresses 0 to ImageEnd as 16-byte records and the end record, CR LF ends.
 std::string HexText(const Image& image);
 
-// Recomputes ImageEnd and writes the HEX file; on success reports " Zapisano N bajtów.", on any
-// failure " Błąd I/O ..." (an existing file of that name is left untouched). No pause. Returns
-// whether the file was written.
-bool SaveHexFile(Image& image, const std::string& path, View& view);
+// Recomputes ImageEnd and writes the HEX file. Returns the bytes written (whole records), or
+// nothing on any failure, which leaves an existing file of that name untouched.
+std::optional<int> SaveHexFile(Image& image, const std::string& path);
 
 }  // namespace zelwik

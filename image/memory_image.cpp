@@ -57,8 +57,8 @@ std::string ListLine(const Image& image, int address) {
   return line;
 }
 
-void ListImage(const Image& image, View& view) {
-  for (int a = 0; a <= image.ImageEnd && a < kImageSize; a += 16) view.AddLogLine(ListLine(image, a));
+void ListImage(const Image& image, const std::function<void(const std::string&)>& addLine) {
+  for (int a = 0; a <= image.ImageEnd && a < kImageSize; a += 16) addLine(ListLine(image, a));
 }
 
 }  // namespace zelwik

@@ -2,9 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
-
-#include "image/view.h"
 
 namespace zelwik {
 
@@ -34,7 +33,7 @@ void ByteToHexChars(std::uint8_t value, char* out);
 // One listing line for the 16 bytes at address (a multiple of 16): "AAAA:" 32 digits, a blank and
 // the raw bytes, a 0x00 byte adding no character.
 std::string ListLine(const Image& image, int address);
-// Appends the listing of addresses 0 to ImageEnd to the view's log.
-void ListImage(const Image& image, View& view);
+// The listing of addresses 0 to ImageEnd, one ListLine at a time.
+void ListImage(const Image& image, const std::function<void(const std::string&)>& addLine);
 
 }  // namespace zelwik

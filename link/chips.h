@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace zelwik {
 
@@ -37,24 +39,31 @@ enum class ChipCode : int {
 inline constexpr int ToInt(ChipCode code) { return static_cast<int>(code); }
 
 struct ChipInfo {
-  int code;               // ChipType value
-  const char* name;       // "89C51"
-  const char* label;      // Label2 text; nullptr for the codes only detection yields
+  ChipCode code;            // the ChipType value
+  const char* name;         // "89C51"
+  const char* label;        // Label2 text; nullptr for the codes only detection yields
   const char* menuCaption;  // chip menu caption; nullptr when not in the menu
+  const char* cliName;      // zelwik-cli --chip; nullptr for the codes only detection yields
   ChipGroup group;
-  int memorySize;         // bytes: the capacity for programming and the size of a read
+  int memorySize;  // bytes: the capacity for programming and the size of a read
 };
 
 // Code 0 (detect) and the chips 1 to 10, in code order.
 std::span<const ChipInfo> AllChips();
 // Code 0 (detect) and the chips 1 to 10; nullptr for any other code.
 const ChipInfo* FindChip(int code);
+inline const ChipInfo* FindChip(ChipCode code) { return FindChip(ToInt(code)); }
+// The chip of a command-line name in any case ("auto", "89c2051", "other"); nullptr when unknown.
+const ChipInfo* FindChipByName(std::string_view cliName);
+
+// ASCII lower case, for names the user may type in either case.
+std::string Lower(std::string_view text);
 // Commands of a group; nullptr for ChipGroup::None.
 const GroupCommands* CommandsOf(ChipGroup group);
 inline bool IsPin40(ChipGroup g) { return g == ChipGroup::Pin40_12V || g == ChipGroup::Pin40_5V; }
 
-// The chip in the socket from its signature bytes, 0 when nothing matched. Sends eight frames on
-// an open link whose probe was answered.
-std::uint8_t DetectChip(Link& link);
+// The chip in the socket from its signature bytes, Detect when nothing matched. Sends eight frames
+// on an open link whose probe was answered.
+ChipCode DetectChip(Link& link);
 
 }  // namespace zelwik

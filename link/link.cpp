@@ -1,10 +1,10 @@
 #include "link/link.h"
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "link/chips.h"
 #include "link/commands.h"
 
 namespace zelwik {
@@ -14,12 +14,7 @@ namespace {
 constexpr int kPortCount = 5;
 
 bool IsComName(const std::string& name, int& number) {
-  if (name.size() != 4) return false;
-  if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-      std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-      std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-    return false;
-  }
+  if (name.size() != 4 || Lower(name.substr(0, 3)) != "com") return false;
   if (name[3] < '1' || name[3] > '0' + kPortCount) return false;
   number = name[3] - '0';
   return true;

@@ -7,7 +7,7 @@
 
 namespace zelwik {
 
-// The platform's serial port, as little of it as the link needs. A Win32 port implements the same.
+// The platform's serial port, as little of it as the link needs.
 class SerialPort {
  public:
   static constexpr int kTimeout = -1;

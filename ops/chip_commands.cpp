@@ -7,8 +7,8 @@
 
 namespace zelwik {
 
-using detail::Framing;
 using detail::FrameSpec;
+using detail::Framing;
 
 namespace {
 
@@ -30,16 +30,19 @@ std::optional<std::uint8_t> SendSeries(Link& link, const GroupCommands& commands
   for (const Step& step : steps) {
     const auto command =
         step.groupCommand ? static_cast<std::uint8_t>(commands.*step.groupCommand) : step.fixed;
-    reply = link.Transact(command, 0, 0, 0);
+    reply = link.Transact(command);
   }
   return reply;
 }
 
 int GroupIndex(ChipGroup group) {
   switch (group) {
-    case ChipGroup::Pin40_12V: return 0;
-    case ChipGroup::Pin40_5V: return 1;
-    default: return 2;
+    case ChipGroup::Pin40_12V:
+      return 0;
+    case ChipGroup::Pin40_5V:
+      return 1;
+    default:
+      return 2;
   }
 }
 
@@ -57,25 +60,30 @@ struct CommandPlan {
 const std::vector<CommandPlan>& CommandPlans() {
   using G = GroupCommands;
   static const std::vector<CommandPlan> plans = {
-      {ChipCommand::Erase, false,
+      {ChipCommand::Erase,
+       false,
        {{{Group(&G::erase)}, kTextErased},
         {{Group(&G::erase)}, kTextErased},
         {{Group(&G::erase)}, kTextErased}}},
-      {ChipCommand::Lock1, false,
+      {ChipCommand::Lock1,
+       false,
        {{{Group(&G::lock1)}, kTextLocked},
         {{Group(&G::lock1)}, kTextLockedFiveVolt},
         {{Group(&G::lock1)}, kTextLocked}}},
-      {ChipCommand::Lock2, false,
+      {ChipCommand::Lock2,
+       false,
        {{{Group(&G::lock2)}, kTextLocked},
         {{Group(&G::lock2)}, kTextLocked},
         {{Group(&G::lock2)}, kTextLocked}}},
       // The 20-pin chips have no lock bit 3; the chip table says so with kNoCommand.
-      {ChipCommand::Lock3, true,
+      {ChipCommand::Lock3,
+       true,
        {{{Group(&G::lock3)}, kTextLocked},
         {{Group(&G::lock3)}, kTextLocked},
         {{Group(&G::lock3)}, kTextLocked}}},
       // The 20-pin programmer needs a restart between its two lock bits.
-      {ChipCommand::LockAll, false,
+      {ChipCommand::LockAll,
+       false,
        {{{Group(&G::lock1), Group(&G::lock2), Group(&G::lock3)}, kTextLocked},
         {{Group(&G::lock1), Group(&G::lock2), Group(&G::lock3)}, kTextLocked},
         {{Group(&G::lock1), Fixed(CMD_STOP), Fixed(CMD_START), Group(&G::lock2)}, kTextLocked}}},
@@ -94,13 +102,25 @@ struct SignaturePlan {
 const std::vector<SignaturePlan>& SignaturePlans() {
   using G = GroupCommands;
   static const std::vector<SignaturePlan> plans = {
-      {Signature::Device, Framing::Mixed, kPauseTransferMs, kTextDeviceSignature,
-       {Group(&G::sigDevice)}, {Group(&G::sigDevice)}},
-      {Signature::Maker, Framing::Frame, kPauseTransferMs, kTextMakerSignature,
-       {Group(&G::sigMaker)}, {Fixed(CMD_STOP), Fixed(CMD_START), Group(&G::sigMaker)}},
+      {Signature::Device,
+       Framing::Mixed,
+       kPauseTransferMs,
+       kTextDeviceSignature,
+       {Group(&G::sigDevice)},
+       {Group(&G::sigDevice)}},
+      {Signature::Maker,
+       Framing::Frame,
+       kPauseTransferMs,
+       kTextMakerSignature,
+       {Group(&G::sigMaker)},
+       {Fixed(CMD_STOP), Fixed(CMD_START), Group(&G::sigMaker)}},
       // The 20-pin chips have no voltage signature (kNoCommand in the chip table).
-      {Signature::Voltage, Framing::Frame, kPauseChipCommandMs, kTextVoltageSignature,
-       {Group(&G::sigVoltage)}, {Group(&G::sigVoltage)}},
+      {Signature::Voltage,
+       Framing::Frame,
+       kPauseChipCommandMs,
+       kTextVoltageSignature,
+       {Group(&G::sigVoltage)},
+       {Group(&G::sigVoltage)}},
   };
   return plans;
 }
@@ -112,17 +132,19 @@ OpResult RunChipCommand(State& state, View& view, ChipCommand command) {
   for (const CommandPlan& p : CommandPlans())
     if (p.command == command) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec shape{Framing::Frame, kPauseChipCommandMs, false, plan->keepsErrorMessage};
+  const FrameSpec shape{.framing = Framing::Frame,
+                        .pauseMs = kPauseChipCommandMs,
+                        .keepsErrorMessage = plan->keepsErrorMessage};
   return detail::RunOperation(state, view, shape,
                               [&](const ChipInfo& chip, const GroupCommands& commands) {
-    const GroupPlan& group = plan->groups[GroupIndex(chip.group)];
-    if (!SendSeries(state.link, commands, group.steps)) {
-      view.SetStatus(kTextNoSuchLock);
-      return OpResult::NotSupported;
-    }
-    view.SetStatus(group.text);
-    return OpResult::Success;
-  });
+                                const GroupPlan& group = plan->groups[GroupIndex(chip.group)];
+                                if (!SendSeries(state.link, commands, group.steps)) {
+                                  view.SetStatus(kTextNoSuchLock);
+                                  return OpResult::NotSupported;
+                                }
+                                view.SetStatus(group.text);
+                                return OpResult::Success;
+                              });
 }
 
 OpResult ShowSignature(State& state, View& view, Signature which) {
@@ -130,18 +152,18 @@ OpResult ShowSignature(State& state, View& view, Signature which) {
   for (const SignaturePlan& p : SignaturePlans())
     if (p.which == which) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec shape{plan->framing, plan->pauseMs, false, false};
-  return detail::RunOperation(state, view, shape,
-                              [&](const ChipInfo& chip, const GroupCommands& commands) {
-    const auto& steps = IsPin40(chip.group) ? plan->pin40 : plan->pin20;
-    const std::optional<std::uint8_t> reply = SendSeries(state.link, commands, steps);
-    if (!reply) {
-      view.SetStatus(kTextNoSuchSignature);
-      return OpResult::NotSupported;
-    }
-    view.SetStatus(plan->text + ByteToHexText(*reply) + "H");
-    return OpResult::Success;
-  });
+  const FrameSpec shape{.framing = plan->framing, .pauseMs = plan->pauseMs};
+  return detail::RunOperation(
+      state, view, shape, [&](const ChipInfo& chip, const GroupCommands& commands) {
+        const auto& steps = IsPin40(chip.group) ? plan->pin40 : plan->pin20;
+        const std::optional<std::uint8_t> reply = SendSeries(state.link, commands, steps);
+        if (!reply) {
+          view.SetStatus(kTextNoSuchSignature);
+          return OpResult::NotSupported;
+        }
+        view.SetStatus(plan->text + ByteToHexText(*reply) + "H");
+        return OpResult::Success;
+      });
 }
 
 }  // namespace zelwik

@@ -8,13 +8,15 @@ namespace zelwik {
 std::string MismatchText(int address, std::uint8_t found, std::uint8_t expected) {
   return std::string(" Błąd: ") + ByteToHexText(static_cast<std::uint8_t>(address >> 8)) +
          ByteToHexText(static_cast<std::uint8_t>(address & 0xFF)) + " jest " +
-         ByteToHexText(found) + " ma byc " + ByteToHexText(expected);
+         ByteToHexText(found) +
+         // The program's own text, without its accent ("ma byc"): do not correct it.
+         " ma byc " + ByteToHexText(expected);
 }
 
 namespace detail {
 
 void SendClosingStop(Link& link) {
-  SendFixed(link, CMD_STOP);
+  link.Transact(CMD_STOP);
   if (link.StrayReply(kStrayReplyWaitMs)) throw LinkFault("replies out of step with frames");
 }
 
@@ -54,26 +56,26 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
   OpResult result = OpResult::NoChip;
   try {
     if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, shape);
-    if (link.Transact(CMD_PROBE, 0, 0, 0) != kProbeAnswer) return ErrorTail(link, view, shape);
+    if (link.Transact(CMD_PROBE) != kProbeAnswer) return ErrorTail(link, view, shape);
     if (afterProbe) afterProbe();
 
-    int code = state.ChipType;
-    if (code == 0) {
+    ChipCode code = static_cast<ChipCode>(state.ChipType);
+    if (code == ChipCode::Detect) {
       // Detection serves this operation only; ChipType stays 0 so the next one detects again.
       code = DetectChip(link);
-      if (code == 0) view.SetStatus(kTextNoChip);
+      if (code == ChipCode::Detect) view.SetStatus(kTextNoChip);
     }
     const ChipInfo* chip = FindChip(code);
     const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;
 
     if (shape.framing == Framing::Frame) {
-      SendFixed(link, CMD_STOP);
-      SendFixed(link, CMD_START);
+      link.Transact(CMD_STOP);
+      link.Transact(CMD_START);
     }
     if (commands) {
       if (shape.framing == Framing::Mixed) {
-        SendFixed(link, CMD_STOP);
-        SendFixed(link, CMD_START);
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
       }
       result = body(*chip, *commands);
     }

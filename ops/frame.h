@@ -15,11 +15,12 @@ enum class Framing {
   Mixed,   // the branch sends the opening pair, the frame the closing STOP
 };
 
+// Written with designated initialisers, so every flag is named where it is set.
 struct FrameSpec {
   Framing framing;
-  int pauseMs;              // normal tail
-  bool transfer;            // program, read, verify: blank status first, gauge to 0 at the end
-  bool keepsErrorMessage;   // lock bit 3: no pause and no " Gotowy..." after a link failure
+  int pauseMs;                     // normal tail
+  bool transfer = false;           // program, read, verify: blank status first, gauge to 0 at end
+  bool keepsErrorMessage = false;  // lock bit 3: no pause and no " Gotowy..." after a link failure
 };
 
 // The part of an operation that depends on the chip; runs only for a chip of a known group.
@@ -29,8 +30,6 @@ using ChipBody = std::function<OpResult(const ChipInfo&, const GroupCommands&)>;
 // programmer has answered, before detection. A LinkFault anywhere ends in the error tail.
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe = {});
-
-inline void SendFixed(Link& link, std::uint8_t command) { link.Transact(command, 0, 0, 0); }
 
 // How long the closing STOP waits for a byte too many; covers a USB adapter's 16 ms latency timer.
 inline constexpr int kStrayReplyWaitMs = 20;

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "image/memory_image.h"
-#include "image/view.h"
 #include "link/link.h"
 #include "ops/texts.h"
+#include "ops/view.h"
 
 namespace zelwik {
 
@@ -13,8 +13,8 @@ namespace zelwik {
 // one; the command line and the tests make their own.
 struct State {
   Image image;
-  int ChipType = 0;                // 0 = detect at every operation
-  std::string PortName = "COM2";   // "COM1".."COM5", or a device path from the command line
+  int ChipType = 0;               // 0 = detect at every operation
+  std::string PortName = "COM2";  // "COM1".."COM5", or a device path from the command line
   Link link;
 };
 

@@ -3,28 +3,31 @@
 
 #include "link/commands.h"
 #include "ops/frame.h"
+#include "ops/hex_files.h"
 
 namespace zelwik {
 
-using detail::Framing;
 using detail::FrameSpec;
-using detail::SendFixed;
+using detail::Framing;
 
 namespace {
 
-constexpr FrameSpec kTransferFrame{Framing::Branch, kPauseTransferMs, true, false};
+constexpr FrameSpec kTransferFrame{
+    .framing = Framing::Branch, .pauseMs = kPauseTransferMs, .transfer = true};
 
 std::uint8_t High(int address) { return static_cast<std::uint8_t>(address >> 8); }
 std::uint8_t Low(int address) { return static_cast<std::uint8_t>(address & 0xFF); }
 
-// One byte of the chip at the programmer's position; sequential chips advance their counter after
-// the read, whatever the byte turns out to be.
-std::uint8_t ReadByte(Link& link, const GroupCommands& commands, int address) {
-  const auto command = static_cast<std::uint8_t>(commands.read);
-  if (!commands.sequential) return link.Transact(command, High(address), Low(address), 0);
-  const std::uint8_t value = link.Transact(command, 0, 0, 0);
-  SendFixed(link, CMD_NEXT_ADDRESS);
-  return value;
+// The frame of a write or a read for the byte at address, its reply stored in `reply` before
+// anything else is sent. Sequential chips take no address and advance their counter after every
+// byte, whatever it turned out to be, so a programmer lost on CMD_NEXT_ADDRESS leaves it stored.
+std::uint8_t ExchangeByte(Link& link, const GroupCommands& commands, int command, int address,
+                          std::uint8_t data, std::uint8_t& reply) {
+  const auto code = static_cast<std::uint8_t>(command);
+  if (!commands.sequential) return reply = link.Transact(code, High(address), Low(address), data);
+  reply = link.Transact(code, 0, 0, data);
+  link.Transact(CMD_NEXT_ADDRESS);
+  return reply;
 }
 
 // Addresses 0 to end, each one exchange with the chip that must give back the image's byte (the
@@ -54,30 +57,30 @@ OpResult CompareEveryByte(Link& link, View& view, const Image& image, int end, E
 OpResult ProgramChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
-  return detail::RunOperation(state, view, kTransferFrame,
-                              [&](const ChipInfo& chip, const GroupCommands& commands) {
-    const int end = image.ImageEnd;
-    if (end >= chip.memorySize) {
-      view.SetStatus(kTextTooLarge);
-      return OpResult::TooLarge;
-    }
-    SendFixed(link, CMD_STOP);
-    SendFixed(link, CMD_START);
-    SendFixed(link, static_cast<std::uint8_t>(commands.erase));
-    SendFixed(link, CMD_STOP);
-    SendFixed(link, CMD_START);
+  return detail::RunOperation(
+      state, view, kTransferFrame, [&](const ChipInfo& chip, const GroupCommands& commands) {
+        const int end = image.ImageEnd;
+        if (end >= chip.memorySize) {
+          view.SetStatus(kTextTooLarge);
+          return OpResult::TooLarge;
+        }
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
+        link.Transact(static_cast<std::uint8_t>(commands.erase));
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
 
-    view.SetStatus(kTextWriting);
-    view.SetGaugeMax(end);
-    const auto write = static_cast<std::uint8_t>(commands.write);
-    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t data) {
-      if (!commands.sequential) return link.Transact(write, High(address), Low(address), data);
-      // The counter advances after the failing byte too, before the difference is acted on.
-      const std::uint8_t back = link.Transact(write, 0, 0, data);
-      SendFixed(link, CMD_NEXT_ADDRESS);
-      return back;
-    }, kTextWritten);
-  });
+        view.SetStatus(kTextWriting);
+        view.SetGaugeMax(end);
+        // The counter advances after the failing byte too, before the difference is acted on.
+        return CompareEveryByte(
+            link, view, image, end,
+            [&](int address, std::uint8_t data) {
+              std::uint8_t back;
+              return ExchangeByte(link, commands, commands.write, address, data, back);
+            },
+            kTextWritten);
+      });
 }
 
 // An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
@@ -91,24 +94,18 @@ OpResult ReadChip(State& state, View& view) {
       state, view, kTransferFrame,
       [&](const ChipInfo& chip, const GroupCommands& commands) {
         const int size = std::min(chip.memorySize, kImageSize);
-        SendFixed(link, CMD_STOP);
-        SendFixed(link, CMD_START);
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
         view.SetStatus(kTextReading);
         view.SetGaugeMax(size - 1);
         for (int address = 0; address < size; ++address) {
-          if (commands.sequential) {
-            // Stored before the advance, so a programmer lost on CMD_NEXT_ADDRESS keeps the byte.
-            image.MemoryImage[address] = link.Transact(static_cast<std::uint8_t>(commands.read));
-            SendFixed(link, CMD_NEXT_ADDRESS);
-          } else {
-            image.MemoryImage[address] = ReadByte(link, commands, address);
-          }
+          ExchangeByte(link, commands, commands.read, address, 0, image.MemoryImage[address]);
           view.SetGaugeProgress(address);
         }
         detail::SendClosingStop(link);
         view.SetStatus(kTextRead);
         FindImageEnd(image);
-        ListImage(image, view);
+        ShowListing(image, view);
         return OpResult::Success;
       },
       [&] {
@@ -123,18 +120,22 @@ OpResult ReadChip(State& state, View& view) {
 OpResult VerifyChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
-  return detail::RunOperation(state, view, kTransferFrame,
-                              [&](const ChipInfo&, const GroupCommands& commands) {
-    SendFixed(link, CMD_STOP);
-    SendFixed(link, CMD_START);
-    view.SetStatus(kTextVerifying);
-    view.SetGaugeMax(image.ImageEnd);
-    // No size check against the chip: the range is the image's. Only the image's bound applies.
-    const int end = std::min(image.ImageEnd, kImageSize - 1);
-    return CompareEveryByte(link, view, image, end, [&](int address, std::uint8_t) {
-      return ReadByte(link, commands, address);
-    }, kTextVerified);
-  });
+  return detail::RunOperation(
+      state, view, kTransferFrame, [&](const ChipInfo&, const GroupCommands& commands) {
+        link.Transact(CMD_STOP);
+        link.Transact(CMD_START);
+        view.SetStatus(kTextVerifying);
+        view.SetGaugeMax(image.ImageEnd);
+        // No size check against the chip: the range is the image's. Only the image's bound applies.
+        const int end = std::min(image.ImageEnd, kImageSize - 1);
+        return CompareEveryByte(
+            link, view, image, end,
+            [&](int address, std::uint8_t) {
+              std::uint8_t found;
+              return ExchangeByte(link, commands, commands.read, address, 0, found);
+            },
+            kTextVerified);
+      });
 }
 
 }  // namespace zelwik

@@ -1,8 +1,6 @@
 #include "sim/device_model.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "link/chips.h"
 #include "link/commands.h"
 
 namespace zelwik::sim {
@@ -40,12 +38,6 @@ const ChipFacts& FactsOf(SimChip chip) {
   return kChips[0];
 }
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 // What an idle bus reads as: no chip drives the data lines.
 constexpr std::uint8_t kBus = 0xFF;
 // The reply to commands whose answer the PC discards.
@@ -73,7 +65,9 @@ std::vector<std::string> SimChipNames() {
 }
 
 DeviceModel::DeviceModel(SimChip chip, Faults faults)
-    : chip_(chip), faults_(faults), flash_(static_cast<std::size_t>(FactsOf(chip).flashSize), 0xFF) {}
+    : chip_(chip),
+      faults_(faults),
+      flash_(static_cast<std::size_t>(FactsOf(chip).flashSize), 0xFF) {}
 
 std::uint8_t DeviceModel::ReadCell(int address) const {
   if (address < 0 || address >= static_cast<int>(flash_.size())) return kBus;

@@ -11,7 +11,18 @@ namespace zelwik::sim {
 using Frame = std::array<std::uint8_t, 4>;
 
 // Chips the simulated socket can hold.
-enum class SimChip { Empty, C51_12V, C51_5V, C52_12V, C52_5V, C55_12V, C55_5V, C1051, C2051, C4051 };
+enum class SimChip {
+  Empty,
+  C51_12V,
+  C51_5V,
+  C52_12V,
+  C52_5V,
+  C55_12V,
+  C55_5V,
+  C1051,
+  C2051,
+  C4051
+};
 
 // Parses "89C51", "89C51-5V", "89C2051", "empty", ... (case-insensitive); nullopt when unknown.
 std::optional<SimChip> ParseSimChip(const std::string& name);
@@ -19,11 +30,11 @@ std::string SimChipName(SimChip chip);
 std::vector<std::string> SimChipNames();
 
 struct Faults {
-  bool neverAnswer = false;                     // no reply at all, the probe included
-  std::optional<std::uint8_t> probeReply;       // answer the probe with this byte instead of 0x55
-  std::optional<long> stopAfterFrames;          // answer the first N frames, then nothing
-  std::optional<long> doubleReplyAtFrame;       // frame N (1-based) gets two reply bytes
-  std::optional<int> wrongByteAtAddress;        // reads and write read-backs of A give a wrong byte
+  bool neverAnswer = false;                // no reply at all, the probe included
+  std::optional<std::uint8_t> probeReply;  // answer the probe with this byte instead of 0x55
+  std::optional<long> stopAfterFrames;     // answer the first N frames, then nothing
+  std::optional<long> doubleReplyAtFrame;  // frame N (1-based) gets two reply bytes
+  std::optional<int> wrongByteAtAddress;   // reads and write read-backs of A give a wrong byte
 };
 
 struct LockBits {

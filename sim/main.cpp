@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -59,7 +60,8 @@ long ParseNumber(const std::string& option, const std::string& text, int base, l
   errno = 0;
   char* end = nullptr;
   std::string digits = text;
-  if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+  if (base == 16 && digits.size() > 2 && digits[0] == '0' &&
+      (digits[1] == 'x' || digits[1] == 'X')) {
     digits = digits.substr(2);
   }
   long value = std::strtol(digits.c_str(), &end, base);
@@ -77,7 +79,9 @@ std::string HexFrame(const Frame& f) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Serve(int argc, char** argv) {
   std::optional<SimChip> chip;
   std::string flashPath, logPath;
   long baud = 0;
@@ -134,8 +138,9 @@ int main(int argc, char** argv) {
     for (std::size_t a = 0; a < flash.size(); ++a) flash[a] = image->MemoryImage[a];
     for (std::size_t a = flash.size(); a < image->MemoryImage.size(); ++a) {
       if (image->MemoryImage[a] != zelwik::kEmptyByte) {
-        std::fprintf(stderr, "zelwik-sim: bytes from %04zX on do not fit the %s and were left out\n",
-                     a, zelwik::sim::SimChipName(*chip).c_str());
+        std::fprintf(stderr,
+                     "zelwik-sim: bytes from %04zX on do not fit the %s and were left out\n", a,
+                     zelwik::sim::SimChipName(*chip).c_str());
         break;
       }
     }
@@ -161,20 +166,21 @@ int main(int argc, char** argv) {
   std::string reason;
   if (!simulator.Open(reason)) Fail(reason);
   // The observer runs on the serving thread, the only one that touches the model here.
-  simulator.SetFrameObserver([log, &model](const Frame& frame, const std::vector<std::uint8_t>& reply) {
-    // Nobody reads this process's frame log; a long session must not grow it without end.
-    if (model.FrameLog().size() >= kFrameLogLimit) model.ClearFrameLog();
-    if (!log) return;
-    std::string line = HexFrame(frame) + " ->";
-    char byte[4];
-    for (std::uint8_t b : reply) {
-      std::snprintf(byte, sizeof byte, " %02X", b);
-      line += byte;
-    }
-    if (reply.empty()) line += " (no reply)";
-    line += '\n';
-    std::fputs(line.c_str(), log);
-  });
+  simulator.SetFrameObserver(
+      [log, &model](const Frame& frame, const std::vector<std::uint8_t>& reply) {
+        // Nobody reads this process's frame log; a long session must not grow it without end.
+        if (model.FrameLog().size() >= kFrameLogLimit) model.ClearFrameLog();
+        if (!log) return;
+        std::string line = HexFrame(frame) + " ->";
+        char byte[4];
+        for (std::uint8_t b : reply) {
+          std::snprintf(byte, sizeof byte, " %02X", b);
+          line += byte;
+        }
+        if (reply.empty()) line += " (no reply)";
+        line += '\n';
+        std::fputs(line.c_str(), log);
+      });
   simulator.Start();
   std::printf("%s\n", simulator.SlavePath().c_str());
   std::fflush(stdout);
@@ -184,4 +190,17 @@ int main(int argc, char** argv) {
   simulator.Close();
   if (log) std::fclose(log);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Serve(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelwik-sim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "zelwik-sim: unexpected failure\n");
+  }
+  return 1;
 }

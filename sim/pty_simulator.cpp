@@ -39,7 +39,8 @@ thread_local long long tSpinNs = kSpinNs;
 void WaitUntil(long long deadlineNs) {
   const long long sleepTo = deadlineNs - tSpinNs;
   if (NowNs() < sleepTo) {
-    timespec ts{static_cast<time_t>(sleepTo / 1000000000LL), static_cast<long>(sleepTo % 1000000000LL)};
+    timespec ts{static_cast<time_t>(sleepTo / 1000000000LL),
+                static_cast<long>(sleepTo % 1000000000LL)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
   }
@@ -87,8 +88,8 @@ long long WireNs(int baud) { return 5LL * 11 * 1000000000LL / baud; }
 
 // The pty's transit is timed on samples, and a reply is brought forward by half the fastest of
 // each way. The fastest sample is not the fastest transit there is: with both processors busy,
-// transits while serving came up to 4.4 us under the fastest of 300 samples (of 8 to 17 us), and
-// replies were early by that much. Half leaves that margin twice over.
+// transits while serving came up to 4.4 us under the fastest sample (of 8 to 17 us, when 300 were
+// taken), and replies were early by that much. Half leaves that margin twice over.
 constexpr int kTransitSamples = 500;
 constexpr long long kMaxTransitNs = 100000;
 constexpr int kTransitWaitMs = 2000;
@@ -155,7 +156,8 @@ bool PtySimulator::Open(std::string& reason) {
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   char name[128];
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, name, sizeof name) != 0) {
     reason = std::string("pseudo-terminal setup: ") + std::strerror(errno);
     Close();
     return false;

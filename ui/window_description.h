@@ -73,8 +73,8 @@ struct WindowDescription {
   int logItemHeight;                  // ListBox1's item height
   int logFontHeight;                  // ListBox1's character height, pixels
   int timer1IntervalMs;               // Timer1
-  const char* openFilter[4];  // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
-  const char* defaultExtension;  // "hex"
+  const char* openFilter[4];          // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
+  const char* defaultExtension;       // "hex"
 };
 
 const WindowDescription& MainWindow();

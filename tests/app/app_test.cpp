@@ -53,7 +53,9 @@ struct Window : QObject {
     return "?";
   }
   template <typename T = QWidget>
-  T* Get(const char* name) const { return form->findChild<T*>(name); }
+  T* Get(const char* name) const {
+    return form->findChild<T*>(name);
+  }
   int LogSize() const { return Get<QListWidget>("ListBox1")->count(); }
   // A click on the tool button, or the menu item.
   void Run(const char* name) const {
@@ -67,8 +69,8 @@ void PostClick(QWidget* target, QPointF at) {
   const QPointF global = target->mapToGlobal(at);
   QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, global,
                                                       Qt::LeftButton, Qt::LeftButton, {}));
-  QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                      Qt::LeftButton, {}, {}));
+  QCoreApplication::postEvent(
+      target, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, {}, {}));
 }
 
 }  // namespace
@@ -90,12 +92,13 @@ class AppTest : public QObject {
       menus += "; " + top->objectName();
       for (QAction* item : top->menu()->actions()) menus += " " + item->objectName();
     }
-    QCOMPARE(menus, "; Plik1 Odczyt1 Zapis1 N1 Zakocz1; Opcje1 Com11 Com21 Com31 Com41 "
-                    "Sygnaturanapi1; Info1 Zapis2 Kasowanie1 Blokada11 Blokada21 Blokada31; Ukad1 "
-                    "Auto2 Auto1 N89C5212V1 N89C525V1 N89C10511 N89C20511 N89C40511 Innyukad1; "
-                    "Interfejs1 Com12 Com22 Com32 Com42 Com51");
+    QCOMPARE(menus,
+             "; Plik1 Odczyt1 Zapis1 N1 Zakocz1; Opcje1 Com11 Com21 Com31 Com41 "
+             "Sygnaturanapi1; Info1 Zapis2 Kasowanie1 Blokada11 Blokada21 Blokada31; Ukad1 "
+             "Auto2 Auto1 N89C5212V1 N89C525V1 N89C10511 N89C20511 N89C40511 Innyukad1; "
+             "Interfejs1 Com12 Com22 Com32 Com42 Com51");
     const std::pair<const char*, int> chips[] = {
-        {"Auto1", 1},     {"N89C5212V1", 3}, {"N89C525V1", 4}, {"N89C10511", 5},
+        {"Auto1", 1},     {"N89C5212V1", 3}, {"N89C525V1", 4},  {"N89C10511", 5},
         {"N89C20511", 6}, {"N89C40511", 7},  {"Innyukad1", 10}, {"Auto2", 0}};
     for (auto [item, chip] : chips) {
       w.Run(item);
@@ -139,8 +142,11 @@ class AppTest : public QObject {
   // as it does and sends the same frames.
   void everyCommandRunsItsOperation() {
     const std::pair<const char*, std::function<OpResult(State&, View&)>> commands[] = {
-        {"SpeedButton1", ProgramChip}, {"Zapis2", ProgramChip}, {"SpeedButton2", ReadChip},
-        {"Com11", ReadChip}, {"Com21", VerifyChip},
+        {"SpeedButton1", ProgramChip},
+        {"Zapis2", ProgramChip},
+        {"SpeedButton2", ReadChip},
+        {"Com11", ReadChip},
+        {"Com21", VerifyChip},
         {"Com31", std::bind(ShowSignature, _1, _2, Signature::Device)},
         {"Com41", std::bind(ShowSignature, _1, _2, Signature::Maker)},
         {"Sygnaturanapi1", std::bind(ShowSignature, _1, _2, Signature::Voltage)},
@@ -217,7 +223,7 @@ class AppTest : public QObject {
     chosen = dir.filePath("out.hex").toStdString();
     w.Run("SpeedButton4");
     QCOMPARE(w.statusAtPause, (std::vector<std::string>{" Odczytano 3 bajtów.", " Błąd I/O ...",
-                                                         " Zapisano 16 bajtów."}));
+                                                        " Zapisano 16 bajtów."}));
     QCOMPARE(w.pauses, (std::vector<int>{1000, 1000, 1000}));
     QCOMPARE(w.Status(), std::string(" Gotowy..."));
     std::ifstream saved(*chosen, std::ios::binary);
@@ -228,7 +234,8 @@ class AppTest : public QObject {
   // Beyond either end the bar stops; no range shows 0 %; a huge one does not overflow.
   void gaugeTakesAnyRange() {
     CGauge gauge;
-    const int cases[][3] = {{2047, 1023, 49}, {2047, 5000, 100}, {2047, -3, 0}, {0, 1, 0},
+    const int cases[][3] = {{2047, 1023, 49}, {2047, 5000, 100},
+                            {2047, -3, 0},    {0, 1, 0},
                             {-1, 0, 0},       {2'000'000'000, 1'999'999'999, 99}};
     for (auto [max, progress, percent] : cases) {
       gauge.SetMaxValue(max);

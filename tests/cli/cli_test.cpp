@@ -14,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
 #include "image/hex_file.h"
+#include "support/sim_process.h"
 
 namespace zelwik::cli {
 namespace {
@@ -33,10 +34,17 @@ TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
 }
 
 TEST(CommandLine, UsageErrorsExitTwoWithOneLine) {
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"frobnicate"}, {"program"}, {"erase", "extra"}, {"--chip", "89C53", "erase"}, {"--port"},
-      {"--port", "", "erase"}, {"--timeout", "0", "erase"}, {"--timeout", "12ms", "erase"},
-      {"--timeout", "99999999999", "erase"}, {"-x", "erase"}};
+  const std::vector<std::vector<std::string>> cases = {{},
+                                                       {"frobnicate"},
+                                                       {"program"},
+                                                       {"erase", "extra"},
+                                                       {"--chip", "89C53", "erase"},
+                                                       {"--port"},
+                                                       {"--port", "", "erase"},
+                                                       {"--timeout", "0", "erase"},
+                                                       {"--timeout", "12ms", "erase"},
+                                                       {"--timeout", "99999999999", "erase"},
+                                                       {"-x", "erase"}};
   for (const auto& args : cases) {
     std::ostringstream out, err;
     EXPECT_EQ(RunCommandLine(args, out, err, nullptr), 2) << args.size();
@@ -48,18 +56,10 @@ TEST(CommandLine, UsageErrorsExitTwoWithOneLine) {
   EXPECT_NE(err.str().find("/nonexistent/tty: No such file"), std::string::npos) << err.str();
 }
 
-// zelwik-sim in the background; the shell's pid, which exec hands on, comes first, then the port.
-struct Simulator {
-  explicit Simulator(const std::string& options)
-      : pipe(popen(("echo $$; exec " ZELWIK_SIM_PATH " --chip " + options).c_str(), "r")) {
-    char device[256];
-    if (pipe && std::fscanf(pipe, "%d %255s", &pid, device) == 2)
-      port = std::string(" --port ") + device;
-  }
-  ~Simulator() { if (pid > 0) kill(pid, SIGTERM); if (pipe) pclose(pipe); }
-  std::FILE* pipe;
-  int pid = 0;
-  std::string port;
+// zelwik-sim serving the chip (and options) given, and the option that points zelwik-cli at it.
+struct Simulator : testing::SimProcess {
+  explicit Simulator(const std::string& chip) : SimProcess("--chip " + chip) {}
+  std::string Port() const { return " --port " + path; }
 };
 
 // The programs run in a directory of their own.
@@ -77,7 +77,9 @@ class EndToEnd : public ::testing::Test {
     const int code = std::system((command + " >out 2>err").c_str());
     EXPECT_EQ(WIFEXITED(code) ? WEXITSTATUS(code) : -1, status) << args << "\n" << Read("err");
     EXPECT_EQ(Read("out"), out) << args;
-    if (status == 0) { EXPECT_EQ(Read("err"), "") << args; }
+    if (status == 0) {
+      EXPECT_EQ(Read("err"), "") << args;
+    }
   }
   void WriteHex(const char* name, int size, int salt) {
     auto image = std::make_unique<Image>();
@@ -92,21 +94,29 @@ TEST_F(EndToEnd, ProgramReadVerifyRoundTrip) {
   Simulator sim("89C2051");
   WriteHex("in.hex", 1500, 0);
   WriteHex("other.hex", 1500, 1);
-  ExpectCli(sim.port + " program in.hex", 0, " Odczytano 1500 bajtów.\n Zapisywanie pamięci...\n"
-                                             " Zpisywanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.port + " read out.hex", 0, " Odczytywanie pamięci...\n Odczytywanie zakończono...\n"
-                                           " Gotowy...\n Zapisano 1504 bajtów.\n");
+  ExpectCli(sim.Port() + " program in.hex", 0,
+            " Odczytano 1500 bajtów.\n Zapisywanie pamięci...\n"
+            " Zpisywanie zakończono...\n Gotowy...\n");
+  ExpectCli(sim.Port() + " read out.hex", 0,
+            " Odczytywanie pamięci...\n Odczytywanie zakończono...\n"
+            " Gotowy...\n Zapisano 1504 bajtów.\n");
   // The read-back file verifies; one that differs does not.
-  ExpectCli(sim.port + " --chip 89c2051 verify out.hex", 0, " Odczytano 1500 bajtów.\n"
+  ExpectCli(sim.Port() + " --chip 89c2051 verify out.hex", 0,
+            " Odczytano 1500 bajtów.\n"
             " Weryfikowanie pamięci...\n Weryfikowanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.port + " verify other.hex", 1, " Odczytano 1500 bajtów.\n"
+  ExpectCli(sim.Port() + " verify other.hex", 1,
+            " Odczytano 1500 bajtów.\n"
             " Weryfikowanie pamięci...\n Błąd: 0000 jest 00 ma byc 01\n Gotowy...\n");
 }
 
 // What each outcome prints and exits with; a read that fails leaves no file behind.
 TEST_F(EndToEnd, ExitStatusesAndFailures) {
   std::ofstream(dir_ / "text.hex") << ":0700000041071BA5817F0AE7\r\n:00000001FF\r\n";
-  const struct { const char *sim, *args; int status; const char* out; } cases[] = {
+  const struct {
+    const char *sim, *args;
+    int status;
+    const char* out;
+  } cases[] = {
       {"89C1051", "signature-maker", 0, " Sygnatura producenta=1EH\n Gotowy...\n"},
       {"89C1051", "lock3", 1, " Układ nie posiada tej blokady !\n Gotowy...\n"},
       {"89C51", "--chip OTHER erase", 0, " Układ wymazano...\n Gotowy...\n"},
@@ -124,7 +134,7 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
   };
   for (const auto& c : cases) {
     Simulator sim(c.sim);
-    ExpectCli(sim.port + " " + c.args, c.status, c.out);
+    ExpectCli(sim.Port() + " " + c.args, c.status, c.out);
     EXPECT_FALSE(fs::exists(dir_ / "x.hex")) << c.args;
   }
 }

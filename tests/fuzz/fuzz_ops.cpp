@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/chips.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "ops/operations.h"
@@ -38,7 +39,10 @@ struct Input {
   std::uint8_t Next() { return Empty() ? 0 : data[pos++]; }  // 0 once used up
 };
 
-struct Exchange { std::uint8_t frame[4]; int reply; };  // reply: the byte read, kTimeout or kPortError
+struct Exchange {
+  std::uint8_t frame[4];
+  int reply;
+};  // reply: the byte read, kTimeout or kPortError
 
 // The programmer as the fuzz input scripts it. Every wait is instant.
 class FuzzPort : public SerialPort {
@@ -54,12 +58,14 @@ class FuzzPort : public SerialPort {
     return open_ = !failOpen;
   }
   bool Write(const std::uint8_t* d, std::size_t size) override {
-    Check(open_ && size == 4 && !awaiting_);  // one frame in flight: its reply was read or found missing
+    Check(open_ && size == 4 &&
+          !awaiting_);  // one frame in flight: its reply was read or found missing
     if (failed_) return false;
     exchanges.push_back({{d[0], d[1], d[2], d[3]}, kTimeout});
     awaiting_ = true;
     const int b = in_.Empty() ? -1 : in_.Next(), escape = b == 0xFE ? in_.Next() : -1;
-    // A silent probe costs the link 50 real 1 ms polls and gives 0: answer 0 to keep the fuzzer fast.
+    // A silent probe costs the link 50 real 1 ms polls and gives 0: answer 0 to keep the fuzzer
+    // fast.
     if ((b < 0 || escape == 0) && d[0] == CMD_PROBE) pending_.push_back(0);
     if (escape == 2) pending_.insert(pending_.end(), {in_.Next(), in_.Next()});
     if ((b >= 0 && escape < 0) || escape > 3) pending_.push_back(static_cast<std::uint8_t>(b));
@@ -79,11 +85,15 @@ class FuzzPort : public SerialPort {
     Settle(reply);
     return reply;
   }
-  void Close() override { open_ = false, pending_.clear(); }  // a late byte is discarded with the port
+  void Close() override {
+    open_ = false, pending_.clear();
+  }  // a late byte is discarded with the port
   bool IsOpen() const override { return open_; }
 
  private:
-  void Settle(int reply) { if (std::exchange(awaiting_, false)) exchanges.back().reply = reply; }
+  void Settle(int reply) {
+    if (std::exchange(awaiting_, false)) exchanges.back().reply = reply;
+  }
   Input& in_;
   std::deque<std::uint8_t> pending_;
   bool open_ = false, failed_ = false, awaiting_ = false;
@@ -95,46 +105,69 @@ struct CheckingView : View {
 
   void SetStatus(const std::string& text) override { statuses.push_back(text); }
   void ClearLog() override { logLines = 0; }
-  void AddLogLine(const std::string& line) override { Check(line.size() >= 38 && line.size() <= 54 && line[4] == ':'), ++logLines; }
+  void AddLogLine(const std::string& line) override {
+    Check(line.size() >= 38 && line.size() <= 54 && line[4] == ':'), ++logLines;
+  }
   void SetGaugeMax(int max) override { gaugeMax = max; }
   // Within the maximum; 0 at the end of every transfer.
-  void SetGaugeProgress(int position) override { Check(position == 0 || (position > 0 && position <= gaugeMax)); }
-  void Pause(int ms) override { Check(ms == kPauseLinkFailureMs || ms == kPauseTransferMs || ms == kPauseChipCommandMs), ++pauses; }
+  void SetGaugeProgress(int position) override {
+    Check(position == 0 || (position > 0 && position <= gaugeMax));
+  }
+  void Pause(int ms) override {
+    Check(ms == kPauseLinkFailureMs || ms == kPauseTransferMs || ms == kPauseChipCommandMs),
+        ++pauses;
+  }
 };
 
 // The text with every upper-case hex digit made '0': texts that differ only in their numbers match.
 std::string Shape(std::string s) {
-  for (char& c : s) c = std::isxdigit(static_cast<unsigned char>(c)) && !std::islower(static_cast<unsigned char>(c)) ? '0' : c;
+  for (char& c : s)
+    c = std::isxdigit(static_cast<unsigned char>(c)) && !std::islower(static_cast<unsigned char>(c))
+            ? '0'
+            : c;
   return s;
 }
-bool In(const std::string& s, std::initializer_list<const char*> texts) { return std::find(texts.begin(), texts.end(), s) != texts.end(); }
+bool In(const std::string& s, std::initializer_list<const char*> texts) {
+  return std::find(texts.begin(), texts.end(), s) != texts.end();
+}
 bool IsMismatch(const std::string& s) { return Shape(s) == Shape(MismatchText(0, 0, 0)); }
 bool IsSignature(const std::string& s) {
   return s.size() > 3 && Shape(s).ends_with("00H") &&
-         In(s.substr(0, s.size() - 3), {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature});
+         In(s.substr(0, s.size() - 3),
+            {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature});
 }
 bool IsSuccessText(const std::string& s) {
-  return IsSignature(s) || In(s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked, kTextLockedFiveVolt});
+  return IsSignature(s) || In(s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked,
+                                  kTextLockedFiveVolt});
 }
 bool IsKnownText(const std::string& s) {
   return IsSuccessText(s) || IsMismatch(s) ||
-         In(s, {"", kTextReady, kTextLinkFailure, kTextNoChip, kTextTooLarge, kTextWriting, kTextReading, kTextVerifying,
-                kTextNoSuchLock, kTextNoSuchSignature});
+         In(s, {"", kTextReady, kTextLinkFailure, kTextNoChip, kTextTooLarge, kTextWriting,
+                kTextReading, kTextVerifying, kTextNoSuchLock, kTextNoSuchSignature});
 }
 
-constexpr int kChipChoices[] = {0, 1, 3, 4, 5, 6, 7, 10};
+// The choices of the window's chip menu, in table order.
+const std::vector<int> kChipChoices = [] {
+  std::vector<int> codes;
+  for (const ChipInfo& chip : AllChips())
+    if (chip.menuCaption) codes.push_back(ToInt(chip.code));
+  return codes;
+}();
 constexpr int kOperations = 11;
 
 OpResult RunOp(int op, State& state, View& view) {
   if (op < 3) return (op == 0 ? ProgramChip : op == 1 ? ReadChip : VerifyChip)(state, view);
-  if (op < 8) return RunChipCommand(state, view, static_cast<ChipCommand>(op - 3));  // Erase, Lock1 .. LockAll
-  return ShowSignature(state, view, static_cast<Signature>(op - 8));                 // Device, Maker, Voltage
+  if (op < 8)
+    return RunChipCommand(state, view,
+                          static_cast<ChipCommand>(op - 3));          // Erase, Lock1 .. LockAll
+  return ShowSignature(state, view, static_cast<Signature>(op - 8));  // Device, Maker, Voltage
 }
 
 // Mode 0: empty, as after loading an empty file; 1: as at start-up (all 0xFF, ImageEnd 0); 2: a
 // short program; 3: one byte anywhere, for long runs and images larger than the chip.
 void MakeImage(Image& image, int mode, Input& input) {
-  for (int a = 0, n = mode == 2 ? 1 + input.Next() % 64 : 0; a < n; ++a) image.MemoryImage[a] = input.Next();
+  for (int a = 0, n = mode == 2 ? 1 + input.Next() % 64 : 0; a < n; ++a)
+    image.MemoryImage[a] = input.Next();
   if (mode == 3) {
     const int high = input.Next() << 8, address = high | input.Next();
     image.MemoryImage[address] = input.Next() & 0xFE;
@@ -156,28 +189,38 @@ void CheckOperation(int op, OpResult result, const State& state, const Image& be
   Check(texts.back() == (linkFailure && op == 6 ? kTextLinkFailure : kTextReady));
   // Past an answered probe every path ends its traffic with an answered STOP, but an image too
   // large for a chosen chip sends nothing past the probe.
-  if (!linkFailure) Check(!ex.empty() && ex.front().frame[0] == CMD_PROBE && ex.front().reply == kProbeAnswer);
-  if (!linkFailure) Check((ex.back().frame[0] == CMD_STOP && ex.back().reply >= 0) || (result == OpResult::TooLarge && ex.size() == 1));
+  if (!linkFailure)
+    Check(!ex.empty() && ex.front().frame[0] == CMD_PROBE && ex.front().reply == kProbeAnswer);
+  if (!linkFailure)
+    Check((ex.back().frame[0] == CMD_STOP && ex.back().reply >= 0) ||
+          (result == OpResult::TooLarge && ex.size() == 1));
   // Nothing follows an unanswered probe, a missing reply or a failed port.
   if (!ex.empty() && ex.front().reply != kProbeAnswer) Check(ex.size() == 1 && linkFailure);
-  for (std::size_t i = 0; i < ex.size(); ++i) Check(ex[i].reply >= 0 || (i + 1 == ex.size() && linkFailure));
+  for (std::size_t i = 0; i < ex.size(); ++i)
+    Check(ex[i].reply >= 0 || (i + 1 == ex.size() && linkFailure));
 
   // A result text may stand before a closing STOP that went unanswered; the failure then follows
   // it. The transfers write theirs only after that STOP.
-  auto shown = [&](bool (*is)(const std::string&)) { return std::any_of(texts.begin(), texts.end(), is); };
+  auto shown = [&](bool (*is)(const std::string&)) {
+    return std::any_of(texts.begin(), texts.end(), is);
+  };
   Check(success ? shown(IsSuccessText) : !shown(IsSuccessText) || (linkFailure && op > 2));
   Check(result == OpResult::Mismatch ? shown(IsMismatch) : !shown(IsMismatch) || linkFailure);
   const bool answered = !ex.empty() && ex.front().reply == kProbeAnswer;
-  if (op != 1 || !answered) Check(state.image.MemoryImage == before.MemoryImage && state.image.ImageEnd == before.ImageEnd);
+  if (op != 1 || !answered)
+    Check(state.image.MemoryImage == before.MemoryImage && state.image.ImageEnd == before.ImageEnd);
 
-  // Data frames and what came back for them; addresses go 0, 1, 2, ... and a success covers them all.
+  // Data frames and what came back for them; addresses go 0, 1, 2, ... and a success covers them
+  // all.
   int sequential = 0, next = 0;  // the 20-pin counter since the last START; the next address due
   for (const Exchange& e : ex) {
     const std::uint8_t c = e.frame[0];
     sequential = c == CMD_START ? 0 : sequential + (c == CMD_NEXT_ADDRESS);
-    if (op > 2 || (c != CMD_WRITE_12V && c != CMD_WRITE_5V && c != CMD_READ && c != CMD_WRITE_20 && c != CMD_READ_20))
+    if (op > 2 || (c != CMD_WRITE_12V && c != CMD_WRITE_5V && c != CMD_READ && c != CMD_WRITE_20 &&
+                   c != CMD_READ_20))
       continue;
-    const int address = c == CMD_WRITE_20 || c == CMD_READ_20 ? sequential : (e.frame[1] << 8) | e.frame[2];
+    const int address =
+        c == CMD_WRITE_20 || c == CMD_READ_20 ? sequential : (e.frame[1] << 8) | e.frame[2];
     Check(address == next++);
     if (op == 0) Check(e.frame[3] == before.MemoryImage[address]);
     if (e.reply < 0) continue;
@@ -201,7 +244,8 @@ void CheckOperation(int op, OpResult result, const State& state, const Image& be
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input input{data, size};
   // One declaration initialises its names in order.
-  const int firstOp = input.Next() % kOperations, chipType = kChipChoices[input.Next() % std::size(kChipChoices)],
+  const int firstOp = input.Next() % kOperations,
+            chipType = kChipChoices[input.Next() % kChipChoices.size()],
             secondOp = input.Next() % 16, flags = input.Next();
 
   auto owned = std::make_unique<FuzzPort>(input);

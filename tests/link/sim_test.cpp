@@ -1,16 +1,11 @@
 // The simulated programmer the other tests trust: its chip model, and zelwik-sim as a process.
-#include "sim/device_model.h"
-
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <utility>
 
 #include "link/chips.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "sim/device_model.h"
+#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zelwik::sim {
@@ -18,22 +13,33 @@ namespace {
 
 constexpr int kAny = -2, kSilent = -1;
 
-// Sends {command, address, data} frames and expects each reply; two bytes show as 0x100 * (1 + second) + first.
+// Sends {command, address, data} frames and expects each reply; two bytes show as 0x100 * (1 +
+// second) + first.
 void Replay(DeviceModel& m, std::initializer_list<std::array<int, 4>> steps) {
   for (const auto& [command, address, data, reply] : steps) {
-    const auto r = m.HandleFrame({static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(address >> 8),
-                                  static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(data)});
+    const auto r =
+        m.HandleFrame({static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(address >> 8),
+                       static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(data)});
     const int got = r.empty() ? kSilent : r.size() == 2 ? 0x100 * (1 + r[1]) + r[0] : r[0];
-    if (reply != kAny) { EXPECT_EQ(got, reply) << "command " << command << " at " << address; }
+    if (reply != kAny) {
+      EXPECT_EQ(got, reply) << "command " << command << " at " << address;
+    }
   }
 }
 
 TEST(Model, FlashOnlyClearsBitsUntilErasedWithTheRightVoltageWithinTheChip) {
   DeviceModel m(SimChip::C51_5V);  // 4 KiB
-  Replay(m, {{CMD_WRITE_5V, 0x0123, 0xF0, 0xF0}, {CMD_WRITE_5V, 0x0123, 0x0F, 0x00}, {CMD_WRITE_12V, 0x10, 0, 0xFF},
-             {CMD_WRITE_5V, 0x1000, 0, 0xFF}, {CMD_WRITE_5V, 0xFFFF, 0, 0xFF}, {CMD_WRITE_5V, 0x0FFF, 0x12, 0x12},
-             {CMD_LOCK1_12V, 0, 0, kAny}, {CMD_ERASE_12V, 0, 0, kAny}, {CMD_READ, 0x0123, 0, 0x00},
-             {CMD_LOCK1_5V, 0, 0, kAny}, {CMD_LOCK3_5V, 0, 0, kAny}});
+  Replay(m, {{CMD_WRITE_5V, 0x0123, 0xF0, 0xF0},
+             {CMD_WRITE_5V, 0x0123, 0x0F, 0x00},
+             {CMD_WRITE_12V, 0x10, 0, 0xFF},
+             {CMD_WRITE_5V, 0x1000, 0, 0xFF},
+             {CMD_WRITE_5V, 0xFFFF, 0, 0xFF},
+             {CMD_WRITE_5V, 0x0FFF, 0x12, 0x12},
+             {CMD_LOCK1_12V, 0, 0, kAny},
+             {CMD_ERASE_12V, 0, 0, kAny},
+             {CMD_READ, 0x0123, 0, 0x00},
+             {CMD_LOCK1_5V, 0, 0, kAny},
+             {CMD_LOCK3_5V, 0, 0, kAny}});
   EXPECT_TRUE(m.Locks().lock1 && !m.Locks().lock2 && m.Locks().lock3);
   Replay(m, {{CMD_ERASE_5V, 0, 0, kAny}, {CMD_READ, 0x0123, 0, 0xFF}});
   EXPECT_FALSE(m.Locks().lock1 || m.Locks().lock3);
@@ -41,41 +47,35 @@ TEST(Model, FlashOnlyClearsBitsUntilErasedWithTheRightVoltageWithinTheChip) {
 
 TEST(Model, TwentyPinCounterIsResetByStartAndAdvancedByNextAddressOnly) {
   DeviceModel m(SimChip::C2051);
-  Replay(m, {{CMD_START, 0, 0, kAny}, {CMD_WRITE_20, 0x0700, 0x11, 0x11}, {CMD_NEXT_ADDRESS, 0, 0, kAny},
-             {CMD_WRITE_20, 0, 0x22, 0x22}, {CMD_STOP, 0, 0, kAny}, {CMD_START, 0, 0, kAny}, {CMD_READ_20, 0, 0, 0x11},
-             {CMD_NEXT_ADDRESS, 0, 0, kAny}, {CMD_READ_20, 0, 0, 0x22}, {CMD_READ, 0, 0, 0xFF}, {CMD_ERASE_12V, 0, 0, 0xFF}});
+  Replay(m, {{CMD_START, 0, 0, kAny},
+             {CMD_WRITE_20, 0x0700, 0x11, 0x11},
+             {CMD_NEXT_ADDRESS, 0, 0, kAny},
+             {CMD_WRITE_20, 0, 0x22, 0x22},
+             {CMD_STOP, 0, 0, kAny},
+             {CMD_START, 0, 0, kAny},
+             {CMD_READ_20, 0, 0, 0x11},
+             {CMD_NEXT_ADDRESS, 0, 0, kAny},
+             {CMD_READ_20, 0, 0, 0x22},
+             {CMD_READ, 0, 0, 0xFF},
+             {CMD_ERASE_12V, 0, 0, 0xFF}});
   for (int i = 0; i < 2100; ++i) Replay(m, {{CMD_NEXT_ADDRESS, 0, 0, kAny}});
-  Replay(m, {{CMD_WRITE_20, 0, 0x00, 0xFF}, {CMD_READ_20, 0, 0, 0xFF}});  // past the chip: the empty bus
+  Replay(m, {{CMD_WRITE_20, 0, 0x00, 0xFF},
+             {CMD_READ_20, 0, 0, 0xFF}});  // past the chip: the empty bus
   EXPECT_EQ(m.Flash().size(), 2048u);
   EXPECT_EQ(m.Flash()[0x0700], 0xFF);
 }
 
-// zelwik-sim in the background: "echo $$; exec" hands it the shell's pid; its port comes next.
-struct SimProcess {
-  explicit SimProcess(const std::string& args)
-      : out(popen(("echo $$; exec " ZELWIK_SIM_PATH " " + args + " 2>/dev/null").c_str(), "r")) {
-    char device[256];
-    if (out && std::fscanf(out, "%d %255s", &pid, device) == 2) path = device;
-  }
-  ~SimProcess() { if (out) Stop(SIGKILL); }
-  int Stop(int signal) {  // the exit status
-    if (signal) kill(pid, signal);
-    const int status = pclose(std::exchange(out, nullptr));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  FILE* out;
-  int pid = 0;
-  std::string path;
-};
+using testing::SimProcess;
 
 TEST(SimProcess, ServesTheFlashFileWithItsFaultsLogsAndStopsCleanly) {
   testing::TempDir dir;
-  SimProcess sim("--chip 89c2051 --flash " ZELWIK_DEMO_HEX " --probe-reply AA --log " + dir / "log");
+  SimProcess sim("--chip 89c2051 --flash " ZELWIK_DEMO_HEX " --probe-reply AA --log " +
+                 dir / "log");
   ASSERT_EQ(sim.path.rfind("/dev/", 0), 0u) << sim.path;
   Link link;
   ASSERT_TRUE(link.OpenLink(sim.path)) << link.LastError();
   EXPECT_EQ(link.Transact(CMD_PROBE), 0xAA);
-  EXPECT_EQ(DetectChip(link), 6);
+  EXPECT_EQ(DetectChip(link), ChipCode::C89C2051);
   // The demo program starts with a long jump, 02 00 06.
   for (int expected : {0x02, 0x00, 0x06}) {
     EXPECT_EQ(link.Transact(CMD_READ_20), expected);
@@ -83,12 +83,15 @@ TEST(SimProcess, ServesTheFlashFileWithItsFaultsLogsAndStopsCleanly) {
   }
   link.CloseLink();
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
-  EXPECT_EQ(testing::ReadFile(dir / "log").rfind("FF000000 -> AA\n13000000 -> 00\n11000000 -> 00\n17000000 -> 21\n", 0), 0u);
+  EXPECT_EQ(testing::ReadFile(dir / "log")
+                .rfind("FF000000 -> AA\n13000000 -> 00\n11000000 -> 00\n17000000 -> 21\n", 0),
+            0u);
 }
 
 TEST(SimProcess, RejectsBadArgumentsWithoutServing) {
-  for (const char* args : {"", "--chip 89C99", "--chip 89C51 --probe-reply 1FF", "--chip 89C51 --stop-after",
-                           "--chip 89C51 --flash /nonexistent/zelwik.hex", "--chip 89C51 --bogus"}) {
+  for (const char* args :
+       {"", "--chip 89C99", "--chip 89C51 --probe-reply 1FF", "--chip 89C51 --stop-after",
+        "--chip 89C51 --flash /nonexistent/zelwik.hex", "--chip 89C51 --bogus"}) {
     SimProcess sim(args);
     EXPECT_EQ(sim.path, "") << args;
     EXPECT_EQ(sim.Stop(sim.path.empty() ? 0 : SIGKILL), 2) << args;

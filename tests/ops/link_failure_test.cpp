@@ -21,7 +21,8 @@ const Operation kOperations[] = {
     {"Read", ReadChip, true},
     {"Verify", VerifyChip, true},
     {"Erase", [](State& s, View& v) { return RunChipCommand(s, v, ChipCommand::Erase); }, false},
-    {"SignatureMaker", [](State& s, View& v) { return ShowSignature(s, v, Signature::Maker); }, false},
+    {"SignatureMaker", [](State& s, View& v) { return ShowSignature(s, v, Signature::Maker); },
+     false},
 };
 
 class NoProgrammer : public ::testing::TestWithParam<Operation> {};
@@ -31,7 +32,10 @@ class NoProgrammer : public ::testing::TestWithParam<Operation> {};
 // read, which clears the image and the log before detection, changes them.
 TEST_P(NoProgrammer, EndsWithTheFailureText) {
   const Operation& op = GetParam();
-  const struct { sim::Faults faults; const char* sent; } ways[] = {
+  const struct {
+    sim::Faults faults;
+    const char* sent;
+  } ways[] = {
       {{}, ""},  // no port
       {With([](sim::Faults& f) { f.neverAnswer = true; }), "FF"},
       {With([](sim::Faults& f) { f.probeReply = 0x00; }), "FF"},
@@ -61,7 +65,8 @@ TEST_P(NoProgrammer, EndsWithTheFailureText) {
 INSTANTIATE_TEST_SUITE_P(Every, NoProgrammer, ::testing::ValuesIn(kOperations), CaseName);
 
 TEST(PulledOut, LockBit3KeepsItsMessage) {
-  Rig rig(SimChip::C51_12V, 1, With([](sim::Faults& f) { f.stopAfterFrames = 3; }));  // the lock goes unanswered
+  Rig rig(SimChip::C51_12V, 1,
+          With([](sim::Faults& f) { f.stopAfterFrames = 3; }));  // the lock goes unanswered
   EXPECT_EQ(RunChipCommand(*rig.state, rig.view, ChipCommand::Lock3), OpResult::LinkFailure);
   EXPECT_EQ(rig.SentText(), Sent("FF 13 11 07"));
   EXPECT_EQ(rig.view.statuses, std::vector<std::string>{kFailed});
@@ -80,10 +85,12 @@ TEST(PulledOut, ThePortVanishing) {
 // A programmer that answers one frame twice puts every later reply one frame late. The byte left
 // over after the closing STOP gives it away: no success is claimed over shifted data.
 TEST(RepliesOutOfStep, ReadEndsAsALinkFailure) {
-  Rig rig(SimChip::C51_12V, 1, With([](sim::Faults& f) { f.doubleReplyAtFrame = 10; }));  // a data frame
+  Rig rig(SimChip::C51_12V, 1,
+          With([](sim::Faults& f) { f.doubleReplyAtFrame = 10; }));  // a data frame
   rig.FillFlash([](int a) { return a < 64 ? a : 0xFF; });
   EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::LinkFailure);
-  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", " Odczytywanie pamięci...", kFailed, kReady}));
+  EXPECT_EQ(rig.view.statuses,
+            (std::vector<std::string>{"", " Odczytywanie pamięci...", kFailed, kReady}));
   EXPECT_TRUE(rig.view.log.empty());
   EXPECT_TRUE(rig.PortReusable());
 }

@@ -5,7 +5,9 @@
 #include <functional>
 
 #include "link/commands.h"
+#include "ops/hex_files.h"
 #include "ops_test_support.h"
+#include "support/temp_dir.h"
 
 namespace zelwik::testing {
 namespace {
@@ -14,10 +16,15 @@ using sim::SimChip;
 using Op = std::function<OpResult(State&, View&)>;
 const std::string kNoChip = " Brak układu lub sygnatury", kLocked = " Układ zablokowano...";
 
-Op Cmd(ChipCommand c) { return [c](State& s, View& v) { return RunChipCommand(s, v, c); }; }
-Op Sig(Signature w) { return [w](State& s, View& v) { return ShowSignature(s, v, w); }; }
-const Op kErase = Cmd(ChipCommand::Erase), kLock1 = Cmd(ChipCommand::Lock1), kLock3 = Cmd(ChipCommand::Lock3),
-         kLockAll = Cmd(ChipCommand::LockAll), kDevice = Sig(Signature::Device), kMaker = Sig(Signature::Maker),
+Op Cmd(ChipCommand c) {
+  return [c](State& s, View& v) { return RunChipCommand(s, v, c); };
+}
+Op Sig(Signature w) {
+  return [w](State& s, View& v) { return ShowSignature(s, v, w); };
+}
+const Op kErase = Cmd(ChipCommand::Erase), kLock1 = Cmd(ChipCommand::Lock1),
+         kLock3 = Cmd(ChipCommand::Lock3), kLockAll = Cmd(ChipCommand::LockAll),
+         kDevice = Sig(Signature::Device), kMaker = Sig(Signature::Maker),
          kVoltage = Sig(Signature::Voltage);
 
 struct CommandCase {
@@ -32,23 +39,28 @@ struct CommandCase {
 
 const CommandCase kCommandCases[] = {
     {"Erase12V", "FF D 13 11 02 13", kErase, SimChip::C51_12V, 0, " Układ wymazano...", 2000},
-    {"EraseEmptySocket", "FF D 13 11 13", kErase, SimChip::Empty, 0, kNoChip, 2000, OpResult::NoChip},
-    {"Lock1FiveVolt", "FF D 13 11 08 13", kLock1, SimChip::C52_5V, 0, " Układ zablakowano...", 2000},
-    {"Lock3TwentyPinHasNone", "FF D 13 11 13", kLock3, SimChip::C2051, 0, " Układ nie posiada tej blokady !", 2000,
-     OpResult::NotSupported},
+    {"EraseEmptySocket", "FF D 13 11 13", kErase, SimChip::Empty, 0, kNoChip, 2000,
+     OpResult::NoChip},
+    {"Lock1FiveVolt", "FF D 13 11 08 13", kLock1, SimChip::C52_5V, 0, " Układ zablakowano...",
+     2000},
+    {"Lock3TwentyPinHasNone", "FF D 13 11 13", kLock3, SimChip::C2051, 0,
+     " Układ nie posiada tej blokady !", 2000, OpResult::NotSupported},
     {"LockAllOtherChip", "FF 13 11 05 06 07 13", kLockAll, SimChip::C51_12V, 10, kLocked, 2000},
     {"LockAll5V", "FF D 13 11 08 09 0A 13", kLockAll, SimChip::C52_5V, 0, kLocked, 2000},
     {"LockAll20Pin", "FF 13 11 14 13 11 15 13", kLockAll, SimChip::C1051, 5, kLocked, 2000},
     {"Device12V", "FF D 13 11 0B 13", kDevice, SimChip::C51_12V, 0, " Sygnatura układu=51H", 1500},
     {"Device20Pin", "FF D 13 11 17 13", kDevice, SimChip::C2051, 0, " Sygnatura układu=21H", 1500},
     // A chosen chip is never checked: the 20-pin command goes to the 40-pin chip, which answers FF.
-    {"DeviceChosen2051On89C51", "FF 13 11 17 13", kDevice, SimChip::C51_12V, 6, " Sygnatura układu=FFH", 1500},
+    {"DeviceChosen2051On89C51", "FF 13 11 17 13", kDevice, SimChip::C51_12V, 6,
+     " Sygnatura układu=FFH", 1500},
     {"DeviceEmptySocket", "FF D 13", kDevice, SimChip::Empty, 0, kNoChip, 1500, OpResult::NoChip},
     {"Maker12V", "FF 13 11 0C 13", kMaker, SimChip::C51_12V, 1, " Sygnatura producenta=1EH", 1500},
-    {"Maker20Pin", "FF D 13 11 13 11 16 13", kMaker, SimChip::C2051, 0, " Sygnatura producenta=1EH", 1500},
-    {"Voltage5V", "FF D 13 11 0D 13", kVoltage, SimChip::C52_5V, 0, " Sygnatura napięcia=05H", 2000},
-    {"Voltage20PinHasNone", "FF 13 11 13", kVoltage, SimChip::C2051, 6, " Układ nie posiada tej sygnatury", 2000,
-     OpResult::NotSupported},
+    {"Maker20Pin", "FF D 13 11 13 11 16 13", kMaker, SimChip::C2051, 0, " Sygnatura producenta=1EH",
+     1500},
+    {"Voltage5V", "FF D 13 11 0D 13", kVoltage, SimChip::C52_5V, 0, " Sygnatura napięcia=05H",
+     2000},
+    {"Voltage20PinHasNone", "FF 13 11 13", kVoltage, SimChip::C2051, 6,
+     " Układ nie posiada tej sygnatury", 2000, OpResult::NotSupported},
 };
 
 class ChipCommandTest : public ::testing::TestWithParam<CommandCase> {};
@@ -69,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Groups, ChipCommandTest, ::testing::ValuesIn(kCommandCa
 
 enum Kind { kProgram, kRead, kVerify };
 const Op kRun[] = {ProgramChip, ReadChip, VerifyChip};
-const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci...", " Weryfikowanie pamięci..."};
+const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci...",
+                             " Weryfikowanie pamięci..."};
 const char* const kDone[] = {" Zpisywanie zakończono...", " Odczytywanie zakończono...",
                              " Weryfikowanie zakończono..."};
 
@@ -86,10 +99,12 @@ void FillImage(Image& image, int end) {
 std::string Data(std::uint8_t code, int count, bool program) {
   std::string text;
   for (int a = 0; a < count; ++a) {
-    const std::uint8_t v = program ? Pattern(a) : 0, hi = static_cast<std::uint8_t>(a >> 8), lo = a & 0xFF;
+    const std::uint8_t v = program ? Pattern(a) : 0, hi = static_cast<std::uint8_t>(a >> 8),
+                       lo = a & 0xFF;
     const bool counter = code == 0x0E || code == 0x0F;
-    text.append(" ").append(FramesText(counter ? std::vector<sim::Frame>{{code, 0, 0, v}, {0x12, 0, 0, 0}}
-                                               : std::vector<sim::Frame>{{code, hi, lo, v}}));
+    text.append(" ").append(
+        FramesText(counter ? std::vector<sim::Frame>{{code, 0, 0, v}, {0x12, 0, 0, 0}}
+                           : std::vector<sim::Frame>{{code, hi, lo, v}}));
   }
   return text;
 }
@@ -105,12 +120,14 @@ struct TransferCase {
 };
 
 const TransferCase kTransferCases[] = {
-    {"ProgramDetected89C52FiveVolt", "FF D 13 11 04 13 11", kProgram, SimChip::C52_5V, 0, 0x03, 301},
+    {"ProgramDetected89C52FiveVolt", "FF D 13 11 04 13 11", kProgram, SimChip::C52_5V, 0, 0x03,
+     301},
     {"ProgramChosen1051Full", "FF 13 11 10 13 11", kProgram, SimChip::C1051, 5, 0x0E, 0x400},
     {"ProgramOtherChipAs12V", "FF 13 11 02 13 11", kProgram, SimChip::C51_12V, 10, 0x00, 0x1000},
     {"ProgramEmptyImageStillErases", "FF 13 11 10 13 11", kProgram, SimChip::C2051, 6, 0x0E, 0},
     {"ProgramFirstByteDiffers", "FF D 13 11 02 13 11", kProgram, SimChip::C51_12V, 0, 0x00, 301, 0},
-    {"ProgramDiffersMidway20Pin", "FF D 13 11 10 13 11", kProgram, SimChip::C2051, 0, 0x0E, 0x700, 0x1A3},
+    {"ProgramDiffersMidway20Pin", "FF D 13 11 10 13 11", kProgram, SimChip::C2051, 0, 0x0E, 0x700,
+     0x1A3},
     {"ReadDetected89C52FiveVolt", "FF D 13 11", kRead, SimChip::C52_5V, 0, 0x01, 0x2000},
     {"ReadOtherChip32K", "FF 13 11", kRead, SimChip::C55_12V, 10, 0x01, 0x8000},
     {"ReadDetected2051", "FF D 13 11", kRead, SimChip::C2051, 0, 0x0F, 0x800},
@@ -130,13 +147,18 @@ TEST_P(TransferTest, FramesTextsAndContent) {
   // Program must erase the 00s, read must blank an old image above the chip's 40 bytes, verify
   // must not look above the image's end.
   const int filled = c.kind == kRead ? 40 : c.count;
-  rig.FillFlash([&](int a) { return c.kind != kProgram && a < filled ? Pattern(a) : c.kind == kRead ? 0xFF : 0; });
-  if (c.kind == kRead) rig.state->image.MemoryImage.fill(0x00);
-  else FillImage(rig.state->image, c.count - 1);
+  rig.FillFlash([&](int a) {
+    return c.kind != kProgram && a < filled ? Pattern(a) : c.kind == kRead ? 0xFF : 0;
+  });
+  if (c.kind == kRead)
+    rig.state->image.MemoryImage.fill(0x00);
+  else
+    FillImage(rig.state->image, c.count - 1);
   rig.view.AddLogLine("old listing");
 
   const OpResult result = kRun[c.kind](*rig.state, rig.view);
-  EXPECT_EQ(rig.SentText(), Sent(c.head) + Data(c.code, c.bad < 0 ? c.count : c.bad + 1, c.kind == kProgram) +
+  EXPECT_EQ(rig.SentText(), Sent(c.head) +
+                                Data(c.code, c.bad < 0 ? c.count : c.bad + 1, c.kind == kProgram) +
                                 " 13000000");
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->ChipType, c.chipType);
@@ -150,30 +172,40 @@ TEST_P(TransferTest, FramesTextsAndContent) {
   EXPECT_TRUE(rig.PortReusable());
   if (c.bad >= 0) {
     EXPECT_EQ(result, OpResult::Mismatch);
-    const std::string mismatch = " Błąd: " + ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF) + " jest " +
-                                 ByteToHexText(Pattern(c.bad) ^ 0xFF) + " ma byc " + ByteToHexText(Pattern(c.bad));
+    const std::string mismatch =
+        " Błąd: " + ByteToHexText(c.bad >> 8) + ByteToHexText(c.bad & 0xFF) + " jest " +
+        ByteToHexText(Pattern(c.bad) ^ 0xFF) + " ma byc " + ByteToHexText(Pattern(c.bad));
     EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], mismatch, kReady}));
     return;
   }
   EXPECT_EQ(result, OpResult::Success);
-  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kBusy[c.kind], kDone[c.kind], kReady}));
+  EXPECT_EQ(rig.view.statuses,
+            (std::vector<std::string>{"", kBusy[c.kind], kDone[c.kind], kReady}));
   EXPECT_EQ(rig.view.gaugeMax, c.count - 1);
   EXPECT_EQ(rig.view.progressCalls, c.count + 1);  // one per byte, then the reset
   const auto flash = rig.Flash();
   if (const Image& image = rig.state->image; c.kind == kProgram) {
     for (int a = 0; a < c.count; ++a) ASSERT_EQ(flash[a], Pattern(a)) << "address " << a;
-    EXPECT_EQ(c.count < static_cast<int>(flash.size()) ? flash[c.count] : 0xFF, 0xFF);  // erased above
+    EXPECT_EQ(c.count < static_cast<int>(flash.size()) ? flash[c.count] : 0xFF,
+              0xFF);  // erased above
   } else if (c.kind == kRead) {
-    for (int a = 0; a < kImageSize; ++a) ASSERT_EQ(image.MemoryImage[a], a < 40 ? Pattern(a) : 0xFF) << a;
+    for (int a = 0; a < kImageSize; ++a)
+      ASSERT_EQ(image.MemoryImage[a], a < 40 ? Pattern(a) : 0xFF) << a;
     EXPECT_EQ(image.ImageEnd, 39);
-    EXPECT_EQ(rig.view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16), ListLine(image, 32)}));
+    EXPECT_EQ(rig.view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
+                                                      ListLine(image, 32)}));
   }
 }
 INSTANTIATE_TEST_SUITE_P(Chips, TransferTest, ::testing::ValuesIn(kTransferCases), CaseName);
 
 TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
-  const struct { SimChip socket; int chipType, size; const char* sent; } cases[] = {
-      {SimChip::C1051, 5, 0x400, "FF"}, {SimChip::C2051, 0, 0x800, "FF D"}, {SimChip::C51_12V, 10, 0x8000, "FF"}};
+  const struct {
+    SimChip socket;
+    int chipType, size;
+    const char* sent;
+  } cases[] = {{SimChip::C1051, 5, 0x400, "FF"},
+               {SimChip::C2051, 0, 0x800, "FF D"},
+               {SimChip::C51_12V, 10, 0x8000, "FF"}};
   for (const auto& c : cases) {
     Rig rig(c.socket, c.chipType);
     FillImage(rig.state->image, c.size);
@@ -194,6 +226,31 @@ TEST(Transfer, ReadFromAnEmptySocket) {
   EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
   EXPECT_EQ(rig.state->image.ImageEnd, 500);
   EXPECT_TRUE(rig.view.log.empty());
+}
+
+// --- HEX files as the user sees them ------------------------------------------------------------
+
+TEST(HexFilesShown, TextsPauseAndListing) {
+  TempDir dir;
+  Image image;
+  RecordingView view;
+  WriteFile(dir / "b.hex", ":03000000020030CB\r\n:04002000AABBFFFFxx\r\n:00000001FF\r\n");
+  view.AddLogLine("old");
+  ASSERT_TRUE(LoadHexFileShown(image, dir / "b.hex", view));
+  EXPECT_EQ(view.statuses, std::vector<std::string>{" Odczytano 34 bajtów."});
+  EXPECT_EQ(view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
+                                                ListLine(image, 32)}));
+  EXPECT_TRUE(view.pauses.empty());
+  EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
+  EXPECT_FALSE(SaveHexFileShown(image, dir / "no/such.hex", view));
+  EXPECT_EQ(view.statuses, (std::vector<std::string>{" Odczytano 34 bajtów.",
+                                                     " Zapisano 48 bajtów.", " Błąd I/O ..."}));
+  EXPECT_TRUE(view.pauses.empty());  // a failed save leaves its pause to the caller
+
+  view = RecordingView();
+  EXPECT_FALSE(LoadHexFileShown(image, dir / "missing.hex", view));
+  EXPECT_EQ(view.events, (std::vector<std::string>{"clear", "status:  Błąd I/O ...", "pause: 1500",
+                                                   "status:  Odczytano 0 bajtów."}));
 }
 
 }  // namespace

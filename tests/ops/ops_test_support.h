@@ -19,7 +19,9 @@ inline std::string Sent(const std::string& shorthand) {
   std::string text, t;
   while (in >> t)
     text.append(text.empty() ? "" : " ")
-        .append(t == "D" ? Sent("13 11 17 13 11 0B 0D 13") : t.size() == 2 ? t + "000000" : t);
+        .append(t == "D"        ? Sent("13 11 17 13 11 0B 0D 13")
+                : t.size() == 2 ? t + "000000"
+                                : t);
   return text;
 }
 
@@ -44,7 +46,8 @@ struct Rig {
   template <class Pattern>
   void FillFlash(Pattern pattern) {
     sim.WithModel([&](sim::DeviceModel& m) {
-      for (std::size_t a = 0; a < m.Flash().size(); ++a) m.Flash()[a] = pattern(static_cast<int>(a));
+      for (std::size_t a = 0; a < m.Flash().size(); ++a)
+        m.Flash()[a] = pattern(static_cast<int>(a));
       return 0;
     });
   }

@@ -52,7 +52,8 @@ bool HealthyRun(Rig& rig, const Config& c) {
 
 bool Claimed(const RecordingView& view) {
   return std::any_of(view.statuses.begin(), view.statuses.end(), [](const std::string& s) {
-    return s == " Zpisywanie zakończono..." || s == " Odczytywanie zakończono..." || s == " Weryfikowanie zakończono...";
+    return s == " Zpisywanie zakończono..." || s == " Odczytywanie zakończono..." ||
+           s == " Weryfikowanie zakończono...";
   });
 }
 
@@ -64,14 +65,17 @@ class FaultSweep : public ::testing::TestWithParam<Config> {
   void Sweep(Check check) {
     Rig healthy(GetParam().chip, GetParam().chipType);
     ASSERT_TRUE(HealthyRun(healthy, GetParam()));
-    const long frames = healthy.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); });
+    const long frames =
+        healthy.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); });
     std::vector<long> points;
     for (long k = 1; k <= frames; ++k)
       if (k <= 16 || k > frames - 16 || k % 257 == 0) points.push_back(k);
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
-      threads.emplace_back([&] { for (std::size_t i; (i = next++) < points.size();) check(points[i]); });
+      threads.emplace_back([&] {
+        for (std::size_t i; (i = next++) < points.size();) check(points[i]);
+      });
     for (auto& t : threads) t.join();
   }
 };
@@ -86,7 +90,8 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
     // A hang guard, not a speed target: the reply bound plus one second.
     EXPECT_LT(std::chrono::steady_clock::now() - begun,
               std::chrono::milliseconds(rig.state->link.ReplyTimeout() + 1000));
-    EXPECT_EQ(rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); }), k) << "sent after it";
+    EXPECT_EQ(rig.sim.WithModel([](sim::DeviceModel& m) { return m.FramesReceived(); }), k)
+        << "sent after it";
     EXPECT_EQ(std::count(rig.view.statuses.begin(), rig.view.statuses.end(), kFailed), 1);
     EXPECT_FALSE(Claimed(rig.view));
     // A read keeps only what arrived: the chip's bytes up to the break, 0xFF above, no listing.
@@ -94,10 +99,12 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
     const auto flash = rig.Flash();
     const auto& image = rig.state->image;
     const auto kept = std::mismatch(flash.begin(), flash.end(), image.MemoryImage.begin()).second;
-    const bool blank = std::all_of(kept, image.MemoryImage.end(), [](std::uint8_t b) { return b == 0xFF; });
+    const bool blank =
+        std::all_of(kept, image.MemoryImage.end(), [](std::uint8_t b) { return b == 0xFF; });
     int end = kImageSize - 1;
     while (end >= 0 && image.MemoryImage[end] == 0xFF) --end;
-    EXPECT_TRUE(c.run != ReadChip || (k == 1 ? image.MemoryImage[0] == 0x00 : blank && rig.view.log.empty()));
+    EXPECT_TRUE(c.run != ReadChip ||
+                (k == 1 ? image.MemoryImage[0] == 0x00 : blank && rig.view.log.empty()));
     EXPECT_TRUE(c.run != ReadChip || image.ImageEnd == end);
     // Silence leaves no byte under way: the same port serves the next run at once.
     EXPECT_TRUE(HealthyRun(rig, c));

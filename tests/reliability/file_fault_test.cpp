@@ -1,7 +1,7 @@
 // Files that cannot be read or written: as an ordinary user (root reads and writes through file
 // modes) and on a disk that fills up.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <functional>
 
-#include "image/hex_file.h"
+#include "ops/hex_files.h"
 #include "support/recording_view.h"
 #include "support/temp_dir.h"
 
@@ -33,7 +33,7 @@ std::unique_ptr<Image> Filled() {
 bool Saves(const std::string& path) {
   auto image = Filled();
   RecordingView view;
-  const bool saved = SaveHexFile(*image, path, view);
+  const bool saved = SaveHexFileShown(*image, path, view);
   return saved || view.statuses != std::vector<std::string>{kIoError};
 }
 
@@ -58,9 +58,9 @@ TEST(FileFaults, OtherUsersFiles) {
               auto image = Filled();
               RecordingView view;
               // Reported, and the image left empty rather than half-loaded.
-              const bool loaded = LoadHexFile(*image, dir / "secret.hex", view) || image->ImageEnd != -1 ||
-                                  image->MemoryImage[0] != 0xFF || view.statuses.empty() ||
-                                  view.statuses.front() != kIoError;
+              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) ||
+                                  image->ImageEnd != -1 || image->MemoryImage[0] != 0xFF ||
+                                  view.statuses.empty() || view.statuses.front() != kIoError;
               return loaded | Saves(dir / "new.hex") << 1 | Saves(dir / "kept.hex") << 2;
             }),
             0);

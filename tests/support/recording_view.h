@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "image/view.h"
+#include "ops/view.h"
 
 namespace zelwik::testing {
 

@@ -35,8 +35,4 @@ class NullView : public View {
   void Pause(int) override {}
 };
 
-// Fixed texts shared by several operations.
-inline constexpr const char* kTextReady = " Gotowy...";
-inline constexpr const char* kTextIoError = " Błąd I/O ...";
-
 }  // namespace zelwik
