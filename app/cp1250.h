@@ -3,15 +3,10 @@
 #include <string>
 #include <string_view>
 
-#include "image/cp1250.h"
-
 namespace zelwik::app {
 
-using zelwik::Cp1250ToUnicode;
-
-// A listing line for the log: the address and digits are ASCII, the character column raw image
-// bytes. Bytes that would not show as one visible cell (controls, undefined codes, the soft
-// hyphen) become '.', so every line keeps its columns.
+// A listing line for the log: the ASCII address and digits as they are, the character column's
+// image bytes as the cells ListCell gives them.
 std::u16string DecodeListLine(std::string_view line);
 
 }  // namespace zelwik::app

@@ -2,95 +2,27 @@
 
 #include <QPixmap>
 #include <cmath>
+#include <cstring>
+
+#include "ui/glyphs.h"
 
 namespace zelwik::app {
 namespace {
 
-// Sixteen-colour pictures drawn for this program, one character a pixel.
-const char* const kFolder[] = {
-    "16 16 4 1",        ". c None",         "Y c #C8A000",      "k c #000000",
-    "y c #FFE040",      "................", "................", "................",
-    ".kkkk...........", "kYYYYk..........", "kYYYYYkkkkkkk...", "kYYYYYYYYYYYYk..",
-    "kYYYkkkkkkkkkkkk", "kYYkyyyyyyyyyyyk", "kYYkyyyyyyyyyyk.", "kYkyyyyyyyyyyyk.",
-    "kYkyyyyyyyyyyk..", "kkyyyyyyyyyyyk..", "kkyyyyyyyyyyk...", "kkkkkkkkkkkkk...",
-    "................",
-};
-
-const char* const kFloppy[] = {
-    "16 16 6 1",        ". c None",         "b c #283070",      "g c #707070",
-    "k c #000000",      "s c #C0C0C0",      "w c #FFFFFF",      "................",
-    ".kkkkkkkkkkkkkk.", ".kbkwwwwwwwwkbk.", ".kbkwwwwwwwwkbk.", ".kbkwggggggwkbk.",
-    ".kbkwwwwwwwwkbk.", ".kbkwggggggwkbk.", ".kbbkkkkkkkkbbk.", ".kbbbbbbbbbbbbk.",
-    ".kbbssssssssbbk.", ".kbbsskkssssbbk.", ".kbbsskkssssbbk.", ".kbbsskkssssbbk.",
-    ".kbbssssssssbbk.", "..kkkkkkkkkkkkk.", "................",
-};
-
-const char* const kChipZ[] = {
-    "16 16 4 1",        ". c None",         "g c #707070",      "k c #000000",
-    "r c #E00000",      ".........rrrrrrr", ".........rrrrrrr", ".............rr.",
-    "............rr..", "...........rr...", "..........rr....", ".........rrrrrrr",
-    ".........rrrrrrr", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-};
-
-const char* const kChipO[] = {
-    "16 16 4 1",        ". c None",         "G c #00A000",      "g c #707070",
-    "k c #000000",      "..........GGGGG.", ".........GGGGGGG", ".........GG...GG",
-    ".........GG...GG", ".........GG...GG", ".........GG...GG", ".........GGGGGGG",
-    "..........GGGGG.", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-};
-
-const char* const kChipB[] = {
-    "16 16 4 1",        ". c None",         "B c #0020E0",      "g c #707070",
-    "k c #000000",      ".........BBBBBB.", ".........BB...BB", ".........BB..BB.",
-    ".........BBBBB..", ".........BB..BB.", ".........BB...BB", ".........BB...BB",
-    ".........BBBBBB.", ".g.g.g.g.g.g....", ".g.g.g.g.g.g....", "kkkkkkkkkkkkk...",
-    "kkkkkkkkkkkkk...", ".kkkkkkkkkkkk...", "kkkkkkkkkkkkk...", ".g.g.g.g.g.g....",
-    ".g.g.g.g.g.g....",
-};
-const char* const* XpmOf(Glyph glyph) {
-  switch (glyph) {
-    case Glyph::OpenFolder:
-      return kFolder;
-    case Glyph::Floppy:
-      return kFloppy;
-    case Glyph::ChipZ:
-      return kChipZ;
-    case Glyph::ChipO:
-      return kChipO;
-    case Glyph::ChipB:
-      return kChipB;
-  }
-  return kFolder;
+QImage ToImage(const ui::GlyphPixels& pixels) {
+  QImage image(ui::kGlyphSize, ui::kGlyphSize, QImage::Format_ARGB32);
+  for (int y = 0; y < ui::kGlyphSize; ++y)
+    std::memcpy(image.scanLine(y), pixels.data() + y * ui::kGlyphSize, ui::kGlyphSize * 4);
+  return image;
 }
 
 }  // namespace
 
-QImage GlyphImage(Glyph glyph) {
-  return QImage(XpmOf(glyph)).convertToFormat(QImage::Format_ARGB32);
-}
-
-QImage GreyGlyph(const QImage& normal) {
-  // Dark parts become mid grey, light parts a pale grey: the usual look of a disabled button.
-  QImage grey = normal.convertToFormat(QImage::Format_ARGB32);
-  for (int y = 0; y < grey.height(); ++y) {
-    auto* row = reinterpret_cast<QRgb*>(grey.scanLine(y));
-    for (int x = 0; x < grey.width(); ++x) {
-      if (qAlpha(row[x]) == 0) continue;
-      row[x] = qGray(row[x]) < 160 ? qRgb(0x80, 0x80, 0x80) : qRgb(0xC0, 0xC0, 0xC0);
-    }
-  }
-  return grey;
-}
-
-QIcon GlyphIcon(Glyph glyph) {
-  const QImage normal = GlyphImage(glyph);
+QIcon GlyphIcon(ui::Glyph glyph) {
+  const ui::GlyphPixels normal = ui::GlyphImage(glyph);
   QIcon icon;
-  icon.addPixmap(QPixmap::fromImage(normal), QIcon::Normal);
-  icon.addPixmap(QPixmap::fromImage(GreyGlyph(normal)), QIcon::Disabled);
+  icon.addPixmap(QPixmap::fromImage(ToImage(normal)), QIcon::Normal);
+  icon.addPixmap(QPixmap::fromImage(ToImage(ui::GreyGlyph(normal))), QIcon::Disabled);
   return icon;
 }
 

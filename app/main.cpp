@@ -6,6 +6,7 @@
 
 #include "app/glyphs.h"
 #include "app/main_window.h"
+#include "ui/window_description.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes its own options (-platform ...) out of argv
@@ -20,7 +21,11 @@ int main(int argc, char** argv) {
     form.show();
     return app.exec();
   } catch (const std::exception& e) {
-    QMessageBox::critical(nullptr, "Zelwik ver 2.2", QString::fromLocal8Bit(e.what()));
-    return 0;
+    QMessageBox::critical(nullptr, QString::fromUtf8(zelwik::ui::MainWindow().caption),
+                          QString::fromLocal8Bit(e.what()));
+    return 1;
+  } catch (...) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(zelwik::ui::MainWindow().caption), "?");
+    return 1;
   }
 }

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   while (!(form.windowHandle() && form.windowHandle()->isExposed()) && exposing.elapsed() < 5000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   QCoreApplication::processEvents();
-  form.N89C525V1Click();
+  form.Run({zelwik::ui::Action::SelectChip, zelwik::ToInt(zelwik::ChipCode::C89C55)});
   form.state().ChipType = kOtherChip;
 
   std::vector<double> core, window;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
       return 0;
     });
     clock.restart();
-    form.SpeedButton2Click();
+    form.Run({zelwik::ui::Action::Read});
     window.push_back(clock.nsecsElapsed() / 1e6);
   }
   // The share of a window read spent in the window's own view.

@@ -28,4 +28,9 @@ char16_t Cp1250ToUnicode(std::uint8_t byte) {
   return byte < 0x80 ? char16_t(byte) : kHighHalf[byte - 0x80];
 }
 
+char16_t ListCell(std::uint8_t byte) {
+  const char16_t u = Cp1250ToUnicode(byte);
+  return u < 0x20 || u == 0x7F || u == 0x00AD ? u'.' : u;
+}
+
 }  // namespace zelwik

@@ -47,6 +47,9 @@ class Router {
   bool Busy() const { return busy_; }
 
  private:
+  template <typename Fn>
+  void Operate(Fn&& operation);
+
   State& state_;
   View& view_;
   Shell& shell_;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "link/chips.h"
+
 namespace zelwik::ui {
 
 // Every handler of the window as a value: the front ends turn clicks and key presses into one of
@@ -25,6 +27,7 @@ enum class Action : std::uint8_t {
   Lock3,             // Blokada31Click
   SelectChip,        // Auto2Click ... Innyukad1Click
   SelectPort,        // Com12Click ... Com51Click
+  None,              // labels, the log, separators: nothing to run
 };
 
 struct Command {
@@ -65,7 +68,7 @@ struct Menu {
 
 struct WindowDescription {
   const char* name;     // "Form1"
-  const char* caption;  // "Zelwik ver 2.2"
+  const char* caption;  // "Zelwik ver " and the version of the build
   int left, top;
   int clientWidth, clientHeight;
   std::span<const Element> elements;  // in creation (and tab) order
@@ -81,5 +84,8 @@ const WindowDescription& MainWindow();
 
 // The element of that designer name, nullptr when there is none.
 const Element* FindElement(const char* name);
+
+// The chip menu item's designer name ("Auto2" for Detect), nullptr for the codes the menu lacks.
+const char* ChipItemName(ChipCode code);
 
 }  // namespace zelwik::ui

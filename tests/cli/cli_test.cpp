@@ -28,7 +28,8 @@ TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
     char in[1] = {static_cast<char>(b)}, out[8] = {}, *inPtr = in, *outPtr = out;
     std::size_t inLeft = 1, outLeft = sizeof out;
     const bool defined = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != std::size_t(-1);
-    EXPECT_EQ(TerminalChar(std::uint8_t(b)), defined ? std::string(out, outPtr) : ".") << b;
+    const bool cell = defined && b != 0xAD;  // the soft hyphen takes no cell of its own
+    EXPECT_EQ(TerminalChar(std::uint8_t(b)), cell ? std::string(out, outPtr) : ".") << b;
   }
   iconv_close(cd);
 }

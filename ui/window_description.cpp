@@ -1,0 +1,165 @@
+#include "ui/window_description.h"
+
+#include <cstring>
+#include <vector>
+
+#include "link/chips.h"
+#include "zelwik_version.h"
+
+namespace zelwik::ui {
+namespace {
+
+constexpr Command kNone{Action::None};
+
+constexpr Element kElements[] = {
+    {"SpeedButton3",
+     ElementKind::ToolButton,
+     8,
+     0,
+     25,
+     25,
+     "Odczyt",
+     Glyph::OpenFolder,
+     {Action::Load}},
+    {"SpeedButton4",
+     ElementKind::ToolButton,
+     32,
+     0,
+     25,
+     25,
+     "Zapis",
+     Glyph::Floppy,
+     {Action::Save}},
+    {"SpeedButton1",
+     ElementKind::ToolButton,
+     64,
+     0,
+     25,
+     25,
+     "Programowanie",
+     Glyph::ChipZ,
+     {Action::Program}},
+    {"SpeedButton2",
+     ElementKind::ToolButton,
+     88,
+     0,
+     25,
+     25,
+     "Odczyt",
+     Glyph::ChipO,
+     {Action::Read}},
+    {"SpeedButton5",
+     ElementKind::ToolButton,
+     112,
+     0,
+     25,
+     25,
+     "Blokada",
+     Glyph::ChipB,
+     {Action::LockAll}},
+    {"Label2", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
+    {"Label3", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
+    {"ListBox1", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
+    {"StaticText1", ElementKind::StaticText, 0, 150, 185, 17, " Zelwik (c) 2003", Glyph{}, kNone},
+    {"CGauge1", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
+};
+
+constexpr MenuItem kFileItems[] = {
+    {"Odczyt1", "&Odczyt", {Action::Load}},
+    {"Zapis1", "&Zapis", {Action::Save}},
+    {"N1", nullptr, kNone},
+    {"Zakocz1", "&Zakończ", {Action::Quit}},
+};
+
+constexpr MenuItem kVerifyItems[] = {
+    {"Com11", "&Odczyt", {Action::Read}},
+    {"Com21", "&Weryfikacja", {Action::Verify}},
+    {"Com31", "Sygnatura układu", {Action::SignatureDevice}},
+    {"Com41", "Sygnatura producenta", {Action::SignatureMaker}},
+    {"Sygnaturanapi1", "Sygnatura napięć", {Action::SignatureVoltage}},
+};
+
+constexpr MenuItem kProgramItems[] = {
+    {"Zapis2", "&Programowanie", {Action::Program}}, {"Kasowanie1", "&Kasowanie", {Action::Erase}},
+    {"Blokada11", "Blokada1", {Action::Lock1}},      {"Blokada21", "Blokada2", {Action::Lock2}},
+    {"Blokada31", "Blokada3", {Action::Lock3}},
+};
+
+constexpr MenuItem kPortItems[] = {
+    {"Com12", "Com1", {Action::SelectPort, 1}}, {"Com22", "Com2", {Action::SelectPort, 2}},
+    {"Com32", "Com3", {Action::SelectPort, 3}}, {"Com42", "Com4", {Action::SelectPort, 4}},
+    {"Com51", "Com5", {Action::SelectPort, 5}},
+};
+
+// The chip menu's items in chip-table order: every chip with a menu caption.
+const std::vector<MenuItem>& ChipItems() {
+  static const std::vector<MenuItem> items = [] {
+    std::vector<MenuItem> out;
+    for (const ChipInfo& chip : AllChips()) {
+      const char* name = ChipItemName(chip.code);
+      if (chip.menuCaption && name)
+        out.push_back({name, chip.menuCaption, {Action::SelectChip, ToInt(chip.code)}});
+    }
+    return out;
+  }();
+  return items;
+}
+
+}  // namespace
+
+const char* ChipItemName(ChipCode code) {
+  switch (code) {
+    case ChipCode::Detect:
+      return "Auto2";
+    case ChipCode::C89C51:
+      return "Auto1";
+    case ChipCode::C89C52:
+      return "N89C5212V1";
+    case ChipCode::C89C55:
+      return "N89C525V1";
+    case ChipCode::C89C1051:
+      return "N89C10511";
+    case ChipCode::C89C2051:
+      return "N89C20511";
+    case ChipCode::C89C4051:
+      return "N89C40511";
+    case ChipCode::Other:
+      return "Innyukad1";
+    default:
+      return nullptr;
+  }
+}
+
+const WindowDescription& MainWindow() {
+  static const Menu menus[] = {
+      {"Plik1", "&Plik", kFileItems},
+      {"Opcje1", "&Weryfikacja", kVerifyItems},
+      {"Info1", "&Programowanie", kProgramItems},
+      {"Ukad1", "&Układ", ChipItems()},
+      {"Interfejs1", "&Interfejs", kPortItems},
+  };
+  static const WindowDescription window = {
+      .name = "Form1",
+      .caption = "Zelwik ver " ZELWIK_VERSION,
+      .left = 300,
+      .top = 154,
+      .clientWidth = 296,
+      .clientHeight = 165,
+      .elements = kElements,
+      .menus = menus,
+      .logItemHeight = 12,
+      .logFontHeight = 9,
+      .timer1IntervalMs = 1000,
+      .openFilter = {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"},
+      .defaultExtension = "hex",
+  };
+  return window;
+}
+
+const Element* FindElement(const char* name) {
+  for (const Element& element : MainWindow().elements)
+    if (std::strcmp(element.name, name) == 0) return &element;
+  return nullptr;
+}
+
+}  // namespace zelwik::ui
