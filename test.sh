@@ -4,6 +4,7 @@
 #   1. Release build, every test.
 #   2. The whole suite again under AddressSanitizer, LeakSanitizer and UBSan; any report fails.
 #   3. Fuzz smoke: every libFuzzer target for 20 s on a copy of its seed corpus (clang).
+#   4. The Windows build (mingw-w64) under wine: unit tests, zelwik-cli.exe end to end.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -36,10 +37,18 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print
 
 tests/fuzz/run.sh all 20
 
+windows_rc=0
+tests/windows/run.sh build/release | tee build/windows.log || windows_rc=1
+
 passed=0
 for log in build/release/ctest.log build/asan/ctest.log; do
   n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   passed=$((passed + ${n:-0}))
 done
-echo "release and sanitizer suites, fuzz smoke:"
-echo "test.sh: $passed passed, 0 failed"
+win_passed=$(sed -n 's/^windows: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' build/windows.log)
+win_failed=$(sed -n 's/^windows: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' build/windows.log)
+[ -z "$win_failed" ] && win_failed=$windows_rc
+passed=$((passed + ${win_passed:-0}))
+echo "release and sanitizer suites, fuzz smoke, Windows build under wine:"
+echo "test.sh: $passed passed, $win_failed failed"
+[ "$windows_rc" -eq 0 ]

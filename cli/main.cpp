@@ -1,14 +1,13 @@
-#include <unistd.h>
-
 #include <exception>
 #include <iostream>
 
 #include "cli/command_line.h"
+#include "cli/console.h"
 
 int main(int argc, char** argv) {
   try {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::ostream* terminal = isatty(STDERR_FILENO) ? &std::cerr : nullptr;
+    const std::vector<std::string> args = zelwik::cli::ProgramArguments(argc, argv);
+    std::ostream* terminal = zelwik::cli::SetUpConsole();
     return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal);
   } catch (const std::exception& e) {
     std::cerr << "zelwik-cli: " << e.what() << '\n';

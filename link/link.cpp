@@ -29,8 +29,10 @@ std::string DeviceForPort(const std::string& portName) {
   if (const char* device = std::getenv(variable.c_str()); device != nullptr && *device != '\0') {
     return device;
   }
-  return "/dev/ttyS" + std::to_string(number - 1);
+  return PlatformComDevice(number);
 }
+
+void SerialPort::PollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 Link::Link() : port_(MakePlatformSerialPort()) {}
 
@@ -98,7 +100,7 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
       faulted_ = true;
       throw LinkFault("serial port failed");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    port_->PollPause();
   }
   return 0;
 }

@@ -306,4 +306,6 @@ class PosixSerialPort final : public SerialPort {
 
 std::unique_ptr<SerialPort> MakePlatformSerialPort() { return std::make_unique<PosixSerialPort>(); }
 
+std::string PlatformComDevice(int number) { return "/dev/ttyS" + std::to_string(number - 1); }
+
 }  // namespace zelwik

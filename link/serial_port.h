@@ -25,9 +25,13 @@ class SerialPort {
   virtual int ReadByte(int timeoutMs) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // The probe's pause between two polls, about 1 ms.
+  virtual void PollPause();
 };
 
-// The POSIX termios port.
+// The termios port, or the Win32 one in a Windows build.
 std::unique_ptr<SerialPort> MakePlatformSerialPort();
+// The device of COMn when no ZELWIK_COMn names one: /dev/ttyS(n-1), or \\.\COMn on Windows.
+std::string PlatformComDevice(int number);
 
 }  // namespace zelwik

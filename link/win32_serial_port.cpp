@@ -1,0 +1,224 @@
+// The Win32 side of the serial port. Every platform call of the link lives here.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <cctype>
+#include <cerrno>
+
+#include "link/serial_port.h"
+
+namespace zelwik {
+
+namespace {
+
+constexpr DWORD kWriteStallMs = 2000;
+constexpr const char* kInUse = "port in use by another program";
+
+// "COM10" and up open only through the device namespace; the short names work there too.
+std::string DevicePath(const std::string& device) {
+  if (device.size() > 3 && std::toupper(static_cast<unsigned char>(device[0])) == 'C' &&
+      std::toupper(static_cast<unsigned char>(device[1])) == 'O' &&
+      std::toupper(static_cast<unsigned char>(device[2])) == 'M' &&
+      device.find_first_not_of("0123456789", 3) == std::string::npos) {
+    return "\\\\.\\" + device;
+  }
+  return device;
+}
+
+std::string SystemText(DWORD error) {
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr);
+  std::string message = n > 0 && text ? std::string(text, n) : "";
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "system error " + std::to_string(error) : message;
+}
+
+// Settings of the programmer's line. Failures are carried on from: a port that cannot be
+// configured shows up at the presence probe.
+void Configure(HANDLE h) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(h, &dcb);
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = CBR_115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = MARKPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  SetCommState(h, &dcb);
+  SetupComm(h, 1, 4);
+  DWORD previous = 0;
+  GetCommMask(h, &previous);
+  SetCommMask(h, EV_RXCHAR);
+}
+
+// Share mode 0 is the driver's to enforce and not every one does (wine's serial layer lets a
+// second open through): a mutex named after the port also keeps two programs of ours apart.
+HANDLE ClaimPort(const std::string& path) {
+  std::string name = "Global\\zelwik-port-";
+  for (char c : path) {
+    name += c == '\\' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  HANDLE claim = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    return INVALID_HANDLE_VALUE;
+  }
+  return claim;  // nullptr: no claim could be made, the share mode alone decides
+}
+
+class Win32SerialPort final : public SerialPort {
+ public:
+  ~Win32SerialPort() override { Close(); }
+
+  bool Open(const std::string& device, std::string& reason, int& errnoValue) override {
+    Close();
+    reason.clear();
+    errnoValue = 0;
+    const std::string path = DevicePath(device);
+    HANDLE claim = ClaimPort(path);
+    if (claim == INVALID_HANDLE_VALUE) {
+      errnoValue = EBUSY;
+      reason = kInUse;
+      return false;
+    }
+    // Exclusive: a second program gets ERROR_ACCESS_DENIED. Synchronous I/O.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (claim) CloseHandle(claim);
+      switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+          errnoValue = EBUSY;
+          reason = kInUse;
+          break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+          errnoValue = ENOENT;
+          reason = "no such port";
+          break;
+        default:
+          errnoValue = EIO;
+          reason = SystemText(error);
+      }
+      return false;
+    }
+    // Frames written into a file would corrupt it.
+    if (GetFileType(h) != FILE_TYPE_CHAR) {
+      CloseHandle(h);
+      if (claim) CloseHandle(claim);
+      errnoValue = ENOTTY;
+      reason = "not a serial device";
+      return false;
+    }
+    // Sleep(1) lasts a whole 15.6 ms tick by default, which would stretch the probe's 50 polls to
+    // most of a second. Raised for as long as the port is open, that is one operation.
+    timerRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+    Configure(h);
+    PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    handle_ = h;
+    claim_ = claim;
+    readTimeoutMs_ = -1;
+    // Also bounds the writes from the first frame on; the driver's own setting may be no bound.
+    SetReadTimeout(0);
+    return true;
+  }
+
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    return WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  }
+
+  int BytesWaiting() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return kPortError;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_, &errors, &status)) return kPortError;
+    return static_cast<int>(status.cbInQue);
+  }
+
+  int ReadByte(int timeoutMs) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return kPortError;
+    if (!SetReadTimeout(timeoutMs)) return kPortError;
+    std::uint8_t byte = 0;
+    DWORD got = 0;
+    if (!ReadFile(handle_, &byte, 1, &got, nullptr)) return kPortError;
+    return got == 1 ? byte : kTimeout;
+  }
+
+  void Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    // A late reply goes with the port, as on the last close of a POSIX port.
+    PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (claim_) CloseHandle(claim_);
+    claim_ = nullptr;
+    if (timerRaised_) timeEndPeriod(1);
+    timerRaised_ = false;
+  }
+
+  bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+
+  // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
+  // poll where Sleep(1) with the raised timer gives one.
+  void PollPause() override { Sleep(1); }
+
+ private:
+  // MAXDWORD interval and multiplier with a constant: ReadFile returns as soon as one byte is
+  // there, or empty after the constant. All three MAXDWORD/0/0 would not wait at all.
+  bool SetReadTimeout(int timeoutMs) {
+    if (timeoutMs < 0) timeoutMs = 0;
+    if (timeoutMs == readTimeoutMs_) return true;
+    COMMTIMEOUTS t{};
+    if (timeoutMs == 0) {
+      t.ReadIntervalTimeout = MAXDWORD;
+    } else {
+      t.ReadIntervalTimeout = MAXDWORD;
+      t.ReadTotalTimeoutMultiplier = MAXDWORD;
+      t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+    }
+    t.WriteTotalTimeoutConstant = kWriteStallMs;
+    if (!SetCommTimeouts(handle_, &t)) {
+      readTimeoutMs_ = -1;
+      return false;
+    }
+    readTimeoutMs_ = timeoutMs;
+    return true;
+  }
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE claim_ = nullptr;
+  int readTimeoutMs_ = -1;  // the read bound in force; -1 none set on this opening
+  bool timerRaised_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakePlatformSerialPort() { return std::make_unique<Win32SerialPort>(); }
+
+std::string PlatformComDevice(int number) { return "\\\\.\\COM" + std::to_string(number); }
+
+}  // namespace zelwik

@@ -1,0 +1,270 @@
+#!/usr/bin/env bash
+# The Windows build under wine. Cross-builds zelwik-cli.exe and the unit tests into build/windows,
+# runs the unit tests, then drives zelwik-cli.exe end to end against the Linux zelwik-sim on a
+# pseudo-terminal that a symlink in the wine prefix makes a COM port, and compares texts, exit
+# codes, files and the simulator's frame logs with the Linux zelwik-cli doing the same.
+#   tests/windows/run.sh [LINUX_BUILD]   LINUX_BUILD: zelwik-sim and zelwik-cli (build/release)
+# Last line: "windows: N passed, M failed"; the exit status is non-zero when M is.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+linux=${1:-build/release}
+win=build/windows
+wine=$(command -v /usr/lib/wine/wine64 wine64 wine 2>/dev/null | head -n 1)
+if [ -z "$wine" ] || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  echo "windows: wine64 or mingw-w64 missing (scripts/install-deps.sh installs them)"
+  echo "windows: 0 passed, 1 failed"
+  exit 1
+fi
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: one result
+  if "${@:2}"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $1"
+  fi
+}
+finish() {
+  echo "windows: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=Release >"$win.configure.log" 2>&1 || { cat "$win.configure.log"; exit 1; }
+if ! cmake --build "$win" -j "$(nproc)"; then
+  failed=1
+  finish
+fi
+
+# Own prefix in the build folder, made once (about 15 s); the server stays up for the whole run
+# instead of starting for every program.
+export WINEPREFIX=$root/$win/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  rm -rf "$WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1
+fi
+"$wineserver" -p >/dev/null 2>&1 &
+# The first program starts wine's services, which keep its standard handles: give them none.
+"$wine" "$win/cli/zelwik-cli.exe" --help >/dev/null 2>&1 </dev/null
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  "$wineserver" -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# --- unit tests ------------------------------------------------------------------------------
+for exe in "$win"/tests/windows/*_tests.exe; do
+  [ -e "$exe" ] || continue
+  "$wine" "$exe" --gtest_brief=1 >"$work/unit.out" 2>&1
+  rc=$?
+  ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  passed=$((passed + ${ok:-0}))
+  failed=$((failed + ${bad:-0}))
+  if [ "$rc" -ne 0 ] || [ -z "$ok$bad" ]; then
+    cat "$work/unit.out"
+    [ -z "$bad" ] && failed=$((failed + 1))
+  fi
+done
+
+# --- end to end ------------------------------------------------------------------------------
+cli_linux=$root/$linux/cli/zelwik-cli
+cli_win=$root/$win/cli/zelwik-cli.exe
+sim=$root/$linux/sim/zelwik-sim
+port=COM17  # two digits: opened through \\.\COM17
+demo=$root/sim/demo/blink.hex
+# A user folder and file name that no ANSI code page of the west holds both of.
+windir="$WINEPREFIX/drive_c/Użytkownik"
+mkdir -p "$windir"
+cp "$demo" "$windir/płytka.hex"
+
+start_sim() {  # start_sim LOG SIM-OPTIONS...: a fresh simulator on the wine COM port
+  local log=$1
+  shift
+  : >"$work/sim.out"
+  "$sim" --log "$log" "$@" >"$work/sim.out" 2>>"$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 200); do [ -s "$work/sim.out" ] && break; sleep 0.02; done
+  pts=$(head -n 1 "$work/sim.out")
+  ln -sfn "$pts" "$WINEPREFIX/dosdevices/${port,,}"
+}
+stop_sim() {
+  kill "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=""
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# run SIDE NAME ARGS...: zelwik-cli on the Linux or the wine side; $work/SIDE.NAME.{out,err,rc,ms}
+run() {
+  local side=$1 name=$2
+  shift 2
+  local start
+  start=$(now_ms)
+  if [ "$side" = win ]; then
+    "$wine" "$cli_win" "$@" >"$work/$side.$name.raw" 2>"$work/$side.$name.err"
+  else
+    "$cli_linux" "$@" >"$work/$side.$name.raw" 2>"$work/$side.$name.err"
+  fi
+  echo $? >"$work/$side.$name.rc"
+  echo $(($(now_ms) - start)) >"$work/$side.$name.ms"
+  # The Windows text mode ends lines with CR LF; the texts themselves must be the same bytes.
+  tr -d '\r' <"$work/$side.$name.raw" >"$work/$side.$name.out"
+}
+same() { cmp -s "$1" "$2" || { diff "$1" "$2" | head -n 5; false; }; }
+same_run() {  # the texts and the exit code of one step on both sides
+  same "$work/linux.$1.out" "$work/win.$1.out" && same "$work/linux.$1.rc" "$work/win.$1.rc"
+}
+has() { grep -qF -- "$2" "$1"; }
+rc_is() { [ "$(cat "$work/$1.rc")" = "$2" ]; }
+
+# Every operation on a 20-pin and a 40-pin chip, the same steps on both sides.
+for chip in 89C2051 89C52; do
+  steps=(program verify read signature-maker signature-device lock1 erase)
+  for side in linux win; do
+    start_sim "$work/$side.$chip.frames" --chip "$chip"
+    for step in "${steps[@]}"; do
+      if [ "$side" = linux ]; then
+        file=$demo
+        [ "$step" = read ] && file=$work/linux.$chip.read.hex
+        target=$pts
+      else
+        file='C:\Użytkownik\płytka.hex'
+        [ "$step" = read ] && file="C:\\Użytkownik\\odczyt $chip.hex"
+        target=$port
+      fi
+      case $step in
+        program | verify | read) run "$side" "$chip.$step" --port "$target" "$step" "$file" ;;
+        *) run "$side" "$chip.$step" --port "$target" "$step" ;;
+      esac
+    done
+    stop_sim
+  done
+  for step in "${steps[@]}"; do
+    check "$chip $step: texts and exit code as on Linux" same_run "$chip.$step"
+  done
+  check "$chip: program and verify succeed" eval \
+    'rc_is win.$chip.program 0 && rc_is win.$chip.verify 0'
+  check "$chip: frames as on Linux" same "$work/linux.$chip.frames" "$work/win.$chip.frames"
+  check "$chip: read file under a Polish name as on Linux" \
+    same "$work/linux.$chip.read.hex" "$windir/odczyt $chip.hex"
+done
+check "list of a Polish file name, UTF-8 into a pipe" eval \
+  'run linux list list "$demo"; run win list list "C:\\Użytkownik\\płytka.hex";
+   same_run list && has "$work/win.list.raw" " Odczytano 150 bajtów."'
+
+# A console: wine gives a program on a terminal a console, which shows text in its code page
+# unless it comes as UTF-16. Texts, then the progress bar of a read.
+on_console() {  # on_console NAME ARGS...: zelwik-cli.exe on a console; $work/console.NAME
+  local name=$1 cmd
+  shift
+  cmd=$(printf '%q ' "$wine" "$cli_win" "$@")
+  LANG=C.UTF-8 timeout 60 script -qec "$cmd" /dev/null </dev/null |
+    sed 's/\x1b\[[0-9?;]*[a-zA-Z]//g' >"$work/console.$name" 2>&1
+}
+on_console list list 'C:\Użytkownik\płytka.hex'
+check "console: Polish letters" has "$work/console.list" " Odczytano 150 bajtów."
+start_sim "$work/console.frames" --chip 89C51
+on_console read --port "$port" read 'C:\konsola.hex'
+stop_sim
+check "console: progress bar, then the texts" eval \
+  'has "$work/console.read" "B/s" &&
+   has "$work/console.read" "[##############################] 4096/4096 B" &&
+   has "$work/console.read" " Odczytywanie zakończono..."'
+
+# Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
+# (beyond the start of wine, measured by --help).
+run win start --help
+startup=$(cat "$work/win.start.ms")
+within() {  # within NAME BOUND_MS
+  local ms
+  ms=$(cat "$work/win.$1.ms")
+  [ $((ms - startup)) -le "$2" ] || { echo "$1 took $ms ms (wine start $startup ms)"; false; }
+}
+link_failed() {
+  rc_is "win.$1" 1 && has "$work/win.$1.out" "Błąd transmisji lub brak programatora"
+}
+fault() {  # fault NAME BOUND_MS SIM-OPTIONS... -- CLI-ARGS...: both sides, compared
+  local name=$1 bound=$2 sim_args=() cli_args=()
+  shift 2
+  while [ "$1" != -- ]; do sim_args+=("$1"); shift; done
+  shift
+  cli_args=("$@")
+  start_sim "$work/linux.$name.frames" "${sim_args[@]}"
+  run linux "$name" --port "$pts" "${cli_args[@]//@FILE@/$work/linux.$name.hex}"
+  stop_sim
+  start_sim "$work/win.$name.frames" "${sim_args[@]}"
+  run win "$name" --port "$port" "${cli_args[@]//@FILE@/C:\\$name.hex}"
+  stop_sim
+  check "$name: link failure text" link_failed "$name"
+  check "$name: texts and frames as on Linux" eval \
+    "same_run $name && same $work/linux.$name.frames $work/win.$name.frames"
+  check "$name: ends in time" within "$name" "$bound"
+}
+# The reply bound is 2 s unless --timeout says otherwise. A double reply shows only at the
+# operation's closing frame, so that read is of the smallest chip.
+fault absent 3000 --chip 89C51 --never-answer -- erase
+fault silent-after-40 1500 --chip 89C51 --stop-after 40 -- --timeout 500 read @FILE@
+fault double-reply 3000 --chip 89C1051 --double-reply 30 -- read @FILE@
+check "silent after frame 40: no file written" test ! -e "$WINEPREFIX/drive_c/silent-after-40.hex"
+
+# A port held by another run of zelwik-cli.exe: a clean refusal naming the port, and the holder's
+# read goes on undisturbed.
+start_sim "$work/held.frames" --chip 89C51 --flash "$demo" --baud 38400
+"$wine" "$cli_win" --port "$port" read 'C:\held.hex' >"$work/holder.out" 2>&1 &
+holder=$!
+for _ in $(seq 250); do [ "$(wc -l <"$work/held.frames")" -gt 20 ] && break; sleep 0.02; done
+run win in-use --port "$port" erase
+wait "$holder"
+holder_rc=$?
+stop_sim
+check "port in use: refused by name" eval \
+  'link_failed in-use &&
+   has "$work/win.in-use.err" "cannot open $port: port in use by another program"'
+check "port in use: ends in time" within in-use 3000
+start_sim "$work/linux.held.frames" --chip 89C51 --flash "$demo"
+run linux held --port "$pts" read "$work/held.hex"
+stop_sim
+check "port in use: the holder's read undisturbed" eval \
+  '[ $holder_rc = 0 ] && same "$work/linux.held.frames" "$work/held.frames" &&
+   same "$work/held.hex" "$WINEPREFIX/drive_c/held.hex"'
+
+# The adapter pulled out in the middle of a read: the simulator and its pty go away.
+start_sim "$work/pulled.frames" --chip 89C51 --baud 38400
+"$wine" "$cli_win" --port "$port" read 'C:\pulled.hex' >"$work/win.pulled.raw" 2>&1 &
+reader=$!
+for _ in $(seq 250); do [ "$(wc -l <"$work/pulled.frames")" -gt 100 ] && break; sleep 0.02; done
+pulled=$(now_ms)
+stop_sim
+wait "$reader"
+echo $? >"$work/win.pulled.rc"
+echo $(($(now_ms) - pulled + startup)) >"$work/win.pulled.ms"
+tr -d '\r' <"$work/win.pulled.raw" >"$work/win.pulled.out"
+check "adapter pulled out mid-read: link failure" link_failed pulled
+check "adapter pulled out mid-read: ends in time" within pulled 3000
+
+for missing in COM199 COM3; do
+  rm -f "$WINEPREFIX/dosdevices/${missing,,}"
+  run win "missing-$missing" --port "$missing" erase
+  check "$missing does not exist: refused" eval \
+    "link_failed missing-$missing && has $work/win.missing-$missing.err 'cannot open'"
+  check "$missing does not exist: ends in time" within "missing-$missing" 3000
+done
+
+zip=$win/zelwik-$(sed -n 's/^project(zelwik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
+rm -f "$zip"
+(cd "$win" && cpack -G ZIP >/dev/null 2>&1)
+check "cpack makes the zip with the program, README and licence" eval \
+  '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort |
+       tr "\n" " ")" = "LICENSE README.md zelwik-cli.exe " ]'
+
+finish
