@@ -265,6 +265,6 @@ rm -f "$zip"
 (cd "$win" && cpack -G ZIP >/dev/null 2>&1)
 check "cpack makes the zip with the program, README and licence" eval \
   '[ "$(cmake -E tar tf "$zip" 2>/dev/null | grep -v "/\$" | sed "s|^[^/]*/||" | sort |
-       tr "\n" " ")" = "LICENSE README.md zelwik-cli.exe " ]'
+       tr "\n" " ")" = "LICENSE README.md zelwik-cli.exe zelwik.exe " ]'
 
 finish

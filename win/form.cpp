@@ -1,0 +1,367 @@
+#include "win/form.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstring>
+
+#include "ui/glyphs.h"
+
+namespace zelwik::win {
+namespace {
+
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr int kListingCells = 54;
+
+// The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
+// that a whole listing line fits beside the scroll bar without stretching the face.
+HFONT ChooseLogFont(HWND list, int height) {
+  static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
+                                          L"DejaVu Sans Mono", L"Liberation Mono",
+                                          L"Consolas",         L"Courier"};
+  // The room beside the scroll bar, which a long listing shows, less the items' left margin.
+  RECT frame;
+  GetWindowRect(list, &frame);
+  const int room = frame.right - frame.left - 2 * GetSystemMetrics(SM_CXEDGE) -
+                   GetSystemMetrics(SM_CXVSCROLL) - 2;
+  HDC dc = GetDC(list);
+  HFONT best = nullptr;
+  int bestWidth = 0;
+  const std::wstring probe(kListingCells, L'0');
+  for (const wchar_t* face : kFaces) {
+    HFONT font = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             FIXED_PITCH | FF_MODERN, face);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t got[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, got);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
+    SelectObject(dc, old);
+    const bool present = _wcsicmp(got, face) == 0;
+    if (present && size.cx <= room) {
+      if (best) DeleteObject(best);
+      best = font;
+      break;
+    }
+    // No face fits: keep the narrowest one there is.
+    if (present && (!best || size.cx < bestWidth)) {
+      if (best) DeleteObject(best);
+      best = font;
+      bestWidth = size.cx;
+    } else {
+      DeleteObject(font);
+    }
+  }
+  ReleaseDC(list, dc);
+  if (!best) {
+    best = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FIXED_PITCH | FF_MODERN, nullptr);
+  }
+  return best;
+}
+
+std::wstring FilterOf(const ui::WindowDescription& d) {
+  std::wstring filter;
+  for (const char* part : d.openFilter) {
+    filter += Widen(part);
+    filter.push_back(L'\0');
+  }
+  filter.push_back(L'\0');
+  return filter;
+}
+
+}  // namespace
+
+TForm1::TForm1(HINSTANCE instance) : instance_(instance) {}
+
+TForm1::~TForm1() {
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (font_) DeleteObject(font_);
+  if (logFont_) DeleteObject(logFont_);
+}
+
+bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
+  const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  Gauge::Register(instance_);
+  ToolButton::Register(instance_);
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = instance_;
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
+  wc.hIconSm =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kFormClass;
+  if (!RegisterClassExW(&wc)) return false;
+
+  const ui::WindowDescription& d = ui::MainWindow();
+  hwnd_ = CreateWindowExW(0, kFormClass, Widen(d.caption).c_str(), kStyle, d.left, d.top,
+                          d.clientWidth, d.clientHeight, nullptr, BuildMenu(), instance_, this);
+  if (!hwnd_) return false;
+  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
+  font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  FitClientArea();
+  BuildElements();
+
+  view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_, pump_);
+  wchar_t logPath[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(L"ZELWIK_STATUS_LOG", logPath, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) view_->SetStatusLog(logPath);
+  router_ = std::make_unique<ui::Router>(state_, *view_, *this);
+
+  router_->Startup(hexFile);
+  ShowWindow(hwnd_, show);
+  UpdateWindow(hwnd_);
+  SetFocus(Element("ListBox1"));
+  return true;
+}
+
+void TForm1::FitClientArea() {
+  const ui::WindowDescription& d = ui::MainWindow();
+  RECT r{0, 0, d.clientWidth, d.clientHeight};
+  AdjustWindowRectEx(&r, kStyle, TRUE, 0);
+  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // A menu bar that wraps to a second row takes from the client area: give it back.
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const int dw = d.clientWidth - client.right, dh = d.clientHeight - client.bottom;
+  if (dw || dh) {
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left + dw, r.bottom - r.top + dh,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+HMENU TForm1::BuildMenu() {
+  HMENU bar = CreateMenu();
+  for (const ui::Menu& menu : ui::MainWindow().menus) {
+    HMENU popup = CreatePopupMenu();
+    for (const ui::MenuItem& item : menu.items) {
+      if (!item.caption) {
+        AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+        continue;
+      }
+      const UINT_PTR id = kFirstMenuId + commands_.size();
+      commands_.push_back(item.command);
+      AppendMenuW(popup, MF_STRING, id, Widen(item.caption).c_str());
+    }
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Widen(menu.caption).c_str());
+  }
+  return bar;
+}
+
+void TForm1::BuildElements() {
+  const ui::WindowDescription& d = ui::MainWindow();
+  tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_, nullptr);
+  int index = 0;
+  for (const ui::Element& e : d.elements) {
+    const int id = kFirstElementId + index++;
+    const auto menuId = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+    const std::wstring text = e.text ? Widen(e.text) : std::wstring();
+    HWND hwnd = nullptr;
+    switch (e.kind) {
+      case ui::ElementKind::ToolButton: {
+        const ui::GlyphPixels normal = ui::GlyphImage(e.glyph);
+        const ui::GlyphPixels grey = ui::GreyGlyph(normal);
+        hwnd = ToolButton::Create(hwnd_, id, e.left, e.top, e.width, e.height, normal.data(),
+                                  grey.data());
+        TTTOOLINFOW tip{};
+        tip.cbSize = TTTOOLINFOW_V2_SIZE;
+        tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tip.hwnd = hwnd_;
+        tip.uId = reinterpret_cast<UINT_PTR>(hwnd);
+        std::wstring hint = text;
+        tip.lpszText = hint.data();
+        SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
+        break;
+      }
+      case ui::ElementKind::Label:
+        hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
+                               WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, e.left, e.top,
+                               e.width, e.height, hwnd_, menuId, instance_, nullptr);
+        break;
+      case ui::ElementKind::StaticText:
+        hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
+                               WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, e.left, e.top,
+                               e.width, e.height, hwnd_, menuId, instance_, nullptr);
+        break;
+      case ui::ElementKind::ListBox:
+        hwnd =
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT,
+                            e.left, e.top, e.width, e.height, hwnd_, menuId, instance_, nullptr);
+        break;
+      case ui::ElementKind::Gauge:
+        hwnd = CreateWindowExW(0, Gauge::kClass, nullptr, WS_CHILD | WS_VISIBLE, e.left, e.top,
+                               e.width, e.height, hwnd_, menuId, instance_, nullptr);
+        gauge_.Attach(hwnd, font_);
+        break;
+    }
+    elements_.push_back(hwnd);
+    if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  }
+  if (HWND list = Element("ListBox1")) {
+    logFont_ = ChooseLogFont(list, d.logFontHeight);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
+    SendMessageW(list, LB_SETITEMHEIGHT, 0, d.logItemHeight);
+  }
+}
+
+HWND TForm1::Element(const char* name) const {
+  const auto elements = ui::MainWindow().elements;
+  for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i) {
+    if (std::strcmp(elements[i].name, name) == 0) return elements_[i];
+  }
+  return nullptr;
+}
+
+int TForm1::Run() {
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1) return 0;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+// --- ui::Shell -----------------------------------------------------------------------------------
+
+void TForm1::SetChipLabel(const std::string& utf8) {
+  SetWindowTextW(Element("Label2"), Widen(utf8).c_str());
+}
+
+void TForm1::SetPortLabel(const std::string& utf8) {
+  SetWindowTextW(Element("Label3"), Widen(utf8).c_str());
+}
+
+std::optional<std::string> TForm1::AskPath(bool save) {
+  const ui::WindowDescription& d = ui::MainWindow();
+  const std::wstring filter = FilterOf(d);
+  const std::wstring extension = Widen(d.defaultExtension);
+  std::wstring file(32768, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = hwnd_;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+  if (save) {
+    ofn.lpstrDefExt = extension.c_str();
+    if (!GetSaveFileNameW(&ofn)) return std::nullopt;
+  } else {
+    ofn.Flags |= OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  }
+  return Narrow(file.c_str());
+}
+
+std::optional<std::string> TForm1::AskOpenPath() { return AskPath(false); }
+
+std::optional<std::string> TForm1::AskSavePath() { return AskPath(true); }
+
+void TForm1::StartTimer1() {
+  SetTimer(hwnd_, kTimer1Id, ui::MainWindow().timer1IntervalMs, nullptr);
+}
+
+void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
+
+void TForm1::BeginOperation() {
+  busy_ = true;
+  // The menu that started the command is closed and everything it covered is drawn again before
+  // the operation takes the thread.
+  SendMessageW(hwnd_, WM_CANCELMODE, 0, 0);
+  pump_.Pump();
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void TForm1::EndOperation() {
+  view_->Flush();
+  // Input that came meanwhile goes now, so none of it is replayed.
+  pump_.Pump();
+  busy_ = false;
+  if (pump_.QuitRequested()) PostQuitMessage(pump_.QuitCode());
+}
+
+void TForm1::Quit() {
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void TForm1::ShowFailure(const std::string& what) {
+  const ui::WindowDescription& d = ui::MainWindow();
+  MessageBoxW(hwnd_, Widen(what).c_str(), Widen(d.caption).c_str(), MB_OK | MB_ICONERROR);
+}
+
+// --- Messages ------------------------------------------------------------------------------------
+
+LRESULT CALLBACK TForm1::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    auto* self = static_cast<TForm1*>(create->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  return self->Handle(hwnd, msg, wParam, lParam);
+}
+
+LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND: {
+      // Also reached from inside an operation (a dialog's or the window manager's own loop):
+      // nothing starts then.
+      if (busy_ || !router_) return 0;
+      const int id = LOWORD(wParam);
+      const auto elements = ui::MainWindow().elements;
+      if (id >= kFirstElementId && id < kFirstElementId + static_cast<int>(elements.size())) {
+        const ui::Element& e = elements[id - kFirstElementId];
+        if (e.kind == ui::ElementKind::ToolButton) router_->Run(e.command);
+      } else if (id >= kFirstMenuId && id < kFirstMenuId + static_cast<int>(commands_.size())) {
+        router_->Run(commands_[id - kFirstMenuId]);
+      }
+      return 0;
+    }
+    case WM_TIMER:
+      // Timer1 does not tick inside an operation; it stays armed and ticks after it.
+      if (wParam == kTimer1Id) {
+        if (!busy_ && router_) router_->Timer1Timer();
+        return 0;
+      }
+      break;
+    case WM_SYSCOMMAND: {
+      const WPARAM command = wParam & 0xFFF0;
+      if (busy_ && (command == SC_CLOSE || command == SC_KEYMENU || command == SC_MOUSEMENU ||
+                    command == SC_MAXIMIZE || command == SC_SIZE)) {
+        return 0;
+      }
+      break;
+    }
+    case WM_CLOSE:
+      if (busy_) return 0;
+      break;
+    case WM_DESTROY:
+      KillTimer(hwnd, kTimer1Id);
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      hwnd_ = nullptr;
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace zelwik::win

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ops/operations.h"
+#include "ui/router.h"
+#include "win/controls.h"
+#include "win/ids.h"
+#include "win/message_pump.h"
+#include "win/window_view.h"
+
+namespace zelwik::win {
+
+// The program's window on Win32: it renders the window description and hands every command to
+// the router; only what is Win32 lives here.
+class TForm1 : public ui::Shell {
+ public:
+  explicit TForm1(HINSTANCE instance);
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Builds the window and runs the constructor's start-up; shows it afterwards.
+  bool Create(const std::optional<std::string>& hexFile, int show);
+  HWND Handle() const { return hwnd_; }
+  // The message loop, until the program ends; its exit code.
+  int Run();
+
+  // ui::Shell
+  void SetChipLabel(const std::string& utf8) override;
+  void SetPortLabel(const std::string& utf8) override;
+  std::optional<std::string> AskOpenPath() override;
+  std::optional<std::string> AskSavePath() override;
+  void StartTimer1() override;
+  void StopTimer1() override;
+  void BeginOperation() override;
+  void EndOperation() override;
+  void Quit() override;
+  void ShowFailure(const std::string& what) override;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  void BuildElements();
+  HMENU BuildMenu();
+  void FitClientArea();
+  std::optional<std::string> AskPath(bool save);
+  HWND Element(const char* name) const;
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
+  HFONT logFont_ = nullptr;
+  HWND tooltips_ = nullptr;
+  std::vector<HWND> elements_;         // in the description's order
+  std::vector<ui::Command> commands_;  // menu items from kFirstMenuId on
+  Gauge gauge_;
+  MessagePump pump_;
+  bool busy_ = false;
+  State state_;
+  std::unique_ptr<WindowView> view_;
+  std::unique_ptr<ui::Router> router_;
+};
+
+}  // namespace zelwik::win

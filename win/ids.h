@@ -1,0 +1,11 @@
+#pragma once
+
+namespace zelwik::win {
+
+// What other processes (the tests' probe) may rely on to find the window and its controls.
+inline constexpr const wchar_t* kFormClass = L"ZelwikForm1";
+inline constexpr int kFirstElementId = 100;  // then one id per element, in the description's order
+inline constexpr int kFirstMenuId = 1000;    // then one id per menu item
+inline constexpr int kTimer1Id = 1;
+
+}  // namespace zelwik::win

@@ -1,0 +1,23 @@
+// zelwik.exe: the window on Win32. Built with -municode, so the C runtime hands over the command
+// line as wide strings and a file name in any script arrives whole.
+#include <windows.h>
+
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "win/form.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+  std::optional<std::string> hexFile;
+  if (__argc > 1 && __wargv && __wargv[1]) hexFile = zelwik::win::Narrow(__wargv[1]);
+  try {
+    zelwik::win::TForm1 form(instance);
+    if (!form.Create(hexFile, show)) return 1;
+    return form.Run();
+  } catch (const std::exception& e) {
+    MessageBoxW(nullptr, zelwik::win::Widen(e.what()).c_str(), L"Zelwik ver 2.2",
+                MB_OK | MB_ICONERROR);
+    return 0;
+  }
+}

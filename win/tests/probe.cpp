@@ -1,0 +1,138 @@
+// The second process of the wine tests, as a window manager or another program sees zelwik.exe.
+//   zelwik_probe wait SECONDS        waits for the window; prints its client size
+//   zelwik_probe ping STOPFILE       until STOPFILE exists: WM_NULL with SMTO_ABORTIFHUNG and a
+//                                    200 ms bound, and the status line read the same way, every
+//                                    50 ms; prints how many were sent, failed and the slowest
+//   zelwik_probe status              prints the status line (UTF-8)
+//   zelwik_probe origin              prints the screen position of the client area's corner
+//   zelwik_probe close               posts WM_CLOSE (as the close box does)
+//   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
+//   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
+//                                    step waits for the window's own thread to carry it out
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "win/ids.h"
+
+namespace {
+
+HWND FindForm() { return FindWindowW(zelwik::win::kFormClass, nullptr); }
+
+HWND StatusLine(HWND form) {
+  // StaticText1 is the fourth element after the five buttons, the two labels and the log.
+  for (int id = zelwik::win::kFirstElementId; id < zelwik::win::kFirstElementId + 16; ++id) {
+    HWND child = GetDlgItem(form, id);
+    RECT r;
+    if (child && GetWindowRect(child, &r)) {
+      POINT p{r.left, r.top};
+      ScreenToClient(form, &p);
+      wchar_t cls[16] = {};
+      GetClassNameW(child, cls, 16);
+      if (p.y == 150 && p.x == 0 && _wcsicmp(cls, L"Static") == 0) return child;
+    }
+  }
+  return nullptr;
+}
+
+std::string Utf8(const wchar_t* text) {
+  char out[1024] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out - 1, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const std::string command = argv[1];
+  if (command == "wait") {
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    for (int i = 0; i < seconds * 20; ++i) {
+      if (HWND form = FindForm(); form && IsWindowVisible(form)) {
+        RECT r;
+        GetClientRect(form, &r);
+        std::printf("%ld %ld\n", r.right, r.bottom);
+        return 0;
+      }
+      Sleep(50);
+    }
+    return 1;
+  }
+  HWND form = FindForm();
+  if (!form) {
+    std::fprintf(stderr, "zelwik_probe: no window\n");
+    return 1;
+  }
+  if (command == "status") {
+    wchar_t text[256] = {};
+    GetWindowTextW(StatusLine(form), text, 256);
+    std::printf("%s\n", Utf8(text).c_str());
+    return 0;
+  }
+  if (command == "origin") {
+    POINT p{0, 0};
+    ClientToScreen(form, &p);
+    std::printf("%ld %ld\n", p.x, p.y);
+    return 0;
+  }
+  if (command == "menu") {
+    const DWORD thread = GetWindowThreadProcessId(form, nullptr);
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    for (int i = 0; i < seconds * 20; ++i) {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      if (GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMENUMODE || info.hwndMenuOwner))
+        return 0;
+      Sleep(50);
+    }
+    return 1;
+  }
+  if (command == "jiggle") {
+    RECT before, moved;
+    GetWindowRect(form, &before);
+    constexpr UINT kMove = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowPos(form, nullptr, before.left + 16, before.top + 8, 0, 0, kMove);
+    GetWindowRect(form, &moved);
+    SetWindowPos(form, nullptr, before.left, before.top, 0, 0, kMove);
+    ShowWindow(form, SW_MINIMIZE);
+    const bool minimised = IsIconic(form);
+    ShowWindow(form, SW_RESTORE);
+    const bool restored = !IsIconic(form);
+    const bool ok = moved.left == before.left + 16 && minimised && restored;
+    std::printf("moved %ld %ld minimised %d restored %d\n", moved.left - before.left,
+                moved.top - before.top, minimised, restored);
+    return ok ? 0 : 1;
+  }
+  if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (command == "ping" && argc > 2) {
+    HWND status = StatusLine(form);
+    int sent = 0, failed = 0;
+    DWORD slowest = 0;
+    std::printf("pinging\n");
+    std::fflush(stdout);
+    for (;;) {
+      if (GetFileAttributesA(argv[2]) != INVALID_FILE_ATTRIBUTES) break;
+      const DWORD start = GetTickCount();
+      DWORD_PTR result = 0;
+      wchar_t text[256] = {};
+      const bool pinged = SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &result);
+      const bool read = SendMessageTimeoutW(status, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
+                                            SMTO_ABORTIFHUNG, 200, &result);
+      const DWORD took = GetTickCount() - start;
+      sent += 2;
+      failed += !pinged + !read;
+      if (!pinged || !read) {
+        std::fprintf(stderr, "%s failed after %lu ms at %lu (%s)\n",
+                     pinged ? "WM_GETTEXT" : "WM_NULL", took, start, Utf8(text).c_str());
+      }
+      if (took > slowest) slowest = took;
+      Sleep(50);
+    }
+    std::printf("sent %d failed %d slowest %lu ms\n", sent, failed, slowest);
+    return failed ? 1 : 0;
+  }
+  return 2;
+}
