@@ -29,7 +29,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   // A file dialog: the chosen path, or nothing when the user cancelled.
   using PathDialog = std::function<std::optional<std::string>()>;
   struct Hooks {
-    std::function<void(int)> pause;  // the blocking pause; sleeps when empty
+    std::function<void(int)> pause;  // InputBlocker::Wait when empty
     PathDialog openDialog;           // OpenDialog1 when empty (built at first use)
     PathDialog saveDialog;           // SaveDialog1 when empty
   };

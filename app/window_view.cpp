@@ -6,6 +6,7 @@
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
+#include "app/input_blocker.h"
 
 namespace zelwik::app {
 
@@ -18,6 +19,7 @@ void WindowView::SetStatus(const std::string& text) {
   status_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   // The operation holds the thread, so the event loop would show this only after it ended.
   status_->repaint();
+  InputBlocker::KeepAlive();
 }
 
 void WindowView::ClearLog() { log_->clear(); }
@@ -31,12 +33,17 @@ void WindowView::AddLogLine(const std::string& line) {
 void WindowView::SetGaugeMax(int max) {
   gauge_->SetMaxValue(max);
   PaintGauge(false);
+  InputBlocker::KeepAlive();
 }
 
 // Painted at the next reply's wait rather than here, between two exchanges.
 void WindowView::SetGaugeProgress(int position) { gauge_->SetProgress(position); }
 
-void WindowView::ReplyPending() { PaintGauge(false); }
+// The frame and its reply are on the wire meanwhile, so this time costs the transfer nothing.
+void WindowView::ReplyPending() {
+  PaintGauge(false);
+  InputBlocker::KeepAlive();
+}
 
 void WindowView::Pause(int milliseconds) {
   Flush();

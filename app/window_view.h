@@ -15,7 +15,8 @@ class CGauge;
 // What the operations show, put into the window's elements. The status line is painted at once.
 // The gauge is painted while a reply is on the wire, at most once a display frame and at most about
 // 1 % of the time (a platform where a paint is slow gets fewer), and always before a pause and at
-// the end: a transfer's progress then costs it next to nothing.
+// the end: a transfer's progress then costs it next to nothing. The status line and the replies'
+// waits also let the window answer the window system while the operation holds the thread.
 class WindowView : public View {
  public:
   using PauseHook = std::function<void(int milliseconds)>;

@@ -6,6 +6,7 @@
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
+#include "app/input_blocker.h"
 #include "app/main_window.h"
 #include "cli/cp1250.h"
 #include "image/hex_file.h"
@@ -137,6 +138,24 @@ class AppTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(w.Status(), std::string(" Gotowy..."), 5000);
   }
 
+  // A whole listing line shows beside the scroll bar, in a face that is not squeezed to fit. Run
+  // again at twice the scale.
+  void listingLineFits() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("b.hex").toStdString();
+    std::ofstream(path, std::ios::binary) << ":10000000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF78\r\n";
+    Window w(path, true);
+    auto* log = w.Get<QListWidget>("ListBox1");
+    const QString line = log->item(0)->text();
+    QCOMPARE(line.size(), 54);
+    for (int i = 0; i < 20; ++i) log->addItem(line);  // a long listing: the scroll bar shows
+    QTRY_VERIFY(log->verticalScrollBar()->isVisible());
+    QVERIFY(log->font().stretch() == QFont::AnyStretch || log->font().stretch() == 100);
+    const int margin = log->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, log) + 1;
+    const int room = log->viewport()->width() - 2 * margin;
+    QVERIFY2(QFontMetricsF(log->font()).horizontalAdvance(line) <= room, qPrintable(line));
+  }
+
   // Each command, from its button and its menu item, paints exactly what the core shows, pauses
   // as it does and sends the same frames.
   void everyCommandRunsItsOperation() {
@@ -167,9 +186,10 @@ class AppTest : public QObject {
       Window w(std::nullopt, true);
       LoadHexText(w.form->state().image, kBlinkHex);
       FindImageEnd(w.form->state().image);
-      w.painted.clear();
+      w.painted = {w.Status()};  // the window is drawn whole before the operation starts
       w.Run(name);
       QVERIFY2(FramesText(sim.Frames()) == FramesText(direct.Frames()), name);
+      recorded.statuses.insert(recorded.statuses.begin(), w.painted.front());
       QCOMPARE(w.painted, recorded.statuses);
       QCOMPARE(w.pauses, recorded.pauses);
       QCOMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
@@ -201,6 +221,29 @@ class AppTest : public QObject {
     // Control: the same queued click is taken once the operation has ended.
     PostClick(log->viewport(), log->visualItemRect(log->item(0)).center());
     QTRY_COMPARE(log->selectedItems().size(), 1);
+  }
+
+  // Timer1 is due inside an erase's pause, which lets the event loop run: its tick waits for the
+  // end of the operation, then comes once.
+  void timer1WaitsForTheOperation() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("b.hex").toStdString();
+    std::ofstream(path, std::ios::binary) << kBlinkHex;
+    SimHarness sim(sim::SimChip::C2051);
+    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
+    Window w(path, true);
+    std::vector<std::string> afterWait;
+    w.duringPause = [&] {
+      InputBlocker::Wait(1200);
+      afterWait.push_back(w.Status());
+    };
+    w.Run("Kasowanie1");
+    QCOMPARE(afterWait, std::vector<std::string>{" Układ wymazano..."});
+    auto* timer = w.Get<QTimer>("Timer1");
+    QVERIFY(timer->isActive());
+    w.Get<QLabel>("StaticText1")->setText("-");
+    QTRY_COMPARE(w.Status(), std::string(" Gotowy..."));
+    QVERIFY(!timer->isActive());
   }
 
   // The file commands take their paths from the dialogs, pause and end ready; the file is exact.

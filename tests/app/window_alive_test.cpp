@@ -1,0 +1,226 @@
+// The window on a real X server (xvfb-run): during an operation it answers the window manager's
+// pings and drops the user's input. A second X connection on its own thread plays the window
+// manager and the user, since the operation holds the window's thread.
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <QTest>
+#include <QtWidgets>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/input_blocker.h"
+#include "app/main_window.h"
+#include "ops/operations.h"
+#include "support/recording_view.h"
+#include "support/sim_harness.h"
+
+using namespace zelwik;
+using namespace zelwik::app;
+using namespace zelwik::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kPingEvery = std::chrono::milliseconds(200);
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  std::free(reply);
+  return atom;
+}
+
+// What a window manager and a user do to the window, from outside the program.
+class Desktop {
+ public:
+  explicit Desktop(xcb_window_t window) : window_(window) {
+    c_ = xcb_connect(nullptr, nullptr);
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    protocols_ = Atom(c_, "WM_PROTOCOLS");
+    ping_ = Atom(c_, "_NET_WM_PING");
+    // The answer to a ping goes to the root window, where a window manager listens.
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c_);
+  }
+  ~Desktop() { xcb_disconnect(c_); }
+
+  // A window manager pings only a window that lists _NET_WM_PING among its protocols.
+  bool AcceptsPings() {
+    auto* reply = xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, window_, protocols_, XCB_ATOM_ATOM, 0, 32), nullptr);
+    bool found = false;
+    if (reply) {
+      const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+      for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
+        found = found || atoms[i] == ping_;
+    }
+    std::free(reply);
+    return found;
+  }
+
+  // Sends a ping and waits for its answer until the next one is due: the milliseconds it took,
+  // or -1 when none came.
+  int Ping(uint32_t stamp) {
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = window_;
+    ping.type = protocols_;
+    ping.data.data32[0] = ping_;
+    ping.data.data32[1] = stamp;
+    ping.data.data32[2] = window_;
+    const auto sent = Clock::now(), due = sent + kPingEvery;
+    Send(ping);
+    int answeredMs = -1;
+    for (auto now = sent; now < due; now = Clock::now()) {
+      while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+        const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+        if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE && m->window == root_ &&
+            m->data.data32[0] == ping_ && m->data.data32[1] == stamp && answeredMs < 0)
+          answeredMs = static_cast<int>((now - sent) / std::chrono::milliseconds(1));
+        std::free(e);
+      }
+      pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+      poll(&fd, 1,
+           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+    }
+    return answeredMs;
+  }
+
+  // A press and its release as the server delivers them to the window's owner: button 1 at a
+  // point of the window, or Alt+P (opens the "&Plik" menu of an idle window).
+  void Click(QPoint at) { Press(XCB_BUTTON_PRESS, 1, at, 0); }
+  void AltP() { Press(XCB_KEY_PRESS, KeyCode('p'), {}, XCB_MOD_MASK_1); }
+
+ private:
+  void Press(uint8_t type, uint8_t detail, QPoint at, uint16_t state) {
+    xcb_key_press_event_t e{};  // a button event has the same layout
+    e.response_type = type;
+    e.detail = detail;
+    e.time = ++time_;
+    e.root = root_;
+    e.event = window_;
+    e.event_x = e.root_x = static_cast<int16_t>(at.x());
+    e.event_y = e.root_y = static_cast<int16_t>(at.y());
+    e.state = state;
+    e.same_screen = 1;
+    Send(e);
+    e.response_type = type + 1;  // the release
+    e.time = ++time_;
+    if (type == XCB_BUTTON_PRESS) e.state |= XCB_BUTTON_MASK_1;
+    Send(e);
+  }
+
+  template <typename Event>
+  void Send(const Event& e) {
+    char buffer[32] = {};
+    std::memcpy(buffer, &e, sizeof e);
+    xcb_send_event(c_, 0, window_, XCB_EVENT_MASK_NO_EVENT, buffer);
+    xcb_flush(c_);
+  }
+
+  xcb_keycode_t KeyCode(xcb_keysym_t symbol) {
+    const xcb_setup_t* setup = xcb_get_setup(c_);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto* map = xcb_get_keyboard_mapping_reply(
+        c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, count), nullptr);
+    xcb_keycode_t code = 0;
+    const xcb_keysym_t* symbols = xcb_get_keyboard_mapping_keysyms(map);
+    for (int k = 0; k < count && !code; ++k)
+      if (symbols[k * map->keysyms_per_keycode] == symbol) code = setup->min_keycode + k;
+    std::free(map);
+    return code;
+  }
+
+  xcb_connection_t* c_;
+  xcb_window_t window_;
+  xcb_window_t root_;
+  xcb_atom_t protocols_;
+  xcb_atom_t ping_;
+  uint32_t time_ = 1;
+};
+
+}  // namespace
+
+class WindowAliveTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // A 4 KiB read on a 115,200 baud wire (about 2 s), then its pause, pinged every 200 ms. The
+  // pause runs the window's own waiting loop, shortened. A click on a tool button and Alt+P come
+  // half a second in; neither has any effect, then or later, and the frames are those of the
+  // read alone.
+  void answersPingsAndDropsInputDuringAnOperation() {
+    if (QGuiApplication::platformName() != "xcb") QSKIP("needs an X server");
+    SimHarness sim(sim::SimChip::C4051, {}, 115200), direct(sim::SimChip::C4051);
+    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
+    std::vector<int> pauses;
+    int saveAsked = 0;
+    TForm1 form(std::nullopt, {.pause =
+                                   [&](int ms) {
+                                     pauses.push_back(ms);
+                                     InputBlocker::Wait(ms / 5);
+                                   },
+                               .openDialog = {},
+                               .saveDialog = [&]() -> std::optional<std::string> {
+                                 ++saveAsked;
+                                 return std::nullopt;
+                               }});
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.findChild<QAction*>("N89C40511")->trigger();
+    auto* save = form.findChild<QToolButton*>("SpeedButton4");
+    const QPoint saveAt = save->mapTo(&form, save->rect().center());
+
+    Desktop desktop(form.winId());
+    QVERIFY(desktop.AcceptsPings());
+    // The input reaches an idle window: the menu opens, the button asks for a file.
+    desktop.AltP();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QApplication::activePopupWidget()->close();
+    desktop.Click(saveAt);
+    QTRY_COMPARE(saveAsked, 1);
+
+    std::atomic<bool> running = true;
+    std::vector<int> answers;
+    std::thread wm([&] {
+      for (uint32_t stamp = 1; running; ++stamp) {
+        answers.push_back(desktop.Ping(stamp));
+        if (stamp == 3) {
+          desktop.Click(saveAt);
+          desktop.AltP();
+        }
+      }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(form.findChild<QToolButton*>("SpeedButton2"), Qt::LeftButton);
+    const qint64 took = clock.elapsed();
+    running = false;
+    wm.join();
+
+    State state;
+    state.PortName = direct.Path();
+    state.ChipType = form.state().ChipType;
+    RecordingView recorded;
+    ReadChip(state, recorded);
+    QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));
+    QCOMPARE(pauses, std::vector<int>{1500});
+    QVERIFY2(took > 1500, qPrintable(QString::number(took)));
+    QVERIFY(qint64(answers.size()) >= took / kPingEvery.count());
+    QString latencies;
+    for (int ms : answers) latencies += QString::number(ms) + ' ';
+    QVERIFY2(std::count(answers.begin(), answers.end(), -1) == 0, qPrintable(latencies));
+    qInfo("%lld ms, ping answers (ms): %s", took, qPrintable(latencies));
+    QTest::qWait(100);
+    QCOMPARE(saveAsked, 1);
+    QVERIFY(!QApplication::activePopupWidget());
+  }
+};
+
+QTEST_MAIN(WindowAliveTest)
+#include "window_alive_test.moc"
