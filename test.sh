@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test through CTest; non-zero on any failure.
 #   0. clang-format: every tracked .cpp/.h as .clang-format has it.
-#   1. Release build, every test.
+#   1. Release build, every test; the Debian package from it, checked by packaging/check-deb.sh.
 #   2. The whole suite again under AddressSanitizer, LeakSanitizer and UBSan; any report fails.
 #   3. Fuzz smoke: every libFuzzer target for 20 s on a copy of its seed corpus (clang).
 #   4. The Windows build (mingw-w64) under wine: unit tests, zelwik-cli.exe end to end.
@@ -28,6 +28,8 @@ run_ctest() {
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j "$jobs"
 run_ctest build/release
+(cd build/release && cpack -G DEB)
+packaging/check-deb.sh build/release
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELWIK_SANITIZE=ON \
   -DZELWIK_BENCH=OFF
@@ -55,6 +57,6 @@ win_failed=$(sed -n 's/^windows: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' bui
 [ -z "$win_failed" ] && win_failed=$windows_rc
 passed=$((passed + ${win_passed:-0} + 1 - gui_rc))
 win_failed=$((win_failed + gui_rc))
-echo "release and sanitizer suites, fuzz smoke, Windows build under wine:"
+echo "release and sanitizer suites, fuzz smoke, Debian package, Windows build under wine:"
 echo "test.sh: $passed passed, $win_failed failed"
 [ "$windows_rc" -eq 0 ] && [ "$gui_rc" -eq 0 ]

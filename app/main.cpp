@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -7,8 +9,33 @@
 #include "app/glyphs.h"
 #include "app/main_window.h"
 #include "ui/window_description.h"
+#include "zelwik_version.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: zelwik [FILE.hex]\n"
+    "The window of the AT89 serial programmer; FILE.hex is loaded at start-up.\n"
+    "\n"
+    "COM1 ... COM5 in the Interfejs menu open /dev/ttyS0 ... /dev/ttyS4; ZELWIK_COM1 ...\n"
+    "ZELWIK_COM5 name another device, for example ZELWIK_COM2=/dev/ttyUSB0 zelwik.\n"
+    "zelwik-cli ports lists the serial devices.\n"
+    "\n"
+    "  --help       this text\n"
+    "  --version    the program's version\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the toolkit starts, so they work without a display.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("zelwik " ZELWIK_VERSION);
+    return 0;
+  }
   QApplication app(argc, argv);  // takes its own options (-platform ...) out of argv
   QApplication::setApplicationName("zelwik");
   QApplication::setDesktopFileName("zelwik");

@@ -7,35 +7,49 @@
 #include <optional>
 
 #include "cli/console_view.h"
+#include "cli/image_files.h"
+#include "cli/ports_command.h"
 #include "link/chips.h"
-#include "ops/hex_files.h"
+#include "ops/chip_memory.h"
 #include "ops/operations.h"
+#include "zelwik_version.h"
 
 namespace zelwik::cli {
 namespace {
 
 // The chip names come from the chip table (ChipNames).
 constexpr const char* kUsageHead =
-    "Usage: zelwik-cli [--port PORT] [--chip CHIP] [--timeout MS] COMMAND [FILE]\n"
+    "Usage: zelwik-cli [--port PORT] [--chip CHIP] [--timeout MS] [--format F] [--strict]\n"
+    "                  COMMAND [FILE]\n"
     "\n"
     "Commands:\n"
-    "  program FILE        load the Intel HEX file, erase the chip, write and check every byte\n"
-    "  read FILE           read the chip and save it as an Intel HEX file\n"
-    "  verify FILE         load the Intel HEX file and compare the chip with it\n"
+    "  program FILE        load the file, erase the chip, write and check every byte\n"
+    "  read FILE           read the chip and save it to the file\n"
+    "  verify FILE         load the file and compare the chip with it\n"
     "  erase               erase the chip\n"
     "  lock1, lock2, lock3 set one lock bit\n"
     "  lock                set all lock bits\n"
     "  signature-device, signature-maker, signature-voltage\n"
     "                      show a signature byte of the chip\n"
-    "  list FILE           load the Intel HEX file and print its listing (no chip needed)\n"
+    "  list FILE           load the file and print its listing (no chip needed)\n"
+    "  blank-check         read the chip and check that every byte is FF\n"
+    "  ports               list the serial devices; --probe also asks each free one for the\n"
+    "                      programmer\n"
+    "\n"
+    "FILE is Intel HEX, raw binary (.bin) or Motorola S-record (.s19, .srec, .mot).\n"
     "\n"
     "Options:\n"
-    "  --port PORT     COM1 ... COM5 or a device path (default COM2)\n"
+    "  --port PORT     COM1 ... COM5, a device path, or auto: the one port where the\n"
+    "                  programmer answers (default COM2)\n"
     "  --chip CHIP     ";
 constexpr const char* kUsageTail =
     "\n"
     "  --timeout MS    how long to wait for each reply of the programmer (default 2000)\n"
+    "  --format F      hex, bin or srec, whatever the file's extension\n"
+    "  --strict        refuse an Intel HEX file with a bad checksum or record\n"
+    "  --probe         with ports: send the presence probe to every port not in use\n"
     "  --help          this text\n"
+    "  --version       the program's version\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong usage.\n";
 
@@ -51,7 +65,9 @@ enum class Kind {
   SigDevice,
   SigMaker,
   SigVoltage,
-  List
+  List,
+  BlankCheck,
+  Ports
 };
 
 struct CommandName {
@@ -73,6 +89,8 @@ constexpr CommandName kCommands[] = {
     {"signature-maker", Kind::SigMaker, false},
     {"signature-voltage", Kind::SigVoltage, false},
     {"list", Kind::List, true},
+    {"blank-check", Kind::BlankCheck, false},
+    {"ports", Kind::Ports, false},
 };
 
 // "auto (default), 89C51, ...": the choices of the window's chip menu.
@@ -93,7 +111,11 @@ struct Options {
   std::optional<int> timeoutMs;
   const CommandName* command = nullptr;
   std::string file;
+  std::optional<FileFormat> format;  // none: from the file's extension
+  bool strict = false;
   bool help = false;
+  bool version = false;
+  bool probe = false;
 };
 
 struct UsageError {
@@ -119,6 +141,10 @@ Options Parse(const std::vector<std::string>& args) {
     };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--probe") {
+      options.probe = true;
     } else if (arg == "--port") {
       options.port = value();
       if (options.port.empty()) throw UsageError{"--port needs a port name or device path"};
@@ -134,13 +160,19 @@ Options Parse(const std::vector<std::string>& args) {
       if (ec != std::errc() || end != text.data() + text.size() || ms <= 0)
         throw UsageError{"--timeout needs a positive number of milliseconds, not '" + text + "'"};
       options.timeoutMs = ms;
+    } else if (arg == "--format") {
+      const std::string name = value();
+      options.format = FormatNamed(name);
+      if (!options.format) throw UsageError{"--format takes hex, bin or srec, not '" + name + "'"};
+    } else if (arg == "--strict" && !inlineValue) {
+      options.strict = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError{"unknown option '" + arg + "'"};
     } else {
       positional.push_back(arg);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (positional.empty()) throw UsageError{"no command given"};
   const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
                                [&](const CommandName& c) { return positional[0] == c.name; });
@@ -151,6 +183,7 @@ Options Parse(const std::vector<std::string>& args) {
   if (positional.size() > wanted)
     throw UsageError{"unexpected argument '" + positional[wanted] + "'"};
   if (it->needsFile) options.file = positional[1];
+  if (options.probe && it->kind != Kind::Ports) throw UsageError{"--probe goes with ports"};
   return options;
 }
 
@@ -186,7 +219,10 @@ OpResult RunOnChip(Kind kind, State& state, View& view) {
       return ShowSignature(state, view, Signature::Maker);
     case Kind::SigVoltage:
       return ShowSignature(state, view, Signature::Voltage);
+    case Kind::BlankCheck:
+      return BlankCheck(state, view);
     case Kind::List:
+    case Kind::Ports:
       break;
   }
   return OpResult::NotSupported;
@@ -195,7 +231,7 @@ OpResult RunOnChip(Kind kind, State& state, View& view) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   std::ostream* progressTerminal) {
+                   std::ostream* progressTerminal, const PortListRoots& portRoots) {
   Options options;
   try {
     options = Parse(args);
@@ -207,6 +243,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     out << kUsageHead << ChipNames() << kUsageTail;
     return kExitSuccess;
   }
+  if (options.version) {
+    out << "zelwik-cli " ZELWIK_VERSION "\n";
+    return kExitSuccess;
+  }
+  const Kind kind = options.command->kind;
+  if (kind == Kind::Ports) return RunPortsCommand(options.probe, portRoots, out, err);
+  // Found before the operation, which then opens the port and probes it as always.
+  if (IsAutoPort(options.port) && kind != Kind::List &&
+      !FindProgrammerPort(portRoots, options.port, err)) {
+    return kExitFailure;
+  }
 
   // The image is 64 KiB: keep it off the stack.
   auto state = std::make_unique<State>();
@@ -214,19 +261,22 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   state->ChipType = options.chip;
   if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
 
-  const Kind kind = options.command->kind;
   ProgressBar progress(progressTerminal);
   ConsoleView view(out, progress, kind == Kind::List);
 
+  const FileFormat format = options.format.value_or(FormatOfFile(options.file));
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
-    // A file that cannot be read must not reach the chip: not even the probe is sent.
-    if (!LoadHexFileShown(state->image, options.file, view)) return kExitFailure;
+    // A file that cannot be read or is refused must not reach the chip: not even the probe is sent.
+    if (!LoadImage(state->image, options.file, format, options.strict, view, err))
+      return kExitFailure;
     if (kind == Kind::List) return kExitSuccess;
   }
-  const OpResult result = RunOnChip(kind, *state, view);
+  int chipSize = 0;
+  const OpResult result =
+      kind == Kind::Read ? ReadChipSized(*state, view, chipSize) : RunOnChip(kind, *state, view);
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
   if (result != OpResult::Success) return kExitFailure;
-  if (kind == Kind::Read && !SaveHexFileShown(state->image, options.file, view))
+  if (kind == Kind::Read && !SaveImage(state->image, options.file, format, chipSize, view))
     return kExitFailure;
   return kExitSuccess;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "link/port_list.h"
+
 namespace zelwik::cli {
 
 inline constexpr int kExitSuccess = 0;
@@ -11,8 +13,9 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 // Runs zelwik-cli with its arguments (without the program name). Status texts go to out; usage
-// errors, port diagnostics and the progress bar (when progressTerminal is set) to err.
+// errors, port diagnostics and the progress bar (when progressTerminal is set) to err. The port
+// list (ports, --port auto) is read under portRoots.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   std::ostream* progressTerminal);
+                   std::ostream* progressTerminal, const PortListRoots& portRoots = {});
 
 }  // namespace zelwik::cli

@@ -180,6 +180,9 @@ class PosixSerialPort final : public SerialPort {
       waitFd = -1;
     }
     ioctl(fd, TIOCEXCL);
+    // The line is handed back as it was found: a port probed in search of the programmer may be
+    // some other device's, and the next program may not set every field itself.
+    found_ = tcgetattr(fd, &foundSettings_) == 0;
     Configure(fd);
     // A fresh port has empty queues, whatever an earlier user left behind.
     tcflush(fd, TCIFLUSH);
@@ -256,12 +259,13 @@ class PosixSerialPort final : public SerialPort {
 
   void Close() override {
     if (fd_ < 0) return;
+    watchdog_.reset();
+    if (found_) tcsetattr(fd_, TCSANOW, &foundSettings_);
     // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
     ioctl(fd_, TIOCNXCL);
     // A late reply is discarded with the port, as a real port's last close does.
     tcflush(fd_, TCIFLUSH);
     flock(fd_, LOCK_UN);
-    watchdog_.reset();
     if (waitFd_ >= 0) close(waitFd_);
     close(fd_);
     fd_ = -1;
@@ -300,6 +304,8 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   int waitFd_ = -1;  // blocking; the reply's read
   std::unique_ptr<ReadWatchdog> watchdog_;
+  termios foundSettings_{};
+  bool found_ = false;
 };
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <algorithm>
 
 #include "link/commands.h"
+#include "ops/chip_memory.h"
 #include "ops/frame.h"
 #include "ops/hex_files.h"
+#include "ops/read_memory.h"
 
 namespace zelwik {
 
@@ -54,6 +56,23 @@ OpResult CompareEveryByte(Link& link, View& view, const Image& image, int end, E
 
 }  // namespace
 
+namespace detail {
+
+void ReadMemory(Link& link, View& view, const GroupCommands& commands, int size, std::uint8_t* out,
+                const char* busyText) {
+  link.Transact(CMD_STOP);
+  link.Transact(CMD_START);
+  view.SetStatus(busyText);
+  view.SetGaugeMax(size - 1);
+  for (int address = 0; address < size; ++address) {
+    ExchangeByte(link, commands, commands.read, address, 0, out[address]);
+    view.SetGaugeProgress(address);
+  }
+  SendClosingStop(link);
+}
+
+}  // namespace detail
+
 OpResult ProgramChip(State& state, View& view) {
   Link& link = state.link;
   const Image& image = state.image;
@@ -86,23 +105,16 @@ OpResult ProgramChip(State& state, View& view) {
 // An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
 // or a program afterwards works on exactly the image the user is left with; the partial image is
 // not listed, since the listing stands for a completed read.
-OpResult ReadChip(State& state, View& view) {
-  Link& link = state.link;
+OpResult ReadChipSized(State& state, View& view, int& size) {
   Image& image = state.image;
   bool cleared = false;
+  size = 0;
   const OpResult result = detail::RunOperation(
       state, view, kTransferFrame,
       [&](const ChipInfo& chip, const GroupCommands& commands) {
-        const int size = std::min(chip.memorySize, kImageSize);
-        link.Transact(CMD_STOP);
-        link.Transact(CMD_START);
-        view.SetStatus(kTextReading);
-        view.SetGaugeMax(size - 1);
-        for (int address = 0; address < size; ++address) {
-          ExchangeByte(link, commands, commands.read, address, 0, image.MemoryImage[address]);
-          view.SetGaugeProgress(address);
-        }
-        detail::SendClosingStop(link);
+        size = std::min(chip.memorySize, kImageSize);
+        detail::ReadMemory(state.link, view, commands, size, image.MemoryImage.data(),
+                           kTextReading);
         view.SetStatus(kTextRead);
         FindImageEnd(image);
         ShowListing(image, view);
@@ -114,7 +126,13 @@ OpResult ReadChip(State& state, View& view) {
         cleared = true;
       });
   if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
+  if (result != OpResult::Success) size = 0;
   return result;
+}
+
+OpResult ReadChip(State& state, View& view) {
+  int size = 0;
+  return ReadChipSized(state, view, size);
 }
 
 OpResult VerifyChip(State& state, View& view) {

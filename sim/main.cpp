@@ -19,6 +19,7 @@
 #include "image/memory_image.h"
 #include "sim/device_model.h"
 #include "sim/pty_simulator.h"
+#include "zelwik_version.h"
 
 namespace {
 
@@ -47,7 +48,8 @@ void PrintUsage(std::FILE* out) {
                "  --stop-after N       answer the first N frames, then nothing\n"
                "  --double-reply N     send two reply bytes for frame N (1 = first frame)\n"
                "  --wrong-byte ADDR    reads and write read-backs of hex address ADDR are wrong\n"
-               "  --help               show this text\n",
+               "  --help               show this text\n"
+               "  --version            show the program's version\n",
                chips.c_str());
 }
 
@@ -95,6 +97,9 @@ int Serve(int argc, char** argv) {
     };
     if (option == "--help" || option == "-h") {
       PrintUsage(stdout);
+      return 0;
+    } else if (option == "--version") {
+      std::printf("zelwik-sim %s\n", ZELWIK_VERSION);
       return 0;
     } else if (option == "--chip") {
       const std::string name = value();

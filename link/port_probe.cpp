@@ -1,0 +1,39 @@
+#include <cerrno>
+
+#include "link/commands.h"
+#include "link/link.h"
+#include "link/port_list.h"
+
+namespace zelwik {
+
+void ProbePorts(std::vector<PortInfo>& ports) {
+  for (PortInfo& port : ports) {
+    if (port.inUse) {
+      port.probe = ProbeResult::InUse;
+      continue;
+    }
+    Link link;
+    if (!link.OpenLink(port.device)) {
+      // The exclusive open is refused to a port another program holds: nothing was sent.
+      const bool busy = link.LastErrno() == EBUSY;
+      port.inUse = busy;
+      port.probe = busy ? ProbeResult::InUse : ProbeResult::CannotOpen;
+      port.openError = link.LastError();
+      port.openErrno = link.LastErrno();
+      continue;
+    }
+    try {
+      port.reply = link.Transact(CMD_PROBE);
+      port.probe = port.reply == kProbeAnswer ? ProbeResult::Programmer
+                   : port.reply == 0          ? ProbeResult::NoAnswer
+                                              : ProbeResult::OtherReply;
+    } catch (const LinkFault& fault) {
+      port.probe = ProbeResult::CannotOpen;
+      port.openError = fault.what();
+    }
+    // Closing flushes whatever a device that is not the programmer sent after the probe.
+    link.CloseLink();
+  }
+}
+
+}  // namespace zelwik
