@@ -1,25 +1,41 @@
-// zelwik-cli: the terminal character column, usage errors in process, and the program against
-// the zelwik-sim executable on a pseudo-terminal.
+// zelwik-cli: the terminal character column and usage errors; the program against the zelwik-sim
+// executable on a pseudo-terminal; image files and ports in process against simulated
+// programmers, so that the frames they received can be checked.
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
-#include "image/hex_file.h"
+#include "support/fake_ports.h"
+#include "support/sim_harness.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace zelwik::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using sim::SimChip;
+using testing::FramesText;
+using testing::ReadFile;
+using testing::SimHarness;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Cli(const std::vector<std::string>& args, const PortListRoots& roots = {}) {
+  std::ostringstream out, err;
+  const int status = RunCommandLine(args, out, err, nullptr, roots);
+  return {status, out.str(), err.str()};
+}
 
 TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
   iconv_t cd = iconv_open("UTF-8", "CP1250");
@@ -35,26 +51,24 @@ TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
 }
 
 TEST(CommandLine, UsageErrorsExitTwoWithOneLine) {
-  const std::vector<std::vector<std::string>> cases = {{},
-                                                       {"frobnicate"},
-                                                       {"program"},
-                                                       {"erase", "extra"},
-                                                       {"--chip", "89C53", "erase"},
-                                                       {"--port"},
-                                                       {"--port", "", "erase"},
-                                                       {"--timeout", "0", "erase"},
-                                                       {"--timeout", "12ms", "erase"},
-                                                       {"--timeout", "99999999999", "erase"},
-                                                       {"-x", "erase"}};
-  for (const auto& args : cases) {
-    std::ostringstream out, err;
-    EXPECT_EQ(RunCommandLine(args, out, err, nullptr), 2) << args.size();
-    EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << err.str();  // one line
+  for (const char* line :
+       {"", "frobnicate", "program", "erase extra", "--chip 89C53 erase", "--port", "--port  erase",
+        "--timeout 0 erase", "--timeout 12ms erase", "--timeout 99999999999 erase", "-x erase",
+        "--format=s19 list x", "--probe erase"}) {
+    std::vector<std::string> args;  // split at each blank: "--port  erase" has an empty port
+    for (std::string_view rest = line; !rest.empty();) {
+      const std::size_t blank = std::min(rest.find(' '), rest.size());
+      args.emplace_back(rest.substr(0, blank));
+      rest.remove_prefix(std::min(blank + 1, rest.size()));
+    }
+    const CliRun run = Cli(args);
+    EXPECT_EQ(run.status, 2) << line;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;  // one line
   }
-  std::ostringstream out, err;
-  EXPECT_EQ(RunCommandLine({"--port=/nonexistent/tty", "erase"}, out, err, nullptr), 1);
-  EXPECT_EQ(out.str(), "Błąd transmisji lub brak programatora\n Gotowy...\n");
-  EXPECT_NE(err.str().find("/nonexistent/tty: No such file"), std::string::npos) << err.str();
+  const CliRun run = Cli({"--port=/nonexistent/tty", "erase"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Błąd transmisji lub brak programatora\n Gotowy...\n");
+  EXPECT_NE(run.err.find("/nonexistent/tty: No such file"), std::string::npos) << run.err;
 }
 
 // zelwik-sim serving the chip (and options) given, and the option that points zelwik-cli at it.
@@ -66,15 +80,9 @@ struct Simulator : testing::SimProcess {
 // The programs run in a directory of their own.
 class EndToEnd : public ::testing::Test {
  protected:
-  EndToEnd() { fs::create_directories(dir_); }
-  ~EndToEnd() override { fs::remove_all(dir_); }
-  std::string Read(const char* name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-  // A success writes nothing to stderr: no diagnostics, and no progress bar off a terminal.
+  std::string Read(const char* name) { return ReadFile(dir_ / name); }
   void ExpectCli(const std::string& args, int status, const std::string& out) {
-    const std::string command = "cd " + dir_.string() + " && " ZELWIK_CLI_PATH " " + args;
+    const std::string command = "cd " + dir_.path().string() + " && " ZELWIK_CLI_PATH " " + args;
     const int code = std::system((command + " >out 2>err").c_str());
     EXPECT_EQ(WIFEXITED(code) ? WEXITSTATUS(code) : -1, status) << args << "\n" << Read("err");
     EXPECT_EQ(Read("out"), out) << args;
@@ -82,49 +90,29 @@ class EndToEnd : public ::testing::Test {
       EXPECT_EQ(Read("err"), "") << args;
     }
   }
-  void WriteHex(const char* name, int size, int salt) {
-    auto image = std::make_unique<Image>();
-    for (int a = 0; a < size; ++a) image->MemoryImage[a] = std::uint8_t((a * 13 + salt) % 251);
-    FindImageEnd(*image);
-    std::ofstream(dir_ / name, std::ios::binary) << HexText(*image);
-  }
-  fs::path dir_ = fs::temp_directory_path() / ("zelwik-cli-test-" + std::to_string(getpid()));
+  TempDir dir_;
 };
 
-TEST_F(EndToEnd, ProgramReadVerifyRoundTrip) {
-  Simulator sim("89C2051");
-  WriteHex("in.hex", 1500, 0);
-  WriteHex("other.hex", 1500, 1);
-  ExpectCli(sim.Port() + " program in.hex", 0,
-            " Odczytano 1500 bajtów.\n Zapisywanie pamięci...\n"
-            " Zpisywanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.Port() + " read out.hex", 0,
-            " Odczytywanie pamięci...\n Odczytywanie zakończono...\n"
-            " Gotowy...\n Zapisano 1504 bajtów.\n");
-  // The read-back file verifies; one that differs does not.
-  ExpectCli(sim.Port() + " --chip 89c2051 verify out.hex", 0,
-            " Odczytano 1500 bajtów.\n"
-            " Weryfikowanie pamięci...\n Weryfikowanie zakończono...\n Gotowy...\n");
-  ExpectCli(sim.Port() + " verify other.hex", 1,
-            " Odczytano 1500 bajtów.\n"
-            " Weryfikowanie pamięci...\n Błąd: 0000 jest 00 ma byc 01\n Gotowy...\n");
-}
-
-// What each outcome prints and exits with; a read that fails leaves no file behind.
+// What each outcome prints and exits with; a read that fails leaves no file behind. A success
+// writes nothing to stderr: no diagnostics, and no progress bar off a terminal.
 TEST_F(EndToEnd, ExitStatusesAndFailures) {
-  std::ofstream(dir_ / "text.hex") << ":0700000041071BA5817F0AE7\r\n:00000001FF\r\n";
+  WriteFile(dir_ / "text.hex", ":0700000041071BA5817F0AE7\r\n:00000001FF\r\n");
   const struct {
     const char *sim, *args;
     int status;
     const char* out;
   } cases[] = {
-      {"89C1051", "signature-maker", 0, " Sygnatura producenta=1EH\n Gotowy...\n"},
+      {"89C2051", "program text.hex", 0,
+       " Odczytano 7 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n Gotowy...\n"},
+      {"89C2051", "verify text.hex", 1,
+       " Odczytano 7 bajtów.\n Weryfikowanie pamięci...\n Błąd: 0000 jest FF ma byc 41\n"
+       " Gotowy...\n"},
+      {"89C1051", "read y.hex", 0,
+       " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Zapisano 0 bajtów.\n"},
       {"89C1051", "lock3", 1, " Układ nie posiada tej blokady !\n Gotowy...\n"},
       {"89C51", "--chip OTHER erase", 0, " Układ wymazano...\n Gotowy...\n"},
-      {"89C51", "burn", 2, ""},
       {"89C51", "verify missing.hex", 1, " Błąd I/O ...\n Odczytano 0 bajtów.\n"},
       {"empty", "read x.hex", 1, " Brak układu lub sygnatury\n Gotowy...\n"},
-      {"89C51 --never-answer", "erase", 1, "Błąd transmisji lub brak programatora\n Gotowy...\n"},
       {"89C4051 --stop-after 500", "--timeout 200 read x.hex", 1,  // pulled out mid-read
        " Odczytywanie pamięci...\nBłąd transmisji lub brak programatora\n Gotowy...\n"},
       {"89C1051", "read no-dir/x.hex", 1,
@@ -138,6 +126,138 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
     ExpectCli(sim.Port() + " " + c.args, c.status, c.out);
     EXPECT_FALSE(fs::exists(dir_ / "x.hex")) << c.args;
   }
+}
+
+// An empty option is left out.
+CliRun Cli(SimHarness& sim, const std::string& option, const char* command,
+           const std::string& file) {
+  std::vector<std::string> args = {"--port", sim.Path(), "--timeout", "500", command, file};
+  if (!option.empty()) args.insert(args.begin(), option);
+  return Cli(args);
+}
+
+// Data with 0xFF among it in the first `programmed` bytes, erased above.
+std::vector<std::uint8_t> Flash(SimHarness& sim, int programmed = 0) {
+  return sim.WithModel([&](sim::DeviceModel& m) {
+    for (int a = 0; a < programmed; ++a) m.Flash()[a] = std::uint8_t(a % 7 ? a * 5 : 0xFF);
+    return m.Flash();
+  });
+}
+
+// A backup holds exactly the chip's memory and restores it onto an erased chip; --format wins
+// over the extension.
+TEST(Formats, BackupsRestoreTheChip) {
+  const struct {
+    SimChip chip;
+    const char *option, *file;
+  } cases[] = {{SimChip::C2051, "", "chip.BIN"},
+               {SimChip::C4051, "", "chip.bin"},
+               {SimChip::C1051, "--format=SREC", "chip.hex"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    SimHarness source(c.chip), target(c.chip);
+    const auto flash = Flash(source, 100);
+    ASSERT_EQ(Cli(source, c.option, "read", dir / c.file).status, 0) << c.file;
+    const std::string saved = ReadFile(dir / c.file);
+    EXPECT_TRUE(*c.option ? saved.starts_with("S0030000FC\r\nS1")
+                          : saved == std::string(flash.begin(), flash.end()))
+        << c.file;
+    EXPECT_EQ(Cli(target, c.option, "program", dir / c.file).status, 0) << c.file;
+    EXPECT_EQ(Cli(target, c.option, "verify", dir / c.file).status, 0) << c.file;
+    EXPECT_EQ(Flash(target), flash);
+  }
+}
+
+// A refused file is named with the line of its first bad record, and nothing reaches the
+// programmer, not even the probe. Without --strict, HEX stays as forgiving as in the window.
+TEST(Formats, RefusedFilesSendNothing) {
+  const struct {
+    const char *file, *option;
+    std::string content;
+    const char* why;
+  } cases[] = {
+      {"big.bin", "", std::string(65537, '\0'), "big.bin: more than 65536 bytes"},
+      {"sum.s19", "", "S1040000AA51\nS1040001BB00\n", "sum.s19: line 2: checksum"},
+      {"cut.srec", "", "S1040000AA51\nS1040001\n", "cut.srec: line 2: not an S-record"},
+      {"sum.hex", "--strict", ":01000000AA55\n:01000100BB00\n:00000001FF\n", "line 2: checksum"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    WriteFile(dir / c.file, c.content);
+    SimHarness sim(SimChip::C2051);
+    for (const char* command : {"program", "verify"}) {
+      const CliRun run = Cli(sim, c.option, command, dir / c.file);
+      EXPECT_EQ(run.status, 1) << c.file;
+      EXPECT_EQ(run.out, "") << c.file;
+      EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(sim.Frames().empty()) << c.file;
+    EXPECT_EQ(Cli(sim, "", "program", dir / c.file).status, *c.option ? 0 : 1);
+  }
+}
+
+// A UART, a programmer on an FTDI adapter, a silent adapter, another device, a held adapter.
+class Ports : public ::testing::Test {
+ protected:
+  Ports() {
+    ports_.Tty("ttyS0", "serial8250/ttyS0", "serial8250", 4);
+    ports_.Usb("usb1/1-0", "0403:6001", "FTDI", "FT232R USB UART");
+    const char* drivers[] = {"ftdi_sio", "pl2303", "ch341", "cp210x"};
+    for (int i = 0; i < 4; ++i) {
+      const std::string n = std::to_string(i);
+      ports_.Tty("ttyUSB" + n, "usb1/1-" + n + "/ttyUSB" + n, drivers[i], -1, sims_[i].Path());
+    }
+    ports_.Holder(77, "ttyUSB3");
+    sims_[1].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
+    sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply = 0x0D; });
+  }
+  std::string Dev(const std::string& name) { return ports_.Root("dev/" + name); }
+  std::string Frames(int i) { return FramesText(sims_[i].Frames()); }
+
+  SimHarness sims_[4]{SimHarness(SimChip::C2051), SimHarness(SimChip::C2051),
+                      SimHarness(SimChip::C2051), SimHarness(SimChip::C2051)};
+  testing::FakePorts ports_;
+};
+
+TEST_F(Ports, OneLineADeviceAndTheProbeOnlyToTheFreeOnes) {
+  CliRun run = Cli({"ports"}, ports_.Roots());
+  const std::string tail = " zelwik\n";
+  EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find("ttyUSB0")) + 1),
+            Dev("ttyS0") + "  driver serial8250  window: ZELWIK_COM2=" + Dev("ttyS0") + tail +
+                Dev("ttyUSB0") + "  USB 0403:6001 FTDI FT232R USB UART  driver ftdi_sio  " +
+                "window: ZELWIK_COM2=" + Dev("ttyUSB0") + tail);
+  EXPECT_NE(run.out.find("cp210x  in use  window"), std::string::npos) << run.out;
+  EXPECT_EQ(Frames(0), "");  // listing sends nothing
+
+  run = Cli({"ports", "--probe"}, ports_.Roots());
+  EXPECT_EQ(run.status, 0);
+  for (const char* state :
+       {"serial8250  cannot open: not a serial device", "ftdi_sio  programmer", "pl2303  no answer",
+        "ch341  answered 0D: not a programmer", "cp210x  in use"})
+    EXPECT_NE(run.out.find(state), std::string::npos) << state << "\n" << run.out;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Frames(i), "FF000000");
+  EXPECT_EQ(Frames(3), "");
+}
+
+TEST_F(Ports, AutoUsesTheOneProgrammerAndOtherwiseSaysWhatItFound) {
+  CliRun run = Cli({"--port", "auto", "signature-maker"}, ports_.Roots());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, " Sygnatura producenta=1EH\n Gotowy...\n");
+  EXPECT_EQ(Frames(0).substr(0, 17), "FF000000 FF000000");
+
+  // Two programmers, then none: nothing beyond the probes is sent anywhere.
+  sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply.reset(); });
+  for (const char* found : {"2 programmers answered", "no programmer answered"}) {
+    sims_[0].ClearFrames();
+    run = Cli({"--port=AUTO", "erase"}, ports_.Roots());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(found), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(Dev("ttyUSB3") + " in use"), std::string::npos) << run.err;
+    EXPECT_EQ(Frames(0), "FF000000");
+    for (int i : {0, 2})
+      sims_[i].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
+  }
+  EXPECT_EQ(Cli({"--version"}).out, "zelwik-cli " ZELWIK_TEST_VERSION "\n");
 }
 
 }  // namespace

@@ -41,8 +41,8 @@ struct Input {
 
 struct Exchange {
   std::uint8_t frame[4];
-  int reply;
-};  // reply: the byte read, kTimeout or kPortError
+  int reply;  // the byte read, kTimeout or kPortError
+};
 
 // The programmer as the fuzz input scripts it. Every wait is instant.
 class FuzzPort : public SerialPort {
@@ -58,8 +58,8 @@ class FuzzPort : public SerialPort {
     return open_ = !failOpen;
   }
   bool Write(const std::uint8_t* d, std::size_t size) override {
-    Check(open_ && size == 4 &&
-          !awaiting_);  // one frame in flight: its reply was read or found missing
+    // One frame in flight: its reply was read or found missing.
+    Check(open_ && size == 4 && !awaiting_);
     if (failed_) return false;
     exchanges.push_back({{d[0], d[1], d[2], d[3]}, kTimeout});
     awaiting_ = true;
@@ -85,9 +85,7 @@ class FuzzPort : public SerialPort {
     Settle(reply);
     return reply;
   }
-  void Close() override {
-    open_ = false, pending_.clear();
-  }  // a late byte is discarded with the port
+  void Close() override { open_ = false, pending_.clear(); }  // a late byte goes with the port
   bool IsOpen() const override { return open_; }
 
  private:
@@ -119,22 +117,21 @@ struct CheckingView : View {
   }
 };
 
-// The text with every upper-case hex digit made '0': texts that differ only in their numbers match.
-std::string Shape(std::string s) {
-  for (char& c : s)
-    c = std::isxdigit(static_cast<unsigned char>(c)) && !std::islower(static_cast<unsigned char>(c))
-            ? '0'
-            : c;
-  return s;
+// Texts that differ only in their numbers (upper-case hex digits) match.
+bool Like(std::string s, std::string model) {
+  for (std::string* t : {&s, &model})
+    for (char& c : *t)
+      if (std::isxdigit(static_cast<unsigned char>(c)) && !std::islower(c & 0xFF)) c = '0';
+  return s == model;
 }
 bool In(const std::string& s, std::initializer_list<const char*> texts) {
   return std::find(texts.begin(), texts.end(), s) != texts.end();
 }
-bool IsMismatch(const std::string& s) { return Shape(s) == Shape(MismatchText(0, 0, 0)); }
+bool IsMismatch(const std::string& s) { return Like(s, MismatchText(0, 0, 0)); }
 bool IsSignature(const std::string& s) {
-  return s.size() > 3 && Shape(s).ends_with("00H") &&
-         In(s.substr(0, s.size() - 3),
-            {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature});
+  for (const char* text : {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature})
+    if (Like(s, text + std::string("00H"))) return true;
+  return false;
 }
 bool IsSuccessText(const std::string& s) {
   return IsSignature(s) || In(s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked,

@@ -1,4 +1,5 @@
-// HEX digits, the listing, HEX files read and written, and files shared with other tools.
+// The listing, HEX files read and written; S-record, raw binary and strict Intel HEX: where each
+// reader stops; files exchanged with srec_cat and sdcc.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -7,7 +8,10 @@
 
 #include <random>
 
+#include "image/binary_file.h"
 #include "image/hex_file.h"
+#include "image/srec.h"
+#include "image/strict_hex.h"
 #include "support/temp_dir.h"
 
 namespace zelwik {
@@ -17,6 +21,8 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::WriteFile;
 using Bytes = std::vector<std::uint8_t>;
+using Error = LoadResult::Error;
+using Reader = LoadResult (*)(Image&, std::string_view);
 
 const std::string kEnd = ":00000001FF\r\n";
 const fs::path kTestData = ZELWIK_HEX_TESTDATA;
@@ -36,12 +42,6 @@ std::string Text(const Image& image) {
 int Shell(const std::string& command) {
   const int status = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(HexDigits, AnyCaseAndNeighboursOfTheDigitRangesCountAsZero) {
-  EXPECT_EQ(HexPairToByte('a', 'F'), 0xAF);
-  for (const char* junk : {"/:", "@G", "`g", "\xC6\xB9"})
-    EXPECT_EQ(HexPairToByte(junk[0], junk[1]), 0) << junk;
 }
 
 TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {
@@ -72,6 +72,7 @@ TEST(HexLoad, RecordsAsAnyToolWritesThem) {
       {"\r\n\n:0100000011EE\n\n:0100010022DC\r\n\r\n:0100020033CA\n" + kEnd, 0, {0x11, 0x22, 0x33}},
       {":02000000ab1fxx\r\n:0100010044xx\r\n", 0, {0xAB, 0x44}},  // later records win
       {":030g1000x5G7a-xx\r\n", 0x10, {0x05, 0x07, 0xA0}},        // non-digits count as 0
+      {":01/:@G`g\xC6\xB9xx:0100010011xx", 0, {0x00, 0x11}},      // ... next to the digit ranges
       {types2to5 + ":0100010042xx\r\n", 1, {0x42}},               // address records are skipped
       {":0100001042AD\r\n", 0, {0x42}},                           // type 10 is data
       {kEnd + rec, 0, {}},               // the end record swallows four more characters
@@ -108,22 +109,19 @@ class HexFiles : public ::testing::Test {
   }
 };
 
-TEST_F(HexFiles, UnreadableFileFailsAndLeavesAnEmptyImage) {
+// An unreadable file leaves an empty image; devices and fifos neither hang nor fake success.
+TEST_F(HexFiles, UnreadableFilesDevicesAndFifos) {
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directory(dir / "sub");
   for (const std::string& path : {dir / "missing.hex", dir / "sub", std::string("/dev/zero")}) {
     image.MemoryImage[0] = 0;
     EXPECT_EQ(LoadHexFile(image, path), std::nullopt) << path;
     EXPECT_TRUE(image.ImageEnd == -1 && image.MemoryImage == Image().MemoryImage) << path;
   }
-}
-
-TEST_F(HexFiles, DevicesAndFifosNeitherHangNorFakeSuccess) {
-  const std::string fifo = dir / "fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const auto& [path, ok] :
-       {std::pair<std::string, bool>{"/dev/null", true}, {"/dev/full", false}, {fifo, false}}) {
+       {std::pair<std::string, bool>{"/dev/null", true}, {"/dev/full", false}, {fifo, false}})
     EXPECT_EQ(SaveHexFile(image, path), ok ? std::optional<int>(0) : std::nullopt) << path;
-  }
   EXPECT_EQ(LoadHexFile(image, fifo), 0);
 }
 
@@ -212,19 +210,87 @@ TEST_F(HexFiles, SrecordAndSdccAgreeWithUs) {
               0);
     return ReadFile(dir / "s.bin");
   };
-  Image full;
   for (int a = 0; a < kImageSize; ++a)
-    full.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
-  ASSERT_TRUE(LoadHexFile(image, kTestData / "sdcc_blink.hex"));
-  for (Image* saved : {&full, &image}) {
-    ASSERT_TRUE(SaveHexFile(*saved, dir / "saved.hex"));
-    EXPECT_TRUE(srecImage(dir / "saved.hex") == Text(*saved));
-  }
+    image.MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + (a >> 8));
+  ASSERT_TRUE(SaveHexFile(image, dir / "saved.hex"));
+  EXPECT_TRUE(srecImage(dir / "saved.hex") == Text(image));
   if (Shell("command -v sdcc") != 0) GTEST_SKIP() << "sdcc is not installed";
   fs::copy_file(kTestData / "blink.c", dir / "blink.c");
   ASSERT_EQ(Shell("cd '" + dir.path().string() + "' && sdcc -mmcs51 blink.c"), 0);
   ASSERT_TRUE(LoadHexFile(image, dir / "blink.ihx"));
   EXPECT_TRUE(Text(image) == srecImage(dir / "blink.ihx"));
+}
+
+struct ReaderCase {
+  const char* name;
+  Reader read;
+  std::string text;
+  Error error;
+  int line;
+  std::string stored;  // from address 0; an 0xFF where a refused record would have written
+};
+
+const Reader kSrec = LoadSrecText, kHex = LoadStrictHexText;
+const ReaderCase kReaderCases[] = {
+    {"SrecWideAddressesLowerCaseCrLf", kSrec,
+     "S2070000010a0b0cd6\r\nS30600000000aa4f\r\nS804000000FB\r\n", Error::None, 0,
+     "\xAA\x0A\x0B\x0C"},
+    {"SrecBadChecksum", kSrec, "S1040000AA51\nS1040001BB3E\n", Error::BadChecksum, 2, "\xAA\xFF"},
+    {"SrecTruncatedLine", kSrec, "S1040000AA51\nS1060001BBCC\n", Error::BadSyntax, 2, "\xAA\xFF"},
+    {"SrecDataAboveFFFF", kSrec, "S105FFFF0102F9\n", Error::AddressTooHigh, 1, ""},
+    {"SrecCountDisagrees", kSrec, "S1040000AA51\nS5030002FA\n", Error::BadCount, 2, "\xAA"},
+    {"HexBadChecksum", kHex, ":01000000AA55\n:01000100BB44\n:00000001FF\n", Error::BadChecksum, 2,
+     "\xAA\xFF"},
+    {"HexLinearBaseAboveFFFF", kHex, ":020000040001F9\n:01000000AA55\n", Error::AddressTooHigh, 2,
+     "\xFF"},
+    {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
+};
+
+class Readers : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(Readers, AcceptOrStopAtTheFirstBadLine) {
+  const ReaderCase& c = GetParam();
+  auto image = std::make_unique<Image>();
+  const LoadResult result = c.read(*image, c.text);
+  EXPECT_EQ(result.error, c.error);
+  EXPECT_EQ(result.line, c.line);
+  EXPECT_EQ(Text(*image).substr(0, c.stored.size()), c.stored);
+}
+INSTANTIATE_TEST_SUITE_P(Records, Readers, ::testing::ValuesIn(kReaderCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImageFiles, OursAndSrecCatsReadEachOther) {
+  if (std::system("command -v srec_cat >/dev/null") != 0) GTEST_SKIP() << "no srecord";
+  testing::TempDir dir;
+  auto pattern = std::make_unique<Image>();
+  for (int a = 0; a < 0x1234; ++a) pattern->MemoryImage[a] = static_cast<std::uint8_t>(a * 13);
+  pattern->MemoryImage[0x0800] = kEmptyByte;  // an 0xFF inside, which every file must carry
+  const std::string ours = Text(*pattern), ours8K = ours.substr(0, 0x2000);
+  ASSERT_EQ(SaveSrecFile(*pattern, dir / "ours.s19"), 0x1240);
+  ASSERT_TRUE(SaveBinaryFile(*pattern, 0x2000, dir / "ours.bin"));
+  EXPECT_EQ(ReadFile(dir / "ours.bin"), ours8K);
+  for (const char* args : {"ours.s19 -fill 0xFF 0 0x10000 -o theirs.bin -binary",
+                           "ours.s19 -o s28.s19 -address-length=3",
+                           "ours.s19 -o s37.s19 -address-length=4", "ours.s19 -o theirs.hex -intel",
+                           "ours.bin -binary -o bin.s19", "ours.bin -binary -o bin.hex -intel"})
+    ASSERT_EQ(std::system(("cd " + dir.path().string() + " && srec_cat " + args).c_str()), 0);
+  EXPECT_TRUE(ReadFile(dir / "theirs.bin") == ours);
+  const std::string bin = ours8K + std::string(kImageSize - 0x2000, '\xFF');
+  const struct {
+    const char* name;
+    LoadResult (*load)(Image&, const std::string&);
+    std::string want;
+  } theirs[] = {{"s28.s19", LoadSrecFile, ours},
+                {"s37.s19", LoadSrecFile, ours},
+                {"bin.s19", LoadSrecFile, bin},
+                {"theirs.hex", LoadStrictHexFile, ours},
+                {"bin.hex", LoadStrictHexFile, bin}};
+  for (const auto& t : theirs) {
+    auto image = std::make_unique<Image>();
+    const LoadResult result = t.load(*image, dir / t.name);
+    EXPECT_TRUE(result.Ok()) << t.name << " line " << result.line;
+    EXPECT_TRUE(Text(*image) == t.want) << t.name;
+  }
 }
 
 }  // namespace
