@@ -23,8 +23,12 @@ int CGauge::PercentDone() const {
 }
 
 void CGauge::Changed() {
-  // Only a new percentage changes the picture; a 32 KiB read moves the bar 101 times at most.
-  if (NeedsPaint()) update();
+  // Only a new percentage changes the picture; a 32 KiB read moves the bar 101 times at most. The
+  // window paints during a transfer only now and then, so ask for each percentage just once.
+  const int percent = PercentDone();
+  if (percent == requestedPercent_) return;
+  requestedPercent_ = percent;
+  if (percent != paintedPercent_) update();
 }
 
 void CGauge::paintEvent(QPaintEvent*) {

@@ -29,6 +29,7 @@ class CGauge : public QWidget {
   int max_ = 100;
   int progress_ = 0;
   int paintedPercent_ = -1;
+  int requestedPercent_ = -1;  // the last one update() was asked for
 };
 
 }  // namespace zelwik::app

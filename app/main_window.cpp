@@ -73,7 +73,6 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
 
   BuildElements();
   BuildMenu();
-  BuildDialogs();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   if (!hooks_.pause) hooks_.pause = DefaultPause;
@@ -165,7 +164,11 @@ void TForm1::BuildMenu() {
   }
 }
 
+// Built at their first use: a file dialog lists the working folder on a thread of its own, and the
+// first operation after start would otherwise take in that listing, which costs more than the
+// operation's own drawing.
 void TForm1::BuildDialogs() {
+  if (OpenDialog1) return;
   const ui::WindowDescription& form = ui::MainWindow();
   const auto& f = form.openFilter;
   const QString filter = QString("%1 (%2);;%3 (%4)").arg(f[0], f[1], f[2], f[3]);
@@ -189,11 +192,15 @@ void TForm1::SetChipLabel(const std::string& utf8) { Label2->setText(Text(utf8.c
 void TForm1::SetPortLabel(const std::string& utf8) { Label3->setText(Text(utf8.c_str())); }
 
 std::optional<std::string> TForm1::AskOpenPath() {
-  return hooks_.openDialog ? hooks_.openDialog() : RunFileDialog(OpenDialog1);
+  if (hooks_.openDialog) return hooks_.openDialog();
+  BuildDialogs();
+  return RunFileDialog(OpenDialog1);
 }
 
 std::optional<std::string> TForm1::AskSavePath() {
-  return hooks_.saveDialog ? hooks_.saveDialog() : RunFileDialog(SaveDialog1);
+  if (hooks_.saveDialog) return hooks_.saveDialog();
+  BuildDialogs();
+  return RunFileDialog(SaveDialog1);
 }
 
 void TForm1::StartTimer1() { Timer1->start(); }

@@ -30,7 +30,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   using PathDialog = std::function<std::optional<std::string>()>;
   struct Hooks {
     std::function<void(int)> pause;  // InputBlocker::Wait when empty
-    PathDialog openDialog;           // OpenDialog1 when empty
+    PathDialog openDialog;           // OpenDialog1 when empty (built at first use)
     PathDialog saveDialog;           // SaveDialog1 when empty
   };
 

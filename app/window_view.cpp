@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <algorithm>
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
@@ -35,8 +36,11 @@ void WindowView::SetGaugeMax(int max) {
   InputBlocker::KeepAlive();
 }
 
-void WindowView::SetGaugeProgress(int position) {
-  gauge_->SetProgress(position);
+// Painted at the next reply's wait rather than here, between two exchanges.
+void WindowView::SetGaugeProgress(int position) { gauge_->SetProgress(position); }
+
+// The frame and its reply are on the wire meanwhile, so this time costs the transfer nothing.
+void WindowView::ReplyPending() {
   PaintGauge(false);
   InputBlocker::KeepAlive();
 }
@@ -50,8 +54,16 @@ void WindowView::Flush() { PaintGauge(true); }
 
 void WindowView::PaintGauge(bool now) {
   if (!gauge_->NeedsPaint()) return;
-  if (!now && sinceGaugePaint_.elapsed() < kFrameMs) return;
+  if (!now && sinceGaugePaint_.nsecsElapsed() < paintGapNs_) return;
+  QElapsedTimer paint;
+  paint.start();
   gauge_->repaint();
+  const qint64 costNs = paint.nsecsElapsed();
+  // The cheaper of the last two paints, so that one that lost the processor does not stall the
+  // gauge.
+  const qint64 typicalNs = lastPaintNs_ >= 0 && lastPaintNs_ < costNs ? lastPaintNs_ : costNs;
+  lastPaintNs_ = costNs;
+  paintGapNs_ = std::max(kFrameMs * 1000000LL, typicalNs * kPaintSpacing);
   sinceGaugePaint_.restart();
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Zelwik's speed against its references, all measured in this one run on this machine.
 #   bench/run.sh [RUNS] [WIRE_RUNS] [FAST_RUNS]
-#     medians of RUNS runs (default 5), WIRE_RUNS for the wire-paced row (default 3, about 16 s
-#     each) and FAST_RUNS rounds for rows 1 and 2 (default 15, about 4 s each): those swing by a
-#     third from run to run here, so they take more rounds, in a rotating order.
+#     medians of RUNS runs (default 5), WIRE_RUNS for the wire-paced rows 3 and 6 (default 3, each
+#     about 16 s for each of the reference client, zelwik-cli and the window) and FAST_RUNS rounds
+#     for rows 1 and 2 (default 15, about 4 s each): those swing by a third from run to run here,
+#     so they take more rounds, in a rotating order.
 # Builds in Release in build/bench. Not part of test.sh: timings belong to a quiet machine.
 set -euo pipefail
 export LC_ALL=C
@@ -135,24 +136,46 @@ if [ "$window" = 1 ]; then
     "$(min_max "${win_ratio[@]}")"
 fi
 
-# 3: the same read at the pace of a 115,200 baud wire.
+# 3 and 6: the same read at the pace of a 115,200 baud wire; the window against zelwik-cli there.
 wire_ms=$(awk 'BEGIN { printf "%.3f", 32768 * 5 * 11 / 115200 * 1000 }')
-echo "row 3: 32 KiB read against zelwik-sim --baud 115200 (wire limit $wire_ms ms)"
+echo "rows 3 and 6: 32 KiB read against zelwik-sim --baud 115200 (wire limit $wire_ms ms)"
 start_sim --chip 89C55 --flash "$tmp/flash.hex" --baud 115200
-paced_ref=() paced_cli=()
-for i in $(seq "$wire_runs"); do
-  loop=$("$bench" reference "$sim_dev")
-  paced_ref+=("$loop")
+paced_ref=() paced_cli=() paced_win=() paced_ratio=()
+paced_reference() { paced_ref+=("$("$bench" reference "$sim_dev")"); }
+paced_client() {
+  local t0 t1
   t0=$EPOCHREALTIME
   "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
     die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
   t1=$EPOCHREALTIME
   paced_cli+=("$(elapsed_ms "$t0" "$t1")")
-  echo "  run $i: reference loop ${paced_ref[-1]} ms, zelwik-cli ${paced_cli[-1]} ms"
+}
+paced_window() {
+  local w
+  w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
+    die "window read failed: $(cat "$tmp/window.log")"
+  paced_win+=("$w")
+}
+paced_order=(paced_reference paced_client)
+if [ "$window" = 1 ]; then paced_order+=(paced_window); fi
+for i in $(seq "$wire_runs"); do
+  for k in "${!paced_order[@]}"; do "${paced_order[$(( (k + i) % ${#paced_order[@]} ))]}"; done
+  line="  run $i: reference loop ${paced_ref[-1]} ms, zelwik-cli ${paced_cli[-1]} ms"
+  if [ "$window" = 1 ]; then
+    paced_ratio+=("$(ratio "${paced_win[-1]}" "${paced_cli[-1]}")")
+    line+=", window ${paced_win[-1]} ms"
+  fi
+  echo "$line"
 done
 stop_sim
 row "3 wire-paced: zelwik-cli read" "$(median "${paced_cli[@]}")" "$wire_ms" 1.03 "wire limit"
 row "  (reference client, same pacing)" "$(median "${paced_ref[@]}")" "$wire_ms" 1.03 "wire limit"
+if [ "$window" = 1 ]; then
+  row "6 wire-paced: window read" "$(median "${paced_win[@]}")" "$(median "${paced_cli[@]}")" 1.01 \
+    "zelwik-cli paced"
+  echo "  window / zelwik-cli within each run: median $(median "${paced_ratio[@]}")," \
+    "$(min_max "${paced_ratio[@]}")"
+fi
 # Where the time beyond the wire goes: the pty and the scheduler, in each direction.
 "$bench" breakdown 8192 | sed 's/^/  /'
 

@@ -22,8 +22,11 @@ int main(int argc, char** argv) {
   zelwik::app::TForm1 form(std::nullopt, {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}});
   form.show();
   form.Run({zelwik::ui::Action::SelectChip, zelwik::ToInt(zelwik::ChipCode::Other)});
-  // The window is on screen and idle before the user can click.
-  QApplication::processEvents();
+  // The window is on screen and idle before a person can click: whatever it started at its
+  // construction has come in and been handled, which a single processEvents() does not promise.
+  QElapsedTimer settling;
+  settling.start();
+  while (settling.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 50);
 
   for (int i = 0; i < runs; ++i) {
     QElapsedTimer clock;

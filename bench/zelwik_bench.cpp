@@ -7,7 +7,10 @@
 //   zelwik_bench hexsave BINARY OUT        a 64 KiB binary into the image, saved as HEX to OUT
 //   zelwik_bench breakdown [EXCHANGES]     where a wire-paced exchange spends its time beyond the
 //                                          wire: the link against an in-process paced simulator
+//   zelwik_bench waits DEVICE [EXCHANGES] [ROUNDS]  one exchange per way of waiting for the
+//                                          reply, low percentiles, which a busy machine moves least
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -185,6 +188,94 @@ int Breakdown(long exchanges) {
   return 0;
 }
 
+// The ways a client can wait for a reply on DEVICE, each in a loop of its own; per exchange, the
+// 10th percentile and the median of every round, and the medians of those over the rounds.
+int Waits(const char* device, long exchanges, int rounds) {
+  struct Way {
+    const char* name;
+    int vmin, vtime;    // of the line
+    bool poll;          // poll() before a read() on a non-blocking description
+    bool second;        // the read on a second, blocking description of the line
+    int linkTimeoutMs;  // > 0: zelwik::Link with this reply bound instead of the above
+    std::vector<double> p10, p50;
+  };
+  std::vector<Way> ways = {
+      {"blocking read(), VMIN 1 (reference client)", 1, 0, false, false, 0, {}, {}},
+      {"blocking read(), VMIN 0 VTIME 20", 0, 20, false, false, 0, {}, {}},
+      {"  on a second description (the link before)", 0, 20, false, true, 0, {}, {}},
+      {"poll() + read() (the link before, 2001 ms)", 0, 0, true, false, 0, {}, {}},
+      {"Link::Transact, 2000 ms bound", 0, 0, false, false, 2000, {}, {}},
+      {"Link::Transact, 2001 ms bound", 0, 0, false, false, 2001, {}, {}},
+  };
+  std::vector<double> us(static_cast<std::size_t>(exchanges));
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t k = 0; k < ways.size(); ++k) {
+      Way& way = ways[(k + static_cast<std::size_t>(round)) % ways.size()];
+      std::uint8_t frame[4] = {zelwik::CMD_PROBE, 0, 0, 0};
+      if (way.linkTimeoutMs > 0) {
+        zelwik::Link link;
+        link.SetReplyTimeout(way.linkTimeoutMs);
+        if (!link.OpenLink(device) || link.Transact(zelwik::CMD_PROBE) != 0x55)
+          return Fail("no programmer on " + std::string(device));
+        for (long a = 0; a < exchanges; ++a) {
+          const auto start = Clock::now();
+          link.Transact(zelwik::CMD_READ, static_cast<std::uint8_t>(a >> 8),
+                        static_cast<std::uint8_t>(a));
+          us[static_cast<std::size_t>(a)] = MsSince(start) * 1000;
+        }
+      } else {
+        const int fd = open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | (way.poll ? O_NONBLOCK : 0));
+        const int readFd = way.second ? open(device, O_RDWR | O_NOCTTY | O_CLOEXEC) : fd;
+        if (fd < 0 || readFd < 0) return Fail(std::string(device) + ": " + std::strerror(errno));
+        termios t;
+        if (tcgetattr(fd, &t) == 0) {
+          cfmakeraw(&t);
+          t.c_cc[VMIN] = static_cast<cc_t>(way.vmin);
+          t.c_cc[VTIME] = static_cast<cc_t>(way.vtime);
+          tcsetattr(fd, TCSANOW, &t);
+        }
+        std::uint8_t reply = 0;
+        const auto exchange = [&] {
+          if (write(fd, frame, 4) != 4) return false;
+          if (way.poll) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 2000) != 1) return false;
+          }
+          return read(readFd, &reply, 1) == 1;
+        };
+        if (!exchange() || reply != 0x55) return Fail("no programmer on " + std::string(device));
+        for (long a = 0; a < exchanges; ++a) {
+          frame[0] = zelwik::CMD_READ;
+          frame[1] = static_cast<std::uint8_t>(a >> 8);
+          frame[2] = static_cast<std::uint8_t>(a);
+          const auto start = Clock::now();
+          if (!exchange()) return Fail("link failed at address " + std::to_string(a));
+          us[static_cast<std::size_t>(a)] = MsSince(start) * 1000;
+        }
+        if (readFd != fd) close(readFd);
+        close(fd);
+      }
+      std::vector<double> sorted = us;
+      std::sort(sorted.begin(), sorted.end());
+      way.p10.push_back(sorted[sorted.size() / 10]);
+      way.p50.push_back(sorted[sorted.size() / 2]);
+    }
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double base10 = median(ways[0].p10), base50 = median(ways[0].p50);
+  std::printf("%ld exchanges a way, %d rounds; per exchange, medians over the rounds:\n", exchanges,
+              rounds);
+  for (const Way& way : ways) {
+    const double p10 = median(way.p10), p50 = median(way.p50);
+    std::printf("  %-44s 10%% %6.2f us (%5.3f), median %6.2f us (%5.3f)\n", way.name, p10,
+                p10 / base10, p50, p50 / base50);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -202,8 +293,15 @@ int main(int argc, char** argv) {
     if (exchanges <= 0 || exchanges > 1000000) return Fail("EXCHANGES must be 1 to 1000000");
     return Breakdown(exchanges);
   }
+  if (mode == "waits" && argc >= 3 && argc <= 5) {
+    const long exchanges = argc >= 4 ? std::strtol(argv[3], nullptr, 10) : 8192;
+    const long rounds = argc == 5 ? std::strtol(argv[4], nullptr, 10) : 5;
+    if (exchanges < 10 || exchanges > 0x10000) return Fail("EXCHANGES must be 10 to 65536");
+    if (rounds < 1 || rounds > 1000) return Fail("ROUNDS must be 1 to 1000");
+    return Waits(argv[2], exchanges, static_cast<int>(rounds));
+  }
   std::fprintf(stderr,
                "usage: zelwik_bench reference DEVICE [BYTES] | absent DEVICE | hexload FILE |"
-               " hexsave BINARY OUT | breakdown [EXCHANGES]\n");
+               " hexsave BINARY OUT | breakdown [EXCHANGES] | waits DEVICE [EXCHANGES] [ROUNDS]\n");
   return 2;
 }

@@ -69,6 +69,14 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
     throw LinkFault("serial port failed");
   }
   if (command != CMD_PROBE) {
+    if (replyWaitHook_) {
+      try {
+        replyWaitHook_();
+      } catch (...) {
+        faulted_ = true;  // the reply stays unread: every later one would be a frame late
+        throw;
+      }
+    }
     // A negative bound would mean waiting for ever, which is what the bound is there to stop.
     const int reply =
         port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);

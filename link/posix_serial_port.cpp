@@ -10,9 +10,14 @@
 #include <linux/serial.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "link/serial_port.h"
 
@@ -23,11 +28,82 @@ namespace {
 constexpr int kWriteStallMs = 2000;
 constexpr const char* kInUse = "port in use by another program";
 
-long long NowMs() {
+long long NowNs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<long long>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+
+long long NowMs() { return NowNs() / 1000000; }
+
+bool SetBlocking(int fd, bool blocking) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+}
+
+// Ends a blocking read() on a line that outlived its bound, from another thread, without a signal:
+// the read's description is made non-blocking and a tcsetattr() of the unchanged settings wakes the
+// line's readers, which then find it non-blocking and return EAGAIN. So a reply's read() arms no
+// timer of its own, as the kernel's VTIME and poll() do for every byte; the watchdog wakes about
+// once a bound while reads come and go.
+class ReadWatchdog {
+ public:
+  ReadWatchdog(int lineFd, int readFd) : lineFd_(lineFd), readFd_(readFd) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ReadWatchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  ReadWatchdog(const ReadWatchdog&) = delete;
+  ReadWatchdog& operator=(const ReadWatchdog&) = delete;
+
+  // Around each read() on readFd: the deadline of its wait (the same for the retries of one
+  // wait, and no two waits have the same), then the end of it.
+  void Begin(long long deadlineNs) { deadlineNs_.store(deadlineNs, std::memory_order_release); }
+  void End() { deadlineNs_.store(0, std::memory_order_release); }
+  // Whether the watchdog ended (or is ending) the wait with this deadline.
+  bool Ended(long long deadlineNs) const {
+    return endedNs_.load(std::memory_order_acquire) == deadlineNs;
+  }
+
+ private:
+  // While no read runs the watchdog looks this often, so a bound may run over by as much.
+  static constexpr auto kIdleLook = std::chrono::milliseconds(20);
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      const long long deadline = deadlineNs_.load(std::memory_order_acquire);
+      const long long now = NowNs();
+      if (deadline == 0) {
+        wake_.wait_for(lock, kIdleLook);
+      } else if (now < deadline) {
+        wake_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
+      } else {
+        endedNs_.store(deadline, std::memory_order_release);
+        SetBlocking(readFd_, false);
+        termios t;
+        if (tcgetattr(lineFd_, &t) == 0) tcsetattr(lineFd_, TCSANOW, &t);
+        // Again if the read has not seen it yet (it may not have entered read() then).
+        wake_.wait_for(lock, kIdleLook);
+      }
+    }
+  }
+
+  const int lineFd_;
+  const int readFd_;
+  std::atomic<long long> deadlineNs_{0};
+  std::atomic<long long> endedNs_{0};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 // Settings of the programmer's line. Failures are ignored on purpose: a reopened pty rejects
 // tcsetattr, ptys have no modem lines, some USB adapters refuse TIOCSSERIAL. A port that cannot
@@ -43,7 +119,9 @@ void Configure(int fd) {
 #ifdef CMSPAR
     t.c_cflag |= CMSPAR;
 #endif
-    t.c_cc[VMIN] = 0;
+    // Blocking reads (the second description) wait for one byte with no timer of the line's; the
+    // non-blocking description returns what there is either way.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, B115200);
     cfsetospeed(&t, B115200);
@@ -91,10 +169,9 @@ class PosixSerialPort final : public SerialPort {
       close(fd);
       return false;
     }
-    // A second, blocking description of the same line lets one read() wait for the reply with
-    // the line's own timer instead of poll() and read(): a system call and a wake-up fewer a byte,
-    // about a tenth of a fast read. Writes stay on the non-blocking one, which bounds a stall.
-    // Opened before TIOCEXCL, which would refuse it.
+    // A second, blocking description of the same line lets one read() wait for the reply instead
+    // of poll() and read(): a system call, a wake-up and a timer fewer a byte. Writes stay on the
+    // non-blocking one, which bounds a stall. Opened before TIOCEXCL, which would refuse it.
     int waitFd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     struct stat same;
     if (waitFd >= 0 && (fstat(waitFd, &same) != 0 || same.st_rdev != st.st_rdev ||
@@ -111,7 +188,16 @@ class PosixSerialPort final : public SerialPort {
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
     waitFd_ = waitFd;
-    lineTimerDs_ = 0;
+    // The blocking read needs a raw line with VMIN 1, read back, and the watchdog's wake-up needs
+    // tcsetattr: a reopened pty can refuse it. Without them poll() serves.
+    termios applied;
+    if (waitFd_ >= 0 &&
+        (tcgetattr(fd_, &applied) != 0 || (applied.c_lflag & ICANON) || applied.c_cc[VMIN] != 1 ||
+         applied.c_cc[VTIME] != 0 || tcsetattr(fd_, TCSANOW, &applied) != 0)) {
+      close(waitFd_);
+      waitFd_ = -1;
+    }
+    if (waitFd_ >= 0) watchdog_ = std::make_unique<ReadWatchdog>(fd_, waitFd_);
     return true;
   }
 
@@ -130,18 +216,22 @@ class PosixSerialPort final : public SerialPort {
 
   int ReadByte(int timeoutMs) override {
     if (fd_ < 0) return kPortError;
-    if (UseLineTimer(timeoutMs)) {
-      std::uint8_t byte;
-      const ssize_t n = read(waitFd_, &byte, 1);
-      if (n == 1) return byte;
-      if (n == 0) {
-        // The timer ran out, or the line hung up, which also reads as 0.
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return kPortError;
-        return kTimeout;
+    if (watchdog_ && timeoutMs >= kWatchedReadMs) {
+      const long long deadline = NowNs() + static_cast<long long>(timeoutMs) * 1000000;
+      for (;;) {
+        std::uint8_t byte;
+        watchdog_->Begin(deadline);
+        const ssize_t n = read(waitFd_, &byte, 1);
+        const int error = errno;
+        watchdog_->End();
+        // A non-blocking description left behind by the watchdog, for this read or a late one.
+        const bool ended = watchdog_->Ended(deadline);
+        if (ended || (n < 0 && error == EAGAIN)) SetBlocking(waitFd_, true);
+        if (n == 1) return byte;
+        if (n == 0) return kPortError;  // hang-up: VMIN 1 reads 0 for nothing else
+        if (error != EAGAIN && error != EINTR) return kPortError;
+        if (ended || NowNs() >= deadline) return kTimeout;
       }
-      if (errno != EINTR && errno != EAGAIN) return kPortError;
-      // Interrupted: the time already spent is unknown, so wait the whole bound again below.
     }
     long long deadline = -1;
     for (;;) {
@@ -169,6 +259,7 @@ class PosixSerialPort final : public SerialPort {
 
   void Close() override {
     if (fd_ < 0) return;
+    watchdog_.reset();
     if (found_) tcsetattr(fd_, TCSANOW, &foundSettings_);
     // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
     ioctl(fd_, TIOCNXCL);
@@ -206,33 +297,13 @@ class PosixSerialPort final : public SerialPort {
     return true;
   }
 
-  // The line's timer counts tenths of a second up to 25.5 s, so it serves only bounds it can
-  // keep exactly; the short waits (the stray reply's 20 ms, the probe's 0) use poll(). The
-  // setting must read back: a reopened pty can refuse tcsetattr, and a read with VTIME 0 would
-  // block for ever.
-  bool UseLineTimer(int timeoutMs) {
-    if (waitFd_ < 0 || timeoutMs <= 0 || timeoutMs % 100 != 0 || timeoutMs > 25500) return false;
-    const int tenths = timeoutMs / 100;
-    if (lineTimerDs_ == tenths) return true;
-    if (lineTimerDs_ < 0) return false;
-    termios t;
-    if (tcgetattr(fd_, &t) == 0) {
-      t.c_cc[VMIN] = 0;
-      t.c_cc[VTIME] = static_cast<cc_t>(tenths);
-      termios applied;
-      if (tcsetattr(fd_, TCSANOW, &t) == 0 && tcgetattr(fd_, &applied) == 0 &&
-          applied.c_cc[VMIN] == 0 && applied.c_cc[VTIME] == tenths) {
-        lineTimerDs_ = tenths;
-        return true;
-      }
-    }
-    lineTimerDs_ = -1;  // not this time, nor for the rest of this opening
-    return false;
-  }
+  // Shorter waits (the stray reply's 20 ms, the probe's 0) use poll(): the watchdog looks at an
+  // idle line only every 20 ms.
+  static constexpr int kWatchedReadMs = 100;
 
   int fd_ = -1;
-  int waitFd_ = -1;      // blocking; reads that wait on the line's timer
-  int lineTimerDs_ = 0;  // VTIME in force: 0 none yet, -1 the line refused it
+  int waitFd_ = -1;  // blocking; the reply's read
+  std::unique_ptr<ReadWatchdog> watchdog_;
   termios foundSettings_{};
   bool found_ = false;
 };

@@ -30,6 +30,15 @@ using testing::WriteFile;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+bool Faulted(Link& link, std::uint8_t command) {
+  try {
+    link.Transact(command);
+    return false;
+  } catch (const LinkFault&) {
+    return true;
+  }
+}
+
 // The bounds on these only tell "at once" from "waited out a limit" on a loaded machine.
 long MsSince(Clock::time_point start) {
   return static_cast<long>(
@@ -73,22 +82,45 @@ TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
   EXPECT_EQ(second.Transact(CMD_PROBE), kProbeAnswer);
 }
 
-// Waiting out the bound once more for every later byte is swept in tests/reliability.
-TEST(ReplyBound, SilenceMidStreamThrowsAfterTheBound) {
-  SimHarness sim(C51_12V);
-  sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
-  Link link;
-  link.SetReplyTimeout(200);
-  ASSERT_TRUE(link.OpenLink(sim.Path()));
-  EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
-  const auto start = Clock::now();
-  EXPECT_THROW(link.Transact(CMD_START), LinkFault);
-  EXPECT_TRUE(MsSince(start) >= 190 && MsSince(start) < 1500) << MsSince(start);
+// 200 and 250 ms wait in one blocking read() that the port's watchdog ends, 60 ms on poll().
+TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBound) {
+  for (const int bound : {200, 250, 60}) {
+    SimHarness sim(C51_12V);
+    sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 2; });
+    Link link;
+    link.SetReplyTimeout(bound);
+    ASSERT_TRUE(link.OpenLink(sim.Path()));
+    EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+    EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
+    const auto start = Clock::now();
+    EXPECT_TRUE(Faulted(link, CMD_START));
+    EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300) << bound;
+  }
 }
 
-// The default bound waits on the line's own timer, a bound it cannot keep exactly on poll():
-// pulling the port out during either wait must end it at once, as a port failure. A pty whose
-// other end closes reads EIO; a hung-up line (an unplugged adapter) reads 0, as a timeout does.
+// The hook runs once a frame is out, and a hook that throws leaves its reply unread: the replies
+// would be a frame late from then on, so the link refuses until closed.
+TEST(ReplyWaitHook, RunsForEveryFrameButTheProbeAndAFailureFaultsTheLink) {
+  SimHarness sim(C51_12V);
+  Link link;
+  int runs = 0;
+  link.SetReplyWaitHook([&] {
+    if (++runs == 3) throw std::runtime_error("view gone");
+  });
+  ASSERT_TRUE(link.OpenLink(sim.Path()));
+  EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
+  EXPECT_EQ(link.Transact(CMD_START), 0x00);
+  EXPECT_EQ(runs, 2);
+  EXPECT_THROW(link.Transact(CMD_STOP), std::runtime_error);
+  EXPECT_TRUE(Faulted(link, CMD_STOP));
+  EXPECT_EQ(runs, 3);
+}
+
+// Reply bounds wait in one blocking read() that the port's watchdog ends when the bound runs out:
+// pulling the port out during the wait must end it at once, as a port failure. A pty whose other
+// end closes reads EIO; a hung-up line (an unplugged adapter) reads 0.
 TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
   for (const auto& [bound, hangUpLine] : {std::pair{5000, false}, {4950, false}, {5000, true}}) {
     SimHarness sim(C51_12V);
