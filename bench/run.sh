@@ -95,20 +95,25 @@ run_reference() {
   ref_proc+=("$(elapsed_ms "$t0" "$t1")")
   ref_loop+=("$loop")
 }
-run_cli() {
+# time_cli ARRAY / time_window ARRAY: one read, its milliseconds appended to ARRAY.
+time_cli() {
   local t0 t1
   t0=$EPOCHREALTIME
   "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
     die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
   t1=$EPOCHREALTIME
-  cli_ms+=("$(elapsed_ms "$t0" "$t1")")
+  local -n into=$1
+  into+=("$(elapsed_ms "$t0" "$t1")")
 }
-run_window() {
+time_window() {
   local w
   w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
     die "window read failed: $(cat "$tmp/window.log")"
-  win_ms+=("$w")
+  local -n into=$1
+  into+=("$w")
 }
+run_cli() { time_cli cli_ms; }
+run_window() { time_window win_ms; }
 order=(run_reference run_cli)
 if [ "$window" = 1 ]; then order+=(run_window); fi
 for i in $(seq "$fast_runs"); do
@@ -142,20 +147,8 @@ echo "rows 3 and 6: 32 KiB read against zelwik-sim --baud 115200 (wire limit $wi
 start_sim --chip 89C55 --flash "$tmp/flash.hex" --baud 115200
 paced_ref=() paced_cli=() paced_win=() paced_ratio=()
 paced_reference() { paced_ref+=("$("$bench" reference "$sim_dev")"); }
-paced_client() {
-  local t0 t1
-  t0=$EPOCHREALTIME
-  "$cli" --port "$sim_dev" --chip other read "$tmp/read.hex" >"$tmp/cli.out" ||
-    die "zelwik-cli read failed: $(cat "$tmp/cli.out")"
-  t1=$EPOCHREALTIME
-  paced_cli+=("$(elapsed_ms "$t0" "$t1")")
-}
-paced_window() {
-  local w
-  w=$(QT_QPA_PLATFORM=offscreen "$build/bench/window_read_time" "$sim_dev" 2>"$tmp/window.log") ||
-    die "window read failed: $(cat "$tmp/window.log")"
-  paced_win+=("$w")
-}
+paced_client() { time_cli paced_cli; }
+paced_window() { time_window paced_win; }
 paced_order=(paced_reference paced_client)
 if [ "$window" = 1 ]; then paced_order+=(paced_window); fi
 for i in $(seq "$wire_runs"); do
