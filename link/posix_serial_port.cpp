@@ -1,6 +1,8 @@
 // The POSIX side of the serial port. Every platform call of the link lives here.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,11 +15,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
-#include <mutex>
-#include <thread>
 
 #include "link/serial_port.h"
 
@@ -41,69 +40,110 @@ bool SetBlocking(int fd, bool blocking) {
   return flags >= 0 && fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
 }
 
-// Ends a blocking read() on a line that outlived its bound, from another thread, without a signal:
-// the read's description is made non-blocking and a tcsetattr() of the unchanged settings wakes the
-// line's readers, which then find it non-blocking and return EAGAIN. So a reply's read() arms no
-// timer of its own, as the kernel's VTIME and poll() do for every byte; the watchdog wakes about
-// once a bound while reads come and go.
-class ReadWatchdog {
+#ifdef __linux__
+// Ends a blocking read() that outlives its bound, with neither a timer armed per byte (as the
+// kernel's VTIME and poll() arm) nor a thread of its own: a live second thread in the process alone
+// made every exchange about a tenth slower here. A timer of the port's signals the reading thread
+// every kTick; a tick that finds the running read past its deadline makes the read's description
+// non-blocking, and the read, restarted after the handler (SA_RESTART), returns EAGAIN. SA_RESTART
+// also keeps the ticks from failing the thread's other system calls, such as a write to a full
+// pipe.
+class ReadBound {
  public:
-  ReadWatchdog(int lineFd, int readFd) : lineFd_(lineFd), readFd_(readFd) {
-    thread_ = std::thread([this] { Run(); });
+  // nullptr when the tick cannot be had (the signal taken by someone else, blocked in this thread,
+  // no timer): poll() serves then.
+  static std::unique_ptr<ReadBound> Start(int readFd) {
+    if (!InstallHandler()) return nullptr;
+    sigset_t blocked;
+    if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0 || sigismember(&blocked, Signal()))
+      return nullptr;
+    std::unique_ptr<ReadBound> bound(new ReadBound(readFd));
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = Signal();
+    event.sigev_value.sival_ptr = bound.get();
+    event._sigev_un._tid = gettid();  // sigev_notify_thread_id, which this glibc does not name
+    if (timer_create(CLOCK_MONOTONIC, &event, &bound->timer_) != 0) return nullptr;
+    bound->armed_ = true;
+    const itimerspec every{{0, kTick.count()}, {0, kTick.count()}};
+    if (timer_settime(bound->timer_, 0, &every, nullptr) != 0) return nullptr;
+    return bound;
   }
-  ~ReadWatchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
+  // The timer goes first; a tick already queued for it is dropped with it.
+  ~ReadBound() {
+    if (armed_) timer_delete(timer_);
   }
-  ReadWatchdog(const ReadWatchdog&) = delete;
-  ReadWatchdog& operator=(const ReadWatchdog&) = delete;
+  ReadBound(const ReadBound&) = delete;
+  ReadBound& operator=(const ReadBound&) = delete;
 
-  // Around each read() on readFd: the deadline of its wait (the same for the retries of one
-  // wait, and no two waits have the same), then the end of it.
+  // The ticks go to the thread that opened the port; another thread's read uses poll().
+  bool Serves() const { return pthread_equal(pthread_self(), owner_) != 0; }
+  // Around each read() on readFd: the deadline of its wait (the same for the retries of one wait,
+  // and no two waits have the same), then the end of it.
   void Begin(long long deadlineNs) { deadlineNs_.store(deadlineNs, std::memory_order_release); }
   void End() { deadlineNs_.store(0, std::memory_order_release); }
-  // Whether the watchdog ended (or is ending) the wait with this deadline.
+  // Whether a tick ended the wait with this deadline.
   bool Ended(long long deadlineNs) const {
     return endedNs_.load(std::memory_order_acquire) == deadlineNs;
   }
 
  private:
-  // While no read runs the watchdog looks this often, so a bound may run over by as much.
-  static constexpr auto kIdleLook = std::chrono::milliseconds(20);
+  // A bound may run over by as much.
+  static constexpr std::chrono::nanoseconds kTick = std::chrono::milliseconds(20);
 
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-      const long long deadline = deadlineNs_.load(std::memory_order_acquire);
-      const long long now = NowNs();
-      if (deadline == 0) {
-        wake_.wait_for(lock, kIdleLook);
-      } else if (now < deadline) {
-        wake_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
-      } else {
-        endedNs_.store(deadline, std::memory_order_release);
-        SetBlocking(readFd_, false);
-        termios t;
-        if (tcgetattr(lineFd_, &t) == 0) tcsetattr(lineFd_, TCSANOW, &t);
-        // Again if the read has not seen it yet (it may not have entered read() then).
-        wake_.wait_for(lock, kIdleLook);
-      }
-    }
+  explicit ReadBound(int readFd) : readFd_(readFd), owner_(pthread_self()) {}
+
+  static int Signal() { return SIGRTMIN + 6; }
+
+  // Once a process. A handler already there (not ours) keeps the signal.
+  static bool InstallHandler() {
+    static const bool installed = [] {
+      struct sigaction old {};
+      if (sigaction(Signal(), nullptr, &old) != 0) return false;
+      if ((old.sa_flags & SA_SIGINFO) ? old.sa_sigaction != Tick : old.sa_handler != SIG_DFL)
+        return false;
+      struct sigaction action {};
+      action.sa_sigaction = Tick;
+      action.sa_flags = SA_SIGINFO | SA_RESTART;
+      sigemptyset(&action.sa_mask);
+      return sigaction(Signal(), &action, nullptr) == 0;
+    }();
+    return installed;
   }
 
-  const int lineFd_;
+  // Async-signal-safe: atomics, clock_gettime and fcntl only. A signal sent by anyone but a timer
+  // is not taken for a tick.
+  static void Tick(int, siginfo_t* info, void*) {
+    if (info == nullptr || info->si_code != SI_TIMER) return;
+    auto* bound = static_cast<ReadBound*>(info->si_value.sival_ptr);
+    if (bound == nullptr) return;
+    const long long deadline = bound->deadlineNs_.load(std::memory_order_acquire);
+    if (deadline == 0 || NowNs() < deadline) return;
+    const int savedErrno = errno;
+    bound->endedNs_.store(deadline, std::memory_order_release);
+    SetBlocking(bound->readFd_, false);
+    errno = savedErrno;
+  }
+
+  static_assert(std::atomic<long long>::is_always_lock_free);
   const int readFd_;
+  const pthread_t owner_;
+  timer_t timer_{};
+  bool armed_ = false;
   std::atomic<long long> deadlineNs_{0};
   std::atomic<long long> endedNs_{0};
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  std::thread thread_;
 };
+#else
+// Elsewhere poll() bounds every read.
+class ReadBound {
+ public:
+  static std::unique_ptr<ReadBound> Start(int) { return nullptr; }
+  bool Serves() const { return false; }
+  void Begin(long long) {}
+  void End() {}
+  bool Ended(long long) const { return false; }
+};
+#endif
 
 // Settings of the programmer's line. Failures are ignored on purpose: a reopened pty rejects
 // tcsetattr, ptys have no modem lines, some USB adapters refuse TIOCSSERIAL. A port that cannot
@@ -188,16 +228,15 @@ class PosixSerialPort final : public SerialPort {
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
     waitFd_ = waitFd;
-    // The blocking read needs a raw line with VMIN 1, read back, and the watchdog's wake-up needs
-    // tcsetattr: a reopened pty can refuse it. Without them poll() serves.
+    // The blocking read needs a raw line with VMIN 1, read back (a reopened pty can refuse
+    // tcsetattr), and the bound's tick. Without them poll() serves.
     termios applied;
-    if (waitFd_ >= 0 &&
-        (tcgetattr(fd_, &applied) != 0 || (applied.c_lflag & ICANON) || applied.c_cc[VMIN] != 1 ||
-         applied.c_cc[VTIME] != 0 || tcsetattr(fd_, TCSANOW, &applied) != 0)) {
+    if (waitFd_ >= 0 && (tcgetattr(fd_, &applied) != 0 || (applied.c_lflag & ICANON) ||
+                         applied.c_cc[VMIN] != 1 || applied.c_cc[VTIME] != 0)) {
       close(waitFd_);
       waitFd_ = -1;
     }
-    if (waitFd_ >= 0) watchdog_ = std::make_unique<ReadWatchdog>(fd_, waitFd_);
+    if (waitFd_ >= 0) bound_ = ReadBound::Start(waitFd_);
     return true;
   }
 
@@ -216,16 +255,16 @@ class PosixSerialPort final : public SerialPort {
 
   int ReadByte(int timeoutMs) override {
     if (fd_ < 0) return kPortError;
-    if (watchdog_ && timeoutMs >= kWatchedReadMs) {
+    if (bound_ && timeoutMs >= kWatchedReadMs && bound_->Serves()) {
       const long long deadline = NowNs() + static_cast<long long>(timeoutMs) * 1000000;
       for (;;) {
         std::uint8_t byte;
-        watchdog_->Begin(deadline);
+        bound_->Begin(deadline);
         const ssize_t n = read(waitFd_, &byte, 1);
         const int error = errno;
-        watchdog_->End();
-        // A non-blocking description left behind by the watchdog, for this read or a late one.
-        const bool ended = watchdog_->Ended(deadline);
+        bound_->End();
+        // A non-blocking description left behind by a tick, for this read or a late one.
+        const bool ended = bound_->Ended(deadline);
         if (ended || (n < 0 && error == EAGAIN)) SetBlocking(waitFd_, true);
         if (n == 1) return byte;
         if (n == 0) return kPortError;  // hang-up: VMIN 1 reads 0 for nothing else
@@ -259,7 +298,7 @@ class PosixSerialPort final : public SerialPort {
 
   void Close() override {
     if (fd_ < 0) return;
-    watchdog_.reset();
+    bound_.reset();
     if (found_) tcsetattr(fd_, TCSANOW, &foundSettings_);
     // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
     ioctl(fd_, TIOCNXCL);
@@ -297,13 +336,13 @@ class PosixSerialPort final : public SerialPort {
     return true;
   }
 
-  // Shorter waits (the stray reply's 20 ms, the probe's 0) use poll(): the watchdog looks at an
-  // idle line only every 20 ms.
+  // Shorter waits (the stray reply's 20 ms, the probe's 0) use poll(): the bound's tick comes
+  // only every 20 ms.
   static constexpr int kWatchedReadMs = 100;
 
   int fd_ = -1;
   int waitFd_ = -1;  // blocking; the reply's read
-  std::unique_ptr<ReadWatchdog> watchdog_;
+  std::unique_ptr<ReadBound> bound_;
   termios foundSettings_{};
   bool found_ = false;
 };

@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <numeric>
 #include <thread>
+#include <vector>
 
 #include "link/chips.h"
 #include "link/commands.h"
@@ -96,6 +99,66 @@ TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBound) {
     EXPECT_TRUE(Faulted(link, CMD_START));
     EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300) << bound;
   }
+}
+
+// The bound of a blocking reply wait ticks in the thread that opened the port, with a signal, all
+// the time the port is open: the thread's other system calls must not fail of it (here stdio
+// writing into a pipe that a slow reader keeps full), a read from another thread and one from a
+// thread that blocks signals are bounded all the same.
+TEST(ReplyBound, HoldsInEveryThreadAndLeavesTheThreadsOtherCallsAlone) {
+  SimHarness sim(C51_12V);
+  sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 3; });
+  Link link;
+  link.SetReplyTimeout(150);
+  ASSERT_TRUE(link.OpenLink(sim.Path()));
+  EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+  EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
+
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  constexpr std::size_t kBytes = 1 << 20;
+  std::size_t received = 0;
+  std::thread reader([&] {
+    std::vector<char> chunk(64 * 1024);
+    for (ssize_t n; (n = read(ends[0], chunk.data(), chunk.size())) > 0;) {
+      received += static_cast<std::size_t>(n);
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+  });
+  FILE* out = fdopen(ends[1], "w");
+  ASSERT_NE(out, nullptr);
+  const std::vector<char> data(kBytes, 'z');
+  EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), out), kBytes);
+  EXPECT_EQ(std::fflush(out), 0);
+  EXPECT_FALSE(std::ferror(out));
+  std::fclose(out);
+  reader.join();
+  close(ends[0]);
+  EXPECT_EQ(received, kBytes);
+
+  std::thread other([&] {
+    EXPECT_EQ(link.Transact(CMD_START), 0x00);
+    const auto start = Clock::now();
+    EXPECT_TRUE(Faulted(link, CMD_STOP));
+    EXPECT_LT(MsSince(start), 1300);
+  });
+  other.join();
+
+  SimHarness silent(C51_12V);
+  silent.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
+  std::thread masked([&] {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    Link own;
+    own.SetReplyTimeout(150);
+    ASSERT_TRUE(own.OpenLink(silent.Path()));
+    EXPECT_EQ(own.Transact(CMD_PROBE), kProbeAnswer);
+    const auto start = Clock::now();
+    EXPECT_TRUE(Faulted(own, CMD_STOP));
+    EXPECT_LT(MsSince(start), 1300);
+  });
+  masked.join();
 }
 
 // The hook runs once a frame is out, and a hook that throws leaves its reply unread: the replies
