@@ -272,7 +272,8 @@ class PosixSerialPort final : public SerialPort {
         if (ended || NowNs() >= deadline) return kTimeout;
       }
     }
-    long long deadline = -1;
+    // From the start: the bound's ticks interrupt poll() in this thread every 20 ms.
+    const long long deadline = NowMs() + timeoutMs;
     for (;;) {
       pollfd p{fd_, POLLIN, 0};
       int r = poll(&p, 1, timeoutMs);
@@ -290,7 +291,6 @@ class PosixSerialPort final : public SerialPort {
         return kPortError;
       }
       // Woken without a byte: wait out what is left of the time.
-      if (deadline < 0) deadline = NowMs() + timeoutMs;
       timeoutMs = static_cast<int>(deadline - NowMs());
       if (timeoutMs <= 0) return kTimeout;
     }
