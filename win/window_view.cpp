@@ -67,10 +67,11 @@ void WindowView::SetGaugeMax(int max) {
   PaintGauge(false);
 }
 
-void WindowView::SetGaugeProgress(int position) {
-  gauge_.SetProgress(position);
-  PaintGauge(false);
-}
+// Painted at the next reply's wait rather than here, between two exchanges.
+void WindowView::SetGaugeProgress(int position) { gauge_.SetProgress(position); }
+
+// The frame and its reply are on the wire meanwhile, so this time costs the transfer nothing.
+void WindowView::ReplyPending() { PaintGauge(false); }
 
 void WindowView::Pause(int milliseconds) {
   Flush();

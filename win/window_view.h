@@ -25,6 +25,7 @@ class WindowView : public View {
   void AddLogLine(const std::string& line) override;
   void SetGaugeMax(int max) override;
   void SetGaugeProgress(int position) override;
+  void ReplyPending() override;
   void Pause(int milliseconds) override;
 
   // Paints whatever the gauge still owes the screen.
