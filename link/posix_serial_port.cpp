@@ -58,6 +58,7 @@ class ReadBound {
     if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0 || sigismember(&blocked, Signal()))
       return nullptr;
     std::unique_ptr<ReadBound> bound(new ReadBound(readFd));
+    if (!bound->Register()) return nullptr;
     sigevent event{};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = Signal();
@@ -72,6 +73,10 @@ class ReadBound {
   // The timer goes first; a tick already queued for it is dropped with it.
   ~ReadBound() {
     if (armed_) timer_delete(timer_);
+    for (auto& slot : live_) {
+      ReadBound* self = this;
+      slot.compare_exchange_strong(self, nullptr);
+    }
   }
   ReadBound(const ReadBound&) = delete;
   ReadBound& operator=(const ReadBound&) = delete;
@@ -95,6 +100,24 @@ class ReadBound {
 
   static int Signal() { return SIGRTMIN + 6; }
 
+  // The bounds of the open ports. A tick names its bound by a pointer that any process of the same
+  // user could forge with sigqueue(), so the handler only takes one listed here.
+  static constexpr int kMaxOpenPorts = 16;
+  static inline std::atomic<ReadBound*> live_[kMaxOpenPorts] = {};
+
+  bool Register() {
+    for (auto& slot : live_) {
+      ReadBound* empty = nullptr;
+      if (slot.compare_exchange_strong(empty, this)) return true;
+    }
+    return false;
+  }
+  static bool IsLive(const ReadBound* bound) {
+    for (const auto& slot : live_)
+      if (bound != nullptr && slot.load(std::memory_order_acquire) == bound) return true;
+    return false;
+  }
+
   // Once a process. A handler already there (not ours) keeps the signal.
   static bool InstallHandler() {
     static const bool installed = [] {
@@ -111,12 +134,11 @@ class ReadBound {
     return installed;
   }
 
-  // Async-signal-safe: atomics, clock_gettime and fcntl only. A signal sent by anyone but a timer
-  // is not taken for a tick.
+  // Async-signal-safe: atomics, clock_gettime and fcntl only.
   static void Tick(int, siginfo_t* info, void*) {
     if (info == nullptr || info->si_code != SI_TIMER) return;
     auto* bound = static_cast<ReadBound*>(info->si_value.sival_ptr);
-    if (bound == nullptr) return;
+    if (!IsLive(bound)) return;
     const long long deadline = bound->deadlineNs_.load(std::memory_order_acquire);
     if (deadline == 0 || NowNs() < deadline) return;
     const int savedErrno = errno;
@@ -125,7 +147,8 @@ class ReadBound {
     errno = savedErrno;
   }
 
-  static_assert(std::atomic<long long>::is_always_lock_free);
+  static_assert(std::atomic<long long>::is_always_lock_free &&
+                std::atomic<ReadBound*>::is_always_lock_free);
   const int readFd_;
   const pthread_t owner_;
   timer_t timer_{};
