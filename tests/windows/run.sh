@@ -45,9 +45,11 @@ fi
 # Own prefix in the build folder, made once (about 15 s); the server stays up for the whole run
 # instead of starting for every program.
 export WINEPREFIX=$root/$win/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  rm -rf "$WINEPREFIX"
-  "$wine" wineboot -i >/dev/null 2>&1
+. tests/windows/wine_prefix.sh
+if ! make_wine_prefix "$wine" "$wineserver"; then
+  echo "windows: wineboot did not make a usable prefix in $WINEPREFIX"
+  failed=1
+  finish
 fi
 "$wineserver" -p >/dev/null 2>&1 &
 # The first program starts wine's services, which keep its standard handles: give them none.

@@ -62,8 +62,12 @@ export DISPLAY=:$(head -n 1 "$work/display")
 
 # A prefix of our own whose windows wine frames itself (no window manager under Xvfb), with
 # wine's own fonts in it.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 120 "$wine" wineboot -i >/dev/null 2>&1
+. "$src/tests/windows/wine_prefix.sh"
+if ! wine_prefix_ready; then
+  if ! make_wine_prefix "$wine" "$wineserver"; then
+    echo "gui_test: wineboot did not make a usable prefix in $WINEPREFIX"
+    exit 1
+  fi
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   for font in /usr/share/wine/fonts/*; do
     [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
