@@ -98,6 +98,7 @@ class ReadBound {
 
   explicit ReadBound(int readFd) : readFd_(readFd), owner_(pthread_self()) {}
 
+  // SIG40 with glibc; under gdb: handle SIG40 nostop noprint pass.
   static int Signal() { return SIGRTMIN + 6; }
 
   // The bounds of the open ports. A tick names its bound by a pointer that any process of the same
