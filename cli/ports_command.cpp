@@ -27,7 +27,7 @@ std::string ProbeText(const PortInfo& port) {
       return "cannot open: " + port.openError;
     case ProbeResult::OtherReply: {
       char text[48];
-      std::snprintf(text, sizeof text, "answered %02X: not a programmer", port.reply);
+      std::snprintf(text, sizeof text, "answered 0x%02X (not the programmer)", port.reply);
       return text;
     }
   }

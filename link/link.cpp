@@ -58,33 +58,22 @@ bool Link::OpenLink(const std::string& portName) {
   return true;
 }
 
-std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t a2,
-                            std::uint8_t a3) {
+namespace {
+
+// Sends the frame; a failed write leaves the link refusing until it is closed.
+void WriteFrame(SerialPort& port, bool& faulted, const std::uint8_t (&frame)[4]) {
+  if (!port.Write(frame, sizeof frame)) {
+    faulted = true;
+    throw LinkFault("serial port failed");
+  }
+}
+
+}  // namespace
+
+std::optional<std::uint8_t> Link::Probe() {
   if (!port_ || !port_->IsOpen()) throw LinkFault("serial port not open");
-  // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
   if (faulted_) throw LinkFault("programmer stopped answering");
-  const std::uint8_t frame[4] = {command, a1, a2, a3};
-  if (!port_->Write(frame, sizeof frame)) {
-    faulted_ = true;
-    throw LinkFault("serial port failed");
-  }
-  if (command != CMD_PROBE) {
-    if (replyWaitHook_) {
-      try {
-        replyWaitHook_();
-      } catch (...) {
-        faulted_ = true;  // the reply stays unread: every later one would be a frame late
-        throw;
-      }
-    }
-    // A negative bound would mean waiting for ever, which is what the bound is there to stop.
-    const int reply =
-        port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
-    if (reply >= 0) return static_cast<std::uint8_t>(reply);
-    faulted_ = true;
-    if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");
-    throw LinkFault("serial port failed");
-  }
+  WriteFrame(*port_, faulted_, {CMD_PROBE, 0, 0, 0});
   // The probe polls so that an absent programmer costs about 50 ms. The pauses are counted, not
   // timed: a process held off the processor also lets the programmer's answer get through.
   for (int poll = 0; poll < kProbePolls; ++poll) {
@@ -102,7 +91,31 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
     }
     port_->PollPause();
   }
-  return 0;
+  return std::nullopt;
+}
+
+std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t a2,
+                            std::uint8_t a3) {
+  if (command == CMD_PROBE) return Probe().value_or(0);
+  if (!port_ || !port_->IsOpen()) throw LinkFault("serial port not open");
+  // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
+  if (faulted_) throw LinkFault("programmer stopped answering");
+  WriteFrame(*port_, faulted_, {command, a1, a2, a3});
+  if (replyWaitHook_) {
+    try {
+      replyWaitHook_();
+    } catch (...) {
+      faulted_ = true;  // the reply stays unread: every later one would be a frame late
+      throw;
+    }
+  }
+  // A negative bound would mean waiting for ever, which is what the bound is there to stop.
+  const int reply =
+      port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);
+  if (reply >= 0) return static_cast<std::uint8_t>(reply);
+  faulted_ = true;
+  if (reply == SerialPort::kTimeout) throw LinkFault("no reply from the programmer");
+  throw LinkFault("serial port failed");
 }
 
 bool Link::StrayReply(int waitMs) {

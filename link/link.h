@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -34,10 +35,12 @@ class Link {
   Link& operator=(const Link&) = delete;
 
   bool OpenLink(const std::string& portName);
-  // Sends one frame and returns its reply. For CMD_PROBE returns 0 after 50 empty polls 1 ms
-  // apart; for every other command throws LinkFault when no reply comes within the bound. A port
-  // failure throws LinkFault for any command. After a LinkFault every Transact throws at once
-  // until CloseLink.
+  // Sends the presence probe: its reply, or nothing when none came within 50 polls 1 ms apart.
+  // A port failure throws LinkFault.
+  std::optional<std::uint8_t> Probe();
+  // Sends one frame and returns its reply; throws LinkFault when no reply comes within the bound
+  // or the port fails. After a LinkFault every Transact throws at once until CloseLink. CMD_PROBE
+  // goes to Probe() and gives 0 for silence, which a device may also answer: ask Probe() to tell.
   std::uint8_t Transact(std::uint8_t command, std::uint8_t a1 = 0, std::uint8_t a2 = 0,
                         std::uint8_t a3 = 0);
   // Waits up to waitMs for a byte that no frame asked for. One means the programmer answered some

@@ -23,10 +23,11 @@ void ProbePorts(std::vector<PortInfo>& ports) {
       continue;
     }
     try {
-      port.reply = link.Transact(CMD_PROBE);
-      port.probe = port.reply == kProbeAnswer ? ProbeResult::Programmer
-                   : port.reply == 0          ? ProbeResult::NoAnswer
-                                              : ProbeResult::OtherReply;
+      const std::optional<std::uint8_t> reply = link.Probe();
+      port.reply = reply.value_or(0);
+      port.probe = !reply                   ? ProbeResult::NoAnswer
+                   : *reply == kProbeAnswer ? ProbeResult::Programmer
+                                            : ProbeResult::OtherReply;
     } catch (const LinkFault& fault) {
       port.probe = ProbeResult::CannotOpen;
       port.openError = fault.what();

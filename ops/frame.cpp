@@ -56,7 +56,7 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
   OpResult result = OpResult::NoChip;
   try {
     if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, shape);
-    if (link.Transact(CMD_PROBE) != kProbeAnswer) return ErrorTail(link, view, shape);
+    if (link.Probe() != kProbeAnswer) return ErrorTail(link, view, shape);
     if (afterProbe) afterProbe();
 
     ChipCode code = static_cast<ChipCode>(state.ChipType);

@@ -208,7 +208,7 @@ class Ports : public ::testing::Test {
     }
     ports_.Holder(77, "ttyUSB3");
     sims_[1].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
-    sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply = 0x0D; });
+    sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply = 0x00; });
   }
   std::string Dev(const std::string& name) { return ports_.Root("dev/" + name); }
   std::string Frames(int i) { return FramesText(sims_[i].Frames()); }
@@ -232,7 +232,7 @@ TEST_F(Ports, OneLineADeviceAndTheProbeOnlyToTheFreeOnes) {
   EXPECT_EQ(run.status, 0);
   for (const char* state :
        {"serial8250  cannot open: not a serial device", "ftdi_sio  programmer", "pl2303  no answer",
-        "ch341  answered 0D: not a programmer", "cp210x  in use"})
+        "ch341  answered 0x00 (not the programmer)", "cp210x  in use"})
     EXPECT_NE(run.out.find(state), std::string::npos) << state << "\n" << run.out;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Frames(i), "FF000000");
   EXPECT_EQ(Frames(3), "");
