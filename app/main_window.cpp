@@ -15,7 +15,7 @@
 
 #include "app/gauge.h"
 #include "app/glyphs.h"
-#include "app/input_blocker.h"
+#include "app/input_filter.h"
 #include "app/window_view.h"
 
 namespace zelwik::app {
@@ -55,8 +55,6 @@ QFont LogFont() {
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-void DefaultPause(int milliseconds) { InputBlocker::Wait(milliseconds); }
-
 }  // namespace
 
 TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* parent)
@@ -75,14 +73,17 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   BuildMenu();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-  if (!hooks_.pause) hooks_.pause = DefaultPause;
-  view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1,
-                                       [this](int ms) { hooks_.pause(ms); });
-  router_ = std::make_unique<ui::Router>(state_, *view_, *this);
+  view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1, hooks_.status);
+  router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
+  filter_ = new InputFilter(*router_, this);
   router_->Startup(startupHex);
 }
 
-TForm1::~TForm1() = default;
+// The router goes before the elements it shows in: it stops a running operation first.
+TForm1::~TForm1() {
+  delete filter_;
+  router_.reset();
+}
 
 void TForm1::BuildElements() {
   const ui::WindowDescription& form = ui::MainWindow();
@@ -206,12 +207,13 @@ std::optional<std::string> TForm1::AskSavePath() {
 void TForm1::StartTimer1() { Timer1->start(); }
 void TForm1::StopTimer1() { Timer1->stop(); }
 
-void TForm1::BeginOperation() { blocker_ = std::make_unique<InputBlocker>(); }
-
-void TForm1::EndOperation() {
-  view_->Flush();
-  blocker_.reset();
+// Queued: the window's thread drains at its next turn, whatever thread asks.
+void TForm1::Wake() {
+  QMetaObject::invokeMethod(
+      this, [this] { router_->Drain(); }, Qt::QueuedConnection);
 }
+
+void TForm1::OperationEnded() { emit operationEnded(); }
 
 void TForm1::Quit() {
   close();

@@ -17,22 +17,29 @@ class QTimer;
 namespace zelwik::app {
 
 class CGauge;
-class InputBlocker;
+class InputFilter;
 class WindowView;
 
+// What tests and measurements replace in the window.
+struct WindowHooks {
+  // A file dialog: the chosen path, or nothing when the user cancelled.
+  using PathDialog = std::function<std::optional<std::string>()>;
+  // Replaces the wait of the operations' pauses; runs on the operations' thread.
+  std::function<void(int)> pause = {};
+  PathDialog openDialog = {};  // OpenDialog1 when empty (built at first use)
+  PathDialog saveDialog = {};  // SaveDialog1 when empty
+  // Told every status text as the status line takes it.
+  std::function<void(const std::string&)> status = {};
+};
+
 // The program's window: it renders ui::MainWindow() and hands every click to the router, which
-// runs the operations of the core on the window's thread.
+// runs the operations of the core on a thread of its own.
 class TForm1 : public QMainWindow, public ui::Shell {
   Q_OBJECT
 
  public:
-  // A file dialog: the chosen path, or nothing when the user cancelled.
-  using PathDialog = std::function<std::optional<std::string>()>;
-  struct Hooks {
-    std::function<void(int)> pause;  // InputBlocker::Wait when empty
-    PathDialog openDialog;           // OpenDialog1 when empty (built at first use)
-    PathDialog saveDialog;           // SaveDialog1 when empty
-  };
+  using PathDialog = WindowHooks::PathDialog;
+  using Hooks = WindowHooks;
 
   // startupHex: the first command-line argument, loaded before the window first shows.
   explicit TForm1(std::optional<std::string> startupHex = std::nullopt, Hooks hooks = {},
@@ -42,8 +49,11 @@ class TForm1 : public QMainWindow, public ui::Shell {
   State& state() { return state_; }
   void SetOpenDialog(PathDialog dialog) { hooks_.openDialog = std::move(dialog); }
   void SetSaveDialog(PathDialog dialog) { hooks_.saveDialog = std::move(dialog); }
+  // Starts the command; an operation runs on after this returns, until operationEnded().
   void Run(ui::Command command) { router_->Run(command); }
   bool Busy() const { return router_->Busy(); }
+  // Esc.
+  void Cancel() { router_->Cancel(); }
 
   // ui::Shell
   void SetChipLabel(const std::string& utf8) override;
@@ -52,10 +62,13 @@ class TForm1 : public QMainWindow, public ui::Shell {
   std::optional<std::string> AskSavePath() override;
   void StartTimer1() override;
   void StopTimer1() override;
-  void BeginOperation() override;
-  void EndOperation() override;
+  void Wake() override;
+  void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
+
+ signals:
+  void operationEnded();
 
  private:
   void BuildElements();
@@ -76,7 +89,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   QFileDialog* SaveDialog1 = nullptr;
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;
-  std::unique_ptr<InputBlocker> blocker_;
+  InputFilter* filter_ = nullptr;
 };
 
 }  // namespace zelwik::app

@@ -101,14 +101,6 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
   // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
   if (faulted_) throw LinkFault("programmer stopped answering");
   WriteFrame(*port_, faulted_, {command, a1, a2, a3});
-  if (replyWaitHook_) {
-    try {
-      replyWaitHook_();
-    } catch (...) {
-      faulted_ = true;  // the reply stays unread: every later one would be a frame late
-      throw;
-    }
-  }
   // A negative bound would mean waiting for ever, which is what the bound is there to stop.
   const int reply =
       port_->ReadByte(replyTimeoutMs_ >= 0 ? replyTimeoutMs_ : kDefaultReplyTimeoutMs);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -51,9 +50,6 @@ class Link {
   bool IsOpen() const;
 
   void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
-  // Runs after each frame but the probe is written, before its reply is read: work done there
-  // overlaps the frame's and the reply's time on the wire instead of adding to it. Empty: none.
-  void SetReplyWaitHook(std::function<void()> hook) { replyWaitHook_ = std::move(hook); }
   int ReplyTimeout() const { return replyTimeoutMs_; }
   // The device and the system's reason of the last failed open ("" after a good one).
   const std::string& LastDevice() const { return lastDevice_; }
@@ -63,7 +59,6 @@ class Link {
  private:
   std::unique_ptr<SerialPort> port_;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
-  std::function<void()> replyWaitHook_;
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;

@@ -32,26 +32,11 @@ OpResult ErrorTail(Link& link, View& view, const FrameSpec& shape) {
   return OpResult::LinkFailure;
 }
 
-// The view draws while replies are on the wire, for as long as the operation runs.
-class ReplyWaitsToView {
- public:
-  ReplyWaitsToView(Link& link, View& view) : link_(link) {
-    link_.SetReplyWaitHook([&view] { view.ReplyPending(); });
-  }
-  ~ReplyWaitsToView() { link_.SetReplyWaitHook({}); }
-  ReplyWaitsToView(const ReplyWaitsToView&) = delete;
-  ReplyWaitsToView& operator=(const ReplyWaitsToView&) = delete;
-
- private:
-  Link& link_;
-};
-
 }  // namespace
 
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe) {
   Link& link = state.link;
-  const ReplyWaitsToView drawing(link, view);
   if (shape.transfer) view.SetStatus("");
   OpResult result = OpResult::NoChip;
   try {

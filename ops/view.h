@@ -19,9 +19,6 @@ class View {
   virtual void SetGaugeProgress(int position) = 0;
   // A blocking pause at the end of an operation.
   virtual void Pause(int milliseconds) = 0;
-  // A frame is on its way to the programmer and its reply not yet read: the time to draw what the
-  // view owes the screen, since it then overlaps the wire's time instead of adding to it.
-  virtual void ReplyPending() {}
 };
 
 // Shows nothing and never waits.

@@ -1,7 +1,5 @@
 #include "ui/router.h"
 
-#include <exception>
-
 #include "link/chips.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
@@ -14,79 +12,83 @@ constexpr int kFilePauseMs = 1000;
 
 }  // namespace
 
-Router::Router(State& state, View& view, Shell& shell)
-    : state_(state), view_(view), shell_(shell) {}
+Router::Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause)
+    : state_(state),
+      screen_(screen),
+      shell_(shell),
+      runner_(
+          screen, state.cancel, [&shell] { shell.Wake(); }, std::move(pause)) {}
 
 void Router::Startup(const std::optional<std::string>& hexFile) {
   ClearImage(state_.image);
   if (!hexFile) return;
-  LoadHexFileShown(state_.image, *hexFile, view_);
+  Operate([&image = state_.image, path = *hexFile](View& v) { LoadHexFileShown(image, path, v); });
+  runner_.Wait();
   shell_.StartTimer1();
 }
 
 void Router::Timer1Timer() {
-  view_.SetStatus(kTextReady);
+  if (Busy()) {
+    timer1Due_ = true;
+    return;
+  }
+  timer1Due_ = false;
+  screen_.ShowStatus(kTextReady);
   shell_.StopTimer1();
 }
 
-template <typename Fn>
-void Router::Operate(Fn&& operation) {
-  busy_ = true;
-  std::optional<std::string> failure;
-  shell_.BeginOperation();
-  try {
-    operation();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  } catch (...) {
-    failure = "?";
-  }
-  shell_.EndOperation();
-  busy_ = false;
+void Router::Operate(OperationRunner::Job job) {
+  runner_.Start(std::move(job),
+                [this](const std::optional<std::string>& failure) { Ended(failure); });
+}
+
+void Router::Ended(const std::optional<std::string>& failure) {
+  shell_.OperationEnded();
+  if (timer1Due_) Timer1Timer();
   if (failure) shell_.ShowFailure(*failure);
 }
 
 void Router::Run(Command command) {
-  if (busy_) return;
+  if (Busy()) return;
   State& s = state_;
-  View& v = view_;
   switch (command.action) {
     case Action::Program:
-      return Operate([&] { ProgramChip(s, v); });
+      return Operate([&s](View& v) { ProgramChip(s, v); });
     case Action::Read:
-      return Operate([&] { ReadChip(s, v); });
+      return Operate([&s](View& v) { ReadChip(s, v); });
     case Action::Verify:
-      return Operate([&] { VerifyChip(s, v); });
+      return Operate([&s](View& v) { VerifyChip(s, v); });
     case Action::SignatureDevice:
-      return Operate([&] { ShowSignature(s, v, Signature::Device); });
+      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Device); });
     case Action::SignatureMaker:
-      return Operate([&] { ShowSignature(s, v, Signature::Maker); });
+      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Maker); });
     case Action::SignatureVoltage:
-      return Operate([&] { ShowSignature(s, v, Signature::Voltage); });
+      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Voltage); });
     case Action::Erase:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Erase); });
+      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Erase); });
     case Action::Lock1:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock1); });
+      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock1); });
     case Action::Lock2:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock2); });
+      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock2); });
     case Action::Lock3:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock3); });
+      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock3); });
     case Action::LockAll:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::LockAll); });
+      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::LockAll); });
     case Action::Load: {
-      const auto path = shell_.AskOpenPath();
+      // The dialogs belong to the window's thread: the path is chosen before the operation starts.
+      auto path = shell_.AskOpenPath();
       if (!path) return;
-      return Operate([&] {
-        LoadHexFileShown(s.image, *path, v);
+      return Operate([&s, path = std::move(*path)](View& v) {
+        LoadHexFileShown(s.image, path, v);
         v.Pause(kFilePauseMs);
         v.SetStatus(kTextReady);
       });
     }
     case Action::Save: {
-      const auto path = shell_.AskSavePath();
+      auto path = shell_.AskSavePath();
       if (!path) return;
-      return Operate([&] {
-        const bool saved = SaveHexFileShown(s.image, *path, v);
+      return Operate([&s, path = std::move(*path)](View& v) {
+        const bool saved = SaveHexFileShown(s.image, path, v);
         v.Pause(kFilePauseMs);
         // A failed save leaves its message standing.
         if (saved) v.SetStatus(kTextReady);

@@ -3,17 +3,18 @@
 #include <optional>
 #include <string>
 
+#include "ui/operation_runner.h"
 #include "ui/window_description.h"
 
 namespace zelwik {
-class View;
 struct State;
 }  // namespace zelwik
 
 namespace zelwik::ui {
 
-// What a front end does for the router beyond the operations' View: the labels, the dialogs, the
-// timer, input shutting and ending the program.
+// What a front end does for the router beyond the Screen: the labels, the dialogs, the timer,
+// waking the window's thread and ending the program. Everything but Wake() is called on the
+// window's thread.
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -24,36 +25,46 @@ class Shell {
   virtual std::optional<std::string> AskSavePath() = 0;
   virtual void StartTimer1() = 0;
   virtual void StopTimer1() = 0;
-  // Around every operation: user input arriving in between is dropped, never replayed.
-  virtual void BeginOperation() = 0;
-  virtual void EndOperation() = 0;
+  // From the operation's thread: have the window's thread call Router::Drain() soon.
+  virtual void Wake() = 0;
+  // An operation has ended and all it showed is on the screen.
+  virtual void OperationEnded() {}
   virtual void Quit() = 0;
   // An exception that escaped an operation, shown after it has ended (a message box).
   virtual void ShowFailure(const std::string& what) = 0;
 };
 
-// Runs the window's commands against the program's state: one at a time, input during an
-// operation dropped, the start-up load, Timer1 and the chip and port choices.
+// Runs the window's commands against the program's state: the operations on the runner's worker
+// thread, one at a time, with the window's input dropped meanwhile; the start-up load, Timer1 and
+// the chip and port choices.
 class Router {
  public:
-  Router(State& state, View& view, Shell& shell);
+  Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause = {});
 
-  // The constructor's part of start-up: the image cleared, and the file loaded when there is one
-  // (then Timer1 started).
+  // The constructor's part of start-up, before the window shows: the image cleared, and the file
+  // loaded when there is one (then Timer1 started). Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
-  // Runs one command to its end; does nothing while another one runs.
+  // Starts one command; does nothing while an operation runs.
   void Run(Command command);
+  // A tick that falls due during an operation is handled once the operation has ended.
   void Timer1Timer();
-  bool Busy() const { return busy_; }
+  // Esc: stops the running operation; nothing when idle.
+  void Cancel() { runner_.Cancel(); }
+  // For Shell::Wake().
+  void Drain() { runner_.Drain(); }
+  // While an operation runs, the window's input is dropped, never replayed, and its close box does
+  // nothing.
+  bool Busy() const { return runner_.Busy(); }
 
  private:
-  template <typename Fn>
-  void Operate(Fn&& operation);
+  void Operate(OperationRunner::Job job);
+  void Ended(const std::optional<std::string>& failure);
 
   State& state_;
-  View& view_;
+  Screen& screen_;
   Shell& shell_;
-  bool busy_ = false;
+  OperationRunner runner_;
+  bool timer1Due_ = false;
 };
 
 }  // namespace zelwik::ui

@@ -39,12 +39,6 @@ int Gauge::PercentDone() const {
   return static_cast<int>(done * 100 / max_);
 }
 
-void Gauge::PaintNow() {
-  if (!hwnd_) return;
-  InvalidateRect(hwnd_, nullptr, FALSE);
-  UpdateWindow(hwnd_);
-}
-
 void Gauge::Paint(HDC dc) {
   RECT frame;
   GetClientRect(hwnd_, &frame);

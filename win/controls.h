@@ -19,8 +19,6 @@ class Gauge {
   void SetProgress(int position);
   int PercentDone() const;
   bool NeedsPaint() const { return PercentDone() != paintedPercent_; }
-  // Paints at once, from inside an operation.
-  void PaintNow();
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

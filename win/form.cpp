@@ -6,12 +6,16 @@
 #include <cstring>
 
 #include "ui/glyphs.h"
+#include "win/user_input.h"
+#include "win/utf8.h"
 
 namespace zelwik::win {
 namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr int kListingCells = 54;
+// Posted by the operations' thread: what the operation showed is waiting in the runner.
+constexpr UINT kDrainMessage = WM_APP + 1;
 
 // The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
 // that a whole listing line fits beside the scroll bar without stretching the face.
@@ -77,6 +81,8 @@ std::wstring FilterOf(const ui::WindowDescription& d) {
 TForm1::TForm1(HINSTANCE instance) : instance_(instance) {}
 
 TForm1::~TForm1() {
+  // The router first: it stops a running operation before the controls go.
+  router_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
   if (font_) DeleteObject(font_);
   if (logFont_) DeleteObject(logFont_);
@@ -111,10 +117,8 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   FitClientArea();
   BuildElements();
 
-  view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_, pump_);
-  wchar_t logPath[MAX_PATH];
-  const DWORD n = GetEnvironmentVariableW(L"ZELWIK_STATUS_LOG", logPath, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) view_->SetStatusLog(logPath);
+  view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_,
+                                       StatusLog::FromEnvironment());
   router_ = std::make_unique<ui::Router>(state_, *view_, *this);
 
   router_->Startup(hexFile);
@@ -230,10 +234,21 @@ int TForm1::Run() {
   BOOL got;
   while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
     if (got == -1) return 0;
+    if (IsUserInput(msg) && DropInput(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
   return static_cast<int>(msg.wParam);
+}
+
+bool TForm1::DropInput(const MSG& msg) {
+  if (router_ && router_->Busy()) {
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) router_->Cancel();
+    return true;
+  }
+  // Input made before the last operation ended may come out of the queue only now, behind the
+  // message that ended it: it belongs to the operation.
+  return static_cast<LONG>(msg.time - endedAt_) < 0;
 }
 
 // --- ui::Shell -----------------------------------------------------------------------------------
@@ -279,22 +294,9 @@ void TForm1::StartTimer1() {
 
 void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
 
-void TForm1::BeginOperation() {
-  busy_ = true;
-  // The menu that started the command is closed and everything it covered is drawn again before
-  // the operation takes the thread.
-  SendMessageW(hwnd_, WM_CANCELMODE, 0, 0);
-  pump_.Pump();
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-}
+void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
-void TForm1::EndOperation() {
-  view_->Flush();
-  // Input that came meanwhile goes now, so none of it is replayed.
-  pump_.Pump();
-  busy_ = false;
-  if (pump_.QuitRequested()) PostQuitMessage(pump_.QuitCode());
-}
+void TForm1::OperationEnded() { endedAt_ = GetTickCount(); }
 
 void TForm1::Quit() {
   if (hwnd_) DestroyWindow(hwnd_);
@@ -321,10 +323,12 @@ LRESULT CALLBACK TForm1::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
+    case kDrainMessage:
+      if (router_) router_->Drain();
+      return 0;
     case WM_COMMAND: {
-      // Also reached from inside an operation (a dialog's or the window manager's own loop):
-      // nothing starts then.
-      if (busy_ || !router_) return 0;
+      // Sent messages bypass the message loop's filter: nothing starts during an operation.
+      if (!router_ || router_->Busy()) return 0;
       const int id = LOWORD(wParam);
       const auto elements = ui::MainWindow().elements;
       if (id >= kFirstElementId && id < kFirstElementId + static_cast<int>(elements.size())) {
@@ -336,22 +340,23 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_TIMER:
-      // Timer1 does not tick inside an operation; it stays armed and ticks after it.
+      // A tick during an operation is the router's to hold until it has ended.
       if (wParam == kTimer1Id) {
-        if (!busy_ && router_) router_->Timer1Timer();
+        if (router_) router_->Timer1Timer();
         return 0;
       }
       break;
     case WM_SYSCOMMAND: {
       const WPARAM command = wParam & 0xFFF0;
-      if (busy_ && (command == SC_CLOSE || command == SC_KEYMENU || command == SC_MOUSEMENU ||
-                    command == SC_MAXIMIZE || command == SC_SIZE)) {
+      const bool busy = router_ && router_->Busy();
+      if (busy && (command == SC_CLOSE || command == SC_KEYMENU || command == SC_MOUSEMENU ||
+                   command == SC_MAXIMIZE || command == SC_SIZE)) {
         return 0;
       }
       break;
     }
     case WM_CLOSE:
-      if (busy_) return 0;
+      if (router_ && router_->Busy()) return 0;
       break;
     case WM_DESTROY:
       KillTimer(hwnd, kTimer1Id);

@@ -11,13 +11,12 @@
 #include "ui/router.h"
 #include "win/controls.h"
 #include "win/ids.h"
-#include "win/message_pump.h"
 #include "win/window_view.h"
 
 namespace zelwik::win {
 
 // The program's window on Win32: it renders the window description and hands every command to
-// the router; only what is Win32 lives here.
+// the router, which runs the operations on a thread of its own; only what is Win32 lives here.
 class TForm1 : public ui::Shell {
  public:
   explicit TForm1(HINSTANCE instance);
@@ -28,7 +27,8 @@ class TForm1 : public ui::Shell {
   // Builds the window and runs the constructor's start-up; shows it afterwards.
   bool Create(const std::optional<std::string>& hexFile, int show);
   HWND Handle() const { return hwnd_; }
-  // The message loop, until the program ends; its exit code.
+  // The message loop, until the program ends; its exit code. While an operation runs the user's
+  // input is dropped here, and Esc cancels it.
   int Run();
 
   // ui::Shell
@@ -38,8 +38,8 @@ class TForm1 : public ui::Shell {
   std::optional<std::string> AskSavePath() override;
   void StartTimer1() override;
   void StopTimer1() override;
-  void BeginOperation() override;
-  void EndOperation() override;
+  void Wake() override;
+  void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
 
@@ -51,6 +51,7 @@ class TForm1 : public ui::Shell {
   void FitClientArea();
   std::optional<std::string> AskPath(bool save);
   HWND Element(const char* name) const;
+  bool DropInput(const MSG& msg);
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -60,8 +61,7 @@ class TForm1 : public ui::Shell {
   std::vector<HWND> elements_;         // in the description's order
   std::vector<ui::Command> commands_;  // menu items from kFirstMenuId on
   Gauge gauge_;
-  MessagePump pump_;
-  bool busy_ = false;
+  DWORD endedAt_ = 0;  // GetTickCount() when the last operation ended
   State state_;
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "win/form.h"
+#include "win/utf8.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::optional<std::string> hexFile;

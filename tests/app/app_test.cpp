@@ -1,12 +1,13 @@
 // The window against the simulated programmer, and its gauge. Pauses are recorded, never slept.
 #include <QTest>
 #include <QtWidgets>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <mutex>
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
-#include "app/input_blocker.h"
 #include "app/main_window.h"
 #include "cli/cp1250.h"
 #include "image/hex_file.h"
@@ -25,48 +26,71 @@ const char* const kBlinkHex =
     ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFF5E\r\n"
     ":0A003000758160B290120039DEFB9B\r\n:00000001FF\r\n";
 
-// A window with recorded pauses (`duringPause` runs inside each) and every text its status line
-// was painted with. One window lives at a time, so the status line is found even while the
-// constructor runs (the start-up load pauses inside it).
-struct Window : QObject {
-  std::vector<int> pauses;
-  std::vector<std::string> statusAtPause, painted;
-  std::function<void()> duringPause;
+// The operations' pauses, recorded and not slept; with `hold` set, a pause keeps the operation's
+// thread until the window's thread lets it go.
+struct Pauses {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<int> taken;
+  bool hold = false, held = false;
+
+  void Pause(int ms) {
+    std::unique_lock lock(mutex);
+    taken.push_back(ms);
+    held = hold;
+    cv.notify_all();
+    cv.wait(lock, [&] { return !held; });
+  }
+  bool Held() {
+    const std::lock_guard lock(mutex);
+    return held;
+  }
+  void Release() {
+    const std::lock_guard lock(mutex);
+    hold = held = false;
+    cv.notify_all();
+  }
+  std::vector<int> Taken() {
+    const std::lock_guard lock(mutex);
+    return taken;
+  }
+};
+
+// A window with recorded pauses and every text its status line took, in order.
+struct Window {
+  Pauses pauses;
+  std::vector<std::string> shown;
+  QLabel* status = nullptr;
   std::unique_ptr<TForm1> form;
 
   explicit Window(std::optional<std::string> file = std::nullopt, bool show = false) {
     TForm1::Hooks hooks;
-    hooks.pause = [this](int ms) {
-      pauses.push_back(ms);
-      statusAtPause.push_back(Status());
-      if (duringPause) duringPause();
-    };
+    hooks.pause = [this](int ms) { pauses.Pause(ms); };
+    hooks.status = [this](const std::string& text) { shown.push_back(text); };
     form = std::make_unique<TForm1>(file, hooks);
-    Get<QLabel>("StaticText1")->installEventFilter(this);
+    status = Get<QLabel>("StaticText1");
     if (show) form->show();
     if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
   }
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint && (painted.empty() || painted.back() != Status()))
-      painted.push_back(Status());
-    return false;
-  }
-  static std::string Status() {
-    for (QWidget* w : QApplication::allWidgets())
-      if (w->objectName() == "StaticText1") return static_cast<QLabel*>(w)->text().toStdString();
-    return "?";
-  }
+  std::string Status() const { return status->text().toStdString(); }
   template <typename T = QWidget>
   T* Get(const char* name) const {
     return form->findChild<T*>(name);
   }
   int LogSize() const { return Get<QListWidget>("ListBox1")->count(); }
-  // A click on the tool button, or the menu item.
-  void Run(const char* name) const {
+  // A click on the tool button, or the menu item; the operation it starts runs on.
+  void Start(const char* name) const {
     if (auto* button = form->findChild<QToolButton*>(name))
       return QTest::mouseClick(button, Qt::LeftButton);
     Get<QAction>(name)->trigger();
   }
+  // Start() and the operation's end.
+  void Run(const char* name) const {
+    Start(name);
+    WaitIdle();
+  }
+  void WaitIdle() const { QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000); }
+  ~Window() { pauses.Release(); }
 };
 
 void LoadBlink(Image& image) {
@@ -100,7 +124,7 @@ class AppTest : public QObject {
     w.Run("N89C20511");
     w.Run("Com42");
     QCOMPARE(w.Get<QLabel>("Label3")->text(), "Com4");
-    QVERIFY(com4.Frames().empty() && w.pauses.empty());
+    QVERIFY(com4.Frames().empty() && w.pauses.Taken().empty());
     w.Run("SpeedButton2");
     QCOMPARE(w.LogSize(), 2048 / 16);
     w.Run("Zakocz1");
@@ -127,7 +151,7 @@ class AppTest : public QObject {
                                              ":10001000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF68\r\n";
     Window w(path, true);
     QCOMPARE(w.Status(), std::string(" Odczytano 32 bajtów."));
-    QVERIFY(w.pauses.empty());
+    QVERIFY(w.pauses.Taken().empty());
     auto* log = w.Get<QListWidget>("ListBox1");
     QCOMPARE(log->item(0)->text(),
              "0000:410A0981B9AD7FFF" + QString(16, 'F') + " A...ą..˙" + QString(8, u'˙'));
@@ -142,8 +166,8 @@ class AppTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(w.Status(), std::string(" Gotowy..."), 5000);
   }
 
-  // Each command, from its button and its menu item, paints exactly what the core shows, pauses
-  // as it does and sends the same frames.
+  // Each command, from its button and its menu item, shows exactly what the core shows, pauses as
+  // it does and sends the same frames.
   void everyCommandRunsItsOperation() {
     const std::pair<const char*, std::function<OpResult(State&, View&)>> commands[] = {
         {"SpeedButton1", ProgramChip},
@@ -161,7 +185,7 @@ class AppTest : public QObject {
         {"SpeedButton5", std::bind(RunChipCommand, _1, _2, ChipCommand::LockAll)}};
     for (const auto& [name, op] : commands) {
       SimHarness direct(sim::SimChip::C1051), sim(sim::SimChip::C1051);
-      State state{{}, 0, direct.Path(), {}};
+      State state{{}, 0, direct.Path(), {}, {}};
       LoadBlink(state.image);
       RecordingView recorded;
       op(state, recorded);
@@ -169,45 +193,46 @@ class AppTest : public QObject {
       qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
       Window w(std::nullopt, true);
       LoadBlink(w.form->state().image);
-      w.painted = {w.Status()};  // the window is drawn whole before the operation starts
       w.Run(name);
       QVERIFY2(FramesText(sim.Frames()) == FramesText(direct.Frames()), name);
-      recorded.statuses.insert(recorded.statuses.begin(), w.painted.front());
-      QCOMPARE(w.painted, recorded.statuses);
-      QCOMPARE(w.pauses, recorded.pauses);
-      QCOMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
+      QCOMPARE(w.shown, recorded.statuses);
+      QCOMPARE(w.pauses.Taken(), recorded.pauses);
+      QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
     }
   }
 
+  // While the read pauses at its end, a click on a tool button, queued clicks, Alt+P and the close
+  // box all come to nothing, then and later: no frame, no menu, no selection, no closing.
   void inputDuringAnOperationIsDropped() {
     SimHarness sim(sim::SimChip::C2051);
     sim.WithModel([](sim::DeviceModel& m) { return m.Flash()[100] = 0x41; });
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     Window w(std::nullopt, true);
     auto* log = w.Get<QListWidget>("ListBox1");
-    std::size_t framesAtPause = 0;
-    bool once = false;
-    w.duringPause = [&] {
-      if (std::exchange(once, true)) return;
-      framesAtPause = sim.Frames().size();
-      QTest::mouseClick(w.Get<QToolButton>("SpeedButton5"), Qt::LeftButton);  // delivered at once
-      PostClick(w.Get<QToolButton>("SpeedButton2"), {12, 12});                // queued for later
-      PostClick(log->viewport(), log->visualItemRect(log->item(0)).center());
-      QTest::keyClick(w.form.get(), Qt::Key_P, Qt::AltModifier);  // would open "&Plik"
-    };
-    w.Run("SpeedButton2");
+    w.pauses.hold = true;
+    w.Start("SpeedButton2");
+    QTRY_VERIFY(w.pauses.Held());
+    const std::size_t framesAtPause = sim.Frames().size();
+    QTest::mouseClick(w.Get<QToolButton>("SpeedButton5"), Qt::LeftButton);
+    PostClick(w.Get<QToolButton>("SpeedButton2"), {12, 12});
+    PostClick(log->viewport(), log->visualItemRect(log->item(0)).center());
+    QTest::keyClick(w.form.get(), Qt::Key_P, Qt::AltModifier);  // would open "&Plik"
+    QVERIFY(!w.form->close());
+    QTest::qWait(50);
+    w.pauses.Release();
+    w.WaitIdle();
     QTest::qWait(50);
     QCOMPARE(sim.Frames().size(), framesAtPause);
     QCOMPARE(w.LogSize(), 7);
     QVERIFY(log->selectedItems().isEmpty() && !QApplication::activePopupWidget());
-    QVERIFY(!w.form->Busy());
+    QVERIFY(w.form->isVisible());
     // Control: the same queued click is taken once the operation has ended.
     PostClick(log->viewport(), log->visualItemRect(log->item(0)).center());
     QTRY_COMPARE(log->selectedItems().size(), 1);
   }
 
-  // Timer1 is due inside an erase's pause, which lets the event loop run: its tick waits for the
-  // end of the operation, then comes once.
+  // Timer1 falls due while an erase pauses: the erase's text stands for the whole pause, and the
+  // tick comes once, after the operation's own " Gotowy...".
   void timer1WaitsForTheOperation() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("b.hex").toStdString();
@@ -215,18 +240,42 @@ class AppTest : public QObject {
     SimHarness sim(sim::SimChip::C2051);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     Window w(path, true);
-    std::vector<std::string> afterWait;
-    w.duringPause = [&] {
-      InputBlocker::Wait(1200);
-      afterWait.push_back(w.Status());
-    };
-    w.Run("Kasowanie1");
-    QCOMPARE(afterWait, std::vector<std::string>{" Układ wymazano..."});
     auto* timer = w.Get<QTimer>("Timer1");
     QVERIFY(timer->isActive());
-    w.Get<QLabel>("StaticText1")->setText("-");
-    QTRY_COMPARE(w.Status(), std::string(" Gotowy..."));
+    w.pauses.hold = true;
+    w.Start("Kasowanie1");
+    QTRY_VERIFY(w.pauses.Held());
+    QTest::qWait(ui::MainWindow().timer1IntervalMs + 200);
+    QCOMPARE(w.Status(), std::string(" Układ wymazano..."));
+    w.pauses.Release();
+    w.WaitIdle();
+    QTRY_COMPARE(w.shown.back(), std::string(" Gotowy..."));
+    const std::vector<std::string> tail(w.shown.end() - 3, w.shown.end());
+    QCOMPARE(tail, (std::vector<std::string>{" Układ wymazano...", " Gotowy...", " Gotowy..."}));
     QVERIFY(!timer->isActive());
+  }
+
+  // Esc during a 4 KiB read on a 115,200 baud wire: the frames stop after the exchange in flight,
+  // the closing STOP goes out, the gauge returns to 0 and nothing is listed. Esc when idle does
+  // nothing.
+  void escapeStopsAnOperation() {
+    SimHarness sim(sim::SimChip::C51_12V, {}, 115200);
+    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
+    Window w(std::nullopt, true);
+    QTest::keyClick(w.form.get(), Qt::Key_Escape);
+    w.Start("SpeedButton2");
+    QTRY_VERIFY(sim.Frames().size() > 100);
+    const std::size_t atKey = sim.Frames().size();
+    QTest::keyClick(w.form.get(), Qt::Key_Escape);
+    w.WaitIdle();
+    const auto frames = sim.Frames();
+    QVERIFY2(frames.size() <= atKey + 3,
+             qPrintable(QString("%1 then %2").arg(atKey).arg(frames.size())));
+    QCOMPARE(FramesText({frames.back()}), std::string("13000000"));
+    QCOMPARE(w.shown.back(), std::string(" Przerwano."));
+    QVERIFY(w.pauses.Taken().empty());
+    QCOMPARE(w.LogSize(), 0);
+    QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
   }
 
   // The file commands take their paths from the dialogs, pause and end ready; the file is exact.
@@ -241,14 +290,12 @@ class AppTest : public QObject {
     QCOMPARE(w.LogSize(), 1);
     chosen = dir.filePath("out.hex").toStdString();
     w.Run("Zapis1");
-    QCOMPARE(w.statusAtPause,
-             (std::vector<std::string>{" Odczytano 3 bajtów.", " Zapisano 16 bajtów."}));
-    QCOMPARE(w.pauses, (std::vector<int>{1000, 1000}));
-    QCOMPARE(w.Status(), std::string(" Gotowy..."));
+    QCOMPARE(w.shown, (std::vector<std::string>{" Odczytano 3 bajtów.", " Gotowy...",
+                                                " Zapisano 16 bajtów.", " Gotowy..."}));
+    QCOMPARE(w.pauses.Taken(), (std::vector<int>{1000, 1000}));
     QCOMPARE(testing::ReadFile(*chosen),
              std::string(":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:00000001FF\r\n"));
   }
-
   // Beyond either end the bar stops; no range shows 0 %; a huge one does not overflow.
   void gaugeTakesAnyRange() {
     CGauge gauge;

@@ -206,26 +206,6 @@ TEST(Port, LeavesTheThreadsCallsAndAForkedChildAlone) {
   EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
 }
 
-// The hook runs once a frame is out, and a hook that throws leaves its reply unread: the replies
-// would be a frame late from then on, so the link refuses until closed.
-TEST(ReplyWaitHook, RunsForEveryFrameButTheProbeAndAFailureFaultsTheLink) {
-  SimHarness sim(C51_12V);
-  Link link;
-  int runs = 0;
-  link.SetReplyWaitHook([&] {
-    if (++runs == 3) throw std::runtime_error("view gone");
-  });
-  ASSERT_TRUE(link.OpenLink(sim.Path()));
-  EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
-  EXPECT_EQ(runs, 0);
-  EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
-  EXPECT_EQ(link.Transact(CMD_START), 0x00);
-  EXPECT_EQ(runs, 2);
-  EXPECT_THROW(link.Transact(CMD_STOP), std::runtime_error);
-  EXPECT_TRUE(Faulted(link, CMD_STOP));
-  EXPECT_EQ(runs, 3);
-}
-
 // Pulling the port out during a reply's wait must end it at once, as a port failure, not at the
 // bound. A pty whose other
 // end closes reads EIO; a hung-up line (an unplugged adapter) reads 0.

@@ -157,13 +157,6 @@ TEST_P(TransferTest, FramesTextsAndContent) {
             Sent(c.head) + Data(c.code, sentBytes, c.kind == kProgram) + " 13000000");
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_EQ(rig.state->ChipType, c.chipType);
-  // The view is offered every reply's wait but the probe's, and only during the operation.
-  const int waits = static_cast<int>(rig.sim.Frames().size()) - 1;
-  EXPECT_EQ(rig.view.replyWaits, waits);
-  ASSERT_TRUE(rig.state->link.OpenLink(rig.state->PortName));
-  rig.state->link.Transact(CMD_STOP);
-  rig.state->link.CloseLink();
-  EXPECT_EQ(rig.view.replyWaits, waits);
   EXPECT_TRUE(rig.PortReusable());
   const auto Hex = [](int v) { return ByteToHexText(static_cast<std::uint8_t>(v)); };
   const std::string end = c.bad < 0

@@ -13,7 +13,7 @@ class RecordingView : public View {
  public:
   std::vector<std::string> statuses, log, events;
   std::vector<int> pauses;
-  int gaugeMax = 0, progressCalls = 0, replyWaits = 0;
+  int gaugeMax = 0, progressCalls = 0;
 
   void SetStatus(const std::string& text) override {
     statuses.push_back(text);
@@ -36,7 +36,6 @@ class RecordingView : public View {
     pauses.push_back(ms);
     events.push_back("pause: " + std::to_string(ms));
   }
-  void ReplyPending() override { ++replyWaits; }
   std::string LastStatus() const { return statuses.empty() ? "" : statuses.back(); }
 };
 

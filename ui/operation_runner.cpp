@@ -1,0 +1,205 @@
+#include "ui/operation_runner.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace zelwik::ui {
+
+// The View an operation gets: every call is queued for the window's thread.
+class OperationRunner::WorkerView : public View {
+ public:
+  explicit WorkerView(OperationRunner& runner) : runner_(runner) {}
+  void SetStatus(const std::string& text) override { runner_.Post(UpdateKind::Status, text); }
+  void ClearLog() override { runner_.Post(UpdateKind::ClearLog, {}); }
+  void AddLogLine(const std::string& line) override { runner_.Post(UpdateKind::LogLine, line); }
+  void SetGaugeMax(int max) override { runner_.PostGauge(max, std::nullopt); }
+  void SetGaugeProgress(int position) override { runner_.PostGauge(std::nullopt, position); }
+  void Pause(int milliseconds) override { runner_.Pause(milliseconds); }
+
+ private:
+  OperationRunner& runner_;
+};
+
+OperationRunner::OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause)
+    : screen_(screen),
+      cancel_(cancel),
+      wake_(std::move(wake)),
+      pauseHook_(std::move(pause)),
+      view_(std::make_unique<WorkerView>(*this)) {
+  worker_ = std::thread(&OperationRunner::WorkerLoop, this);
+}
+
+OperationRunner::~OperationRunner() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  if (busy_) cancel_.Request();
+  workerCv_.notify_all();
+  worker_.join();
+}
+
+bool OperationRunner::Start(Job job, Done done) {
+  if (busy_) return false;
+  cancel_.Reset();
+  busy_ = true;
+  done_ = std::move(done);
+  {
+    const std::lock_guard lock(mutex_);
+    job_ = std::move(job);
+  }
+  workerCv_.notify_all();
+  return true;
+}
+
+void OperationRunner::Cancel() {
+  if (!busy_) return;
+  cancel_.Request();
+  // Taken and let go, so a worker about to wait sees the request or gets the notification.
+  { const std::lock_guard lock(mutex_); }
+  workerCv_.notify_all();
+}
+
+void OperationRunner::Drain() {
+  std::vector<Update> updates;
+  std::optional<std::pair<int, int>> gauge;
+  std::optional<std::string> failure;
+  std::uint64_t upTo = 0;
+  bool finished = false;
+  {
+    const std::lock_guard lock(mutex_);
+    updates.swap(updates_);
+    if (std::exchange(gaugeChanged_, false)) gauge = {gaugeMax_, gaugePosition_};
+    wakePending_ = false;
+    upTo = posted_;
+    finished = std::exchange(finished_, false);
+    failure = std::exchange(failure_, std::nullopt);
+  }
+  for (const Update& update : updates) {
+    switch (update.kind) {
+      case UpdateKind::Status:
+        screen_.ShowStatus(update.text);
+        break;
+      case UpdateKind::ClearLog:
+        screen_.ClearLog();
+        break;
+      case UpdateKind::LogLine:
+        screen_.AddLogLine(update.text);
+        break;
+    }
+  }
+  if (gauge) screen_.ShowGauge(gauge->first, gauge->second);
+  {
+    const std::lock_guard lock(mutex_);
+    shown_ = std::max(shown_, upTo);
+  }
+  workerCv_.notify_all();
+  if (finished && busy_) {
+    busy_ = false;
+    const Done done = std::exchange(done_, nullptr);
+    if (done) done(failure);
+  }
+}
+
+void OperationRunner::Wait() {
+  while (busy_) {
+    {
+      std::unique_lock lock(mutex_);
+      windowCv_.wait(lock, [&] { return wakePending_ || finished_; });
+    }
+    Drain();
+  }
+}
+
+void OperationRunner::WorkerLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    workerCv_.wait(lock, [&] { return stopping_ || job_; });
+    if (stopping_) return;
+    Job job = std::exchange(job_, nullptr);
+    lock.unlock();
+    std::optional<std::string> failure;
+    try {
+      job(*view_);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+      failure = "?";
+    }
+    job = nullptr;
+    lock.lock();
+    finished_ = true;
+    failure_ = std::move(failure);
+    ++posted_;
+    if (WakeDue(true)) {
+      lock.unlock();
+      Wake();
+      lock.lock();
+    }
+  }
+}
+
+void OperationRunner::Post(UpdateKind kind, const std::string& text) {
+  bool wake = false;
+  {
+    const std::lock_guard lock(mutex_);
+    updates_.push_back({kind, text});
+    ++posted_;
+    wake = WakeDue(true);
+  }
+  if (wake) Wake();
+}
+
+void OperationRunner::PostGauge(std::optional<int> max, std::optional<int> position) {
+  bool wake = false;
+  {
+    const std::lock_guard lock(mutex_);
+    if (max) gaugeMax_ = *max;
+    if (position) gaugePosition_ = *position;
+    gaugeChanged_ = true;
+    ++posted_;
+    // A new range is rare and changes the whole bar; a position waits for the next frame.
+    wake = WakeDue(max.has_value());
+  }
+  if (wake) Wake();
+}
+
+void OperationRunner::Pause(int milliseconds) {
+  bool wake = false;
+  std::uint64_t upTo = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    upTo = posted_;
+    wake = shown_ < upTo && WakeDue(true);
+  }
+  if (wake) Wake();
+  std::unique_lock lock(mutex_);
+  // The text written before a pause is what the user reads during it: the pause starts once the
+  // screen has it.
+  const auto ends = [&] { return stopping_ || cancel_.Requested(); };
+  workerCv_.wait(lock, [&] { return shown_ >= upTo || ends(); });
+  if (pauseHook_) {
+    if (ends()) return;
+    lock.unlock();
+    pauseHook_(milliseconds);
+    return;
+  }
+  workerCv_.wait_for(lock, std::chrono::milliseconds(std::max(milliseconds, 0)), ends);
+}
+
+bool OperationRunner::WakeDue(bool urgent) {
+  if (wakePending_ || stopping_) return false;
+  const Clock::time_point now = Clock::now();
+  if (!urgent && now - lastWake_ < kFrame) return false;
+  wakePending_ = true;
+  lastWake_ = now;
+  return true;
+}
+
+void OperationRunner::Wake() {
+  windowCv_.notify_all();
+  if (wake_) wake_();
+}
+
+}  // namespace zelwik::ui
