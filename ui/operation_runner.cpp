@@ -62,21 +62,26 @@ void OperationRunner::Cancel() {
 }
 
 void OperationRunner::Drain() {
-  std::vector<Update> updates;
-  std::optional<std::pair<int, int>> gauge;
-  std::optional<std::string> failure;
-  std::uint64_t upTo = 0;
-  bool finished = false;
   {
     const std::lock_guard lock(mutex_);
-    updates.swap(updates_);
-    if (std::exchange(gaugeChanged_, false)) gauge = {gaugeMax_, gaugePosition_};
+    if (taken_.empty()) {
+      taken_.swap(updates_);
+    } else {
+      taken_.insert(taken_.end(), std::make_move_iterator(updates_.begin()),
+                    std::make_move_iterator(updates_.end()));
+      updates_.clear();
+    }
+    if (std::exchange(gaugeChanged_, false)) takenGauge_ = {gaugeMax_, gaugePosition_};
     wakePending_ = false;
-    upTo = posted_;
-    finished = std::exchange(finished_, false);
-    failure = std::exchange(failure_, std::nullopt);
+    takenUpTo_ = posted_;
+    if (std::exchange(finished_, false)) {
+      takenFinished_ = true;
+      takenFailure_ = std::exchange(failure_, std::nullopt);
+    }
   }
-  for (const Update& update : updates) {
+  const Clock::time_point ends = Clock::now() + kDrainSlice;
+  while (takenShown_ < taken_.size()) {
+    const Update& update = taken_[takenShown_++];
     switch (update.kind) {
       case UpdateKind::Status:
         screen_.ShowStatus(update.text);
@@ -88,17 +93,24 @@ void OperationRunner::Drain() {
         screen_.AddLogLine(update.text);
         break;
     }
+    if (takenShown_ < taken_.size() && Clock::now() >= ends) {
+      if (wake_) wake_();
+      return;
+    }
   }
-  if (gauge) screen_.ShowGauge(gauge->first, gauge->second);
+  taken_.clear();
+  takenShown_ = 0;
+  if (const auto gauge = std::exchange(takenGauge_, std::nullopt))
+    screen_.ShowGauge(gauge->first, gauge->second);
   {
     const std::lock_guard lock(mutex_);
-    shown_ = std::max(shown_, upTo);
+    shown_ = std::max(shown_, takenUpTo_);
   }
   workerCv_.notify_all();
-  if (finished && busy_) {
+  if (std::exchange(takenFinished_, false) && busy_) {
     busy_ = false;
     const Done done = std::exchange(done_, nullptr);
-    if (done) done(failure);
+    if (done) done(std::exchange(takenFailure_, std::nullopt));
   }
 }
 
@@ -106,7 +118,7 @@ void OperationRunner::Wait() {
   while (busy_) {
     {
       std::unique_lock lock(mutex_);
-      windowCv_.wait(lock, [&] { return wakePending_ || finished_; });
+      windowCv_.wait(lock, [&] { return wakePending_ || finished_ || !taken_.empty(); });
     }
     Drain();
   }

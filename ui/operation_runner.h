@@ -38,13 +38,17 @@ class OperationRunner {
   // On the window's thread, once the job has ended and all it showed is on the screen; `failure`
   // holds what an exception that escaped the job said.
   using Done = std::function<void(const std::optional<std::string>& failure)>;
-  // Called from the worker: the window's thread is to call Drain() soon. Never from inside Drain().
+  // The window's thread is to call Drain() at its next turn; called from the worker, and from a
+  // Drain() that leaves work for the next turn.
   using WakeFn = std::function<void()>;
   // Replaces the wait of a pause (tests and measurements); runs on the worker.
   using PauseHook = std::function<void(int milliseconds)>;
 
   // A gauge that only moves wakes the window's thread at most once a display frame.
   static constexpr std::chrono::milliseconds kFrame{16};
+  // One Drain() puts at most about this much work on the screen, then leaves the rest to the next
+  // turn of the window's event loop: a 4,096-line listing must not keep it from the desktop.
+  static constexpr std::chrono::milliseconds kDrainSlice{8};
 
   OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause = {});
   // Cancels a running job and waits for it, without touching the screen again.
@@ -61,7 +65,8 @@ class OperationRunner {
   // Asks the running job to stop after the exchange in flight and ends its pause; nothing when
   // idle.
   void Cancel();
-  // Puts what the job showed since the last call on the screen; at the job's end, calls Done.
+  // Puts what the job showed since the last call on the screen, or the first slice of it (then it
+  // wakes the window's thread again); at the job's end, calls Done.
   void Drain();
   // Blocks until the running job has ended, draining meanwhile: for start-up, before the window
   // shows.
@@ -91,9 +96,15 @@ class OperationRunner {
   PauseHook pauseHook_;
   std::unique_ptr<WorkerView> view_;
 
-  // Window's thread only.
+  // Window's thread only: the job's state and what was taken from the queue but not yet shown.
   bool busy_ = false;
   Done done_;
+  std::vector<Update> taken_;
+  std::size_t takenShown_ = 0;
+  std::optional<std::pair<int, int>> takenGauge_;
+  std::uint64_t takenUpTo_ = 0;
+  bool takenFinished_ = false;
+  std::optional<std::string> takenFailure_;
 
   std::mutex mutex_;
   std::condition_variable workerCv_;  // a job, a drain, a cancel or the end

@@ -25,7 +25,7 @@ class Shell {
   virtual std::optional<std::string> AskSavePath() = 0;
   virtual void StartTimer1() = 0;
   virtual void StopTimer1() = 0;
-  // From the operation's thread: have the window's thread call Router::Drain() soon.
+  // Have the window's thread call Router::Drain() at its next turn; may be called from any thread.
   virtual void Wake() = 0;
   // An operation has ended and all it showed is on the screen.
   virtual void OperationEnded() {}

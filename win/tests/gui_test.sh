@@ -3,9 +3,11 @@
 # mouse with xdotool: a start-up load, a program (tool button), a verify and a read (menu
 # accelerators), then a save and a load through the file dialogs. During the read a second
 # process pings the window (WM_NULL, SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys,
-# a click and the close box arrive; none of them may send a frame or end the program. The frames
-# must equal those of zelwik-cli doing the same, the saved file its read file, and the status line
-# must have shown exactly the expected texts.
+# a click, the close box and a Timer1 tick arrive; none of them may send a frame, open a menu or
+# end the program, and the tick comes after the read. The frames must equal those of zelwik-cli
+# doing the same, the saved file its read file. Then a programmer that falls silent (pinged all
+# through the link's 2 s wait, 100 ms bound) and Esc during a read (the frames stop, the closing STOP goes out).
+# The status line must have shown exactly the expected texts.
 #   win/tests/gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
 win=$(realpath "$1")
@@ -147,22 +149,33 @@ wait_ready 2
 menu alt+w w  # Weryfikacja > Weryfikacja
 wait_ready 3
 
-"$wine" "$probe_exe" ping "$(winpath "$work/stop")" >"$work/ping.out" 2>&1 &
-ping=$!
-for _ in $(seq 200); do grep -q pinging "$work/ping.out" && break; sleep 0.05; done
+start_ping() {  # start_ping NAME BOUND_MS: pings with that bound until $work/NAME.stop exists
+  "$wine" "$probe_exe" ping "$(winpath "$work/$1.stop")" "$2" >"$work/$1.out" 2>&1 &
+  ping=$!
+  for _ in $(seq 200); do grep -q pinging "$work/$1.out" && break; sleep 0.05; done
+}
+stop_ping() {  # stop_ping NAME
+  touch "$work/$1.stop"
+  wait "$ping" || fail "the window did not answer: $(cat "$work/$1.out")"
+  echo "pings during the $1: $(tail -n 1 "$work/$1.out")"
+}
+
+# At the read's end something under wine holds the window's thread up to ~180 ms (not pinned
+# down yet); the silent programmer below is pinged with the 100 ms bound.
+start_ping read 200
 menu alt+w o  # Weryfikacja > Odczyt
 wait_status ' Odczytywanie pamięci...'
-xdotool key alt+p p  # Programowanie > Programowanie, dropped
+xdotool key alt+p  # would open Programowanie
+probe menu 1 && fail "a menu opened during the read"
 click 124 12  # SpeedButton5: all lock bits, dropped
 close_box  # dropped
 probe close  # WM_CLOSE from elsewhere, dropped
+probe tick  # Timer1 falls due: handled after the read
 probe jiggle >"$work/jiggle.out" || fail "not moved or minimised: $(cat "$work/jiggle.out")"
 [ "$(probe status)" = ' Odczytywanie pamięci...' ] || fail "the read ended too soon to tell"
-wait_ready 4
+wait_ready 5
 sleep 0.3
-touch "$work/stop"
-wait "$ping" || fail "the window did not answer: $(cat "$work/ping.out")"
-echo "pings during the read: $(tail -n 1 "$work/ping.out")"
+stop_ping read
 probe status >/dev/null || fail "the close box ended the program during the read"
 # The file dialogs: save by the menu (the default extension added), load by the tool button.
 dialog() {  # dialog TITLE PATH: types the path into the file dialog and confirms it
@@ -173,10 +186,35 @@ dialog() {  # dialog TITLE PATH: types the path into the file dialog and confirm
 }
 menu alt+p z  # Plik > Zapis
 dialog 'Save As' "$(winpath "$work/saved")"
-wait_ready 5
+wait_ready 6
 click 20 12   # SpeedButton3: load
 dialog Open "$(winpath "$work/saved.hex")"
-wait_ready 6
+wait_ready 7
+
+# A programmer that falls silent after 200 frames of a read: the link waits out its bound.
+start_sim "$work/silent-frames.log" --stop-after 200
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
+start_ping silence 100
+click 100 12  # SpeedButton2: read
+wait_status 'Błąd transmisji lub brak programatora'
+wait_ready 8
+stop_ping silence
+
+# Esc during a read on the wire's pace: at most the exchange in flight, then the closing STOP.
+start_sim "$work/esc-frames.log" --baud 115200
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
+click 100 12
+for _ in $(seq 200); do [ "$(wc -l <"$work/esc-frames.log")" -gt 300 ] && break; sleep 0.05; done
+xdotool windowfocus --sync "$xid"
+at_key=$(wc -l <"$work/esc-frames.log")
+xdotool key Escape
+wait_status ' Przerwano.'
+sleep 0.3
+after=$(wc -l <"$work/esc-frames.log")
+[ "$after" -le $((at_key + 3)) ] || fail "$at_key frames at Esc, then $after"
+tail -n 1 "$work/esc-frames.log" | grep -q '^13000000 ' ||
+  fail "the read did not end with STOP: $(tail -n 1 "$work/esc-frames.log")"
+echo "Esc: $at_key frames when pressed, $after in all"
 
 if [ -n "$shot" ]; then
   xdotool mousemove 0 0
@@ -203,10 +241,18 @@ cat >"$work/expected-status" <<TXT
  Odczytywanie pamięci...
  Odczytywanie zakończono...
  Gotowy...
+ Gotowy...
  Zapisano 304 bajtów.
  Gotowy...
  Odczytano 300 bajtów.
  Gotowy...
+
+ Odczytywanie pamięci...
+Błąd transmisji lub brak programatora
+ Gotowy...
+
+ Odczytywanie pamięci...
+ Przerwano.
 TXT
 diff -u "$work/expected-status" "$status" || fail "status texts differ"
 

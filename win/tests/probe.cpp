@@ -1,11 +1,12 @@
 // The second process of the wine tests, as a window manager or another program sees zelwik.exe.
 //   zelwik_probe wait SECONDS        waits for the window; prints its client size
-//   zelwik_probe ping STOPFILE       until STOPFILE exists: WM_NULL with SMTO_ABORTIFHUNG and a
-//                                    200 ms bound, and the status line read the same way, every
-//                                    50 ms; prints how many were sent, failed and the slowest
+//   zelwik_probe ping STOPFILE [MS]  until STOPFILE exists: WM_NULL with SMTO_ABORTIFHUNG and a
+//                                    bound of MS (200), and the status line read the same way,
+//                                    every 50 ms; prints how many were sent, failed and the slowest
 //   zelwik_probe status              prints the status line (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
+//   zelwik_probe tick                posts Timer1's WM_TIMER, as its falling due does
 //   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
 //   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
 //                                    step waits for the window's own thread to carry it out
@@ -107,8 +108,10 @@ int main(int argc, char** argv) {
     return ok ? 0 : 1;
   }
   if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (command == "tick") return PostMessageW(form, WM_TIMER, zelwik::win::kTimer1Id, 0) ? 0 : 1;
   if (command == "ping" && argc > 2) {
     HWND status = StatusLine(form);
+    const UINT bound = argc > 3 ? static_cast<UINT>(std::atoi(argv[3])) : 200;
     int sent = 0, failed = 0;
     DWORD slowest = 0;
     std::printf("pinging\n");
@@ -118,9 +121,10 @@ int main(int argc, char** argv) {
       const DWORD start = GetTickCount();
       DWORD_PTR result = 0;
       wchar_t text[256] = {};
-      const bool pinged = SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &result);
+      const bool pinged =
+          SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, bound, &result);
       const bool read = SendMessageTimeoutW(status, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
-                                            SMTO_ABORTIFHUNG, 200, &result);
+                                            SMTO_ABORTIFHUNG, bound, &result);
       const DWORD took = GetTickCount() - start;
       sent += 2;
       failed += !pinged + !read;
