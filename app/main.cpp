@@ -21,6 +21,8 @@ constexpr const char* kHelp =
     "ZELWIK_COM5 name another device, for example ZELWIK_COM2=/dev/ttyUSB0 zelwik.\n"
     "zelwik-cli ports lists the serial devices.\n"
     "\n"
+    "Esc stops the running operation after the exchange in flight (\" Przerwano.\").\n"
+    "\n"
     "  --help       this text\n"
     "  --version    the program's version\n";
 
