@@ -271,9 +271,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return kExitFailure;
     if (kind == Kind::List) return kExitSuccess;
   }
-  int chipSize = 0;
-  const OpResult result =
-      kind == Kind::Read ? ReadChipSized(*state, view, chipSize) : RunOnChip(kind, *state, view);
+  const auto [result, chipSize] =
+      kind == Kind::Read ? ReadChipSized(*state, view) : ChipRead{RunOnChip(kind, *state, view), 0};
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
   if (result != OpResult::Success) return kExitFailure;
   if (kind == Kind::Read && !SaveImage(state->image, options.file, format, chipSize, view))

@@ -17,7 +17,7 @@ std::string NotBlankText(int address, std::uint8_t value, int count) {
 
 OpResult BlankCheck(State& state, View& view) {
   constexpr detail::FrameSpec kFrame{
-      .framing = detail::Framing::Branch, .pauseMs = kPauseTransferMs, .transfer = true};
+      .framing = detail::Framing::BodySendsAll, .pauseMs = kPauseTransferMs, .transfer = true};
   return detail::RunOperation(
       state, view, kFrame, [&](const ChipInfo& chip, const GroupCommands& commands) {
         const int size = std::min(chip.memorySize, kImageSize);

@@ -103,20 +103,20 @@ const std::vector<SignaturePlan>& SignaturePlans() {
   using G = GroupCommands;
   static const std::vector<SignaturePlan> plans = {
       {Signature::Device,
-       Framing::Mixed,
+       Framing::BodyOpensFrameCloses,
        kPauseTransferMs,
        kTextDeviceSignature,
        {Group(&G::sigDevice)},
        {Group(&G::sigDevice)}},
       {Signature::Maker,
-       Framing::Frame,
+       Framing::AroundBody,
        kPauseTransferMs,
        kTextMakerSignature,
        {Group(&G::sigMaker)},
        {Fixed(CMD_STOP), Fixed(CMD_START), Group(&G::sigMaker)}},
       // The 20-pin chips have no voltage signature (kNoCommand in the chip table).
       {Signature::Voltage,
-       Framing::Frame,
+       Framing::AroundBody,
        kPauseChipCommandMs,
        kTextVoltageSignature,
        {Group(&G::sigVoltage)},
@@ -132,7 +132,7 @@ OpResult RunChipCommand(State& state, View& view, ChipCommand command) {
   for (const CommandPlan& p : CommandPlans())
     if (p.command == command) plan = &p;
   if (!plan) return OpResult::NotSupported;
-  const FrameSpec shape{.framing = Framing::Frame,
+  const FrameSpec shape{.framing = Framing::AroundBody,
                         .pauseMs = kPauseChipCommandMs,
                         .keepsErrorMessage = plan->keepsErrorMessage};
   return detail::RunOperation(state, view, shape,

@@ -9,7 +9,11 @@ namespace zelwik {
 
 // ReadChip that also tells how many bytes it read: the chip's memory size after a completed read,
 // 0 otherwise. A backup to a raw binary file needs the size, which the image alone cannot tell.
-OpResult ReadChipSized(State& state, View& view, int& size);
+struct ChipRead {
+  OpResult result;
+  int size;
+};
+ChipRead ReadChipSized(State& state, View& view);
 
 // Reads the chip's whole memory with exactly the frames of ReadChip, into a buffer of its own (the
 // image stays as it was), and tells whether every byte is 0xFF. Mismatch when one is not.

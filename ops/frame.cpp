@@ -53,18 +53,18 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
     const ChipInfo* chip = FindChip(code);
     const GroupCommands* commands = chip ? CommandsOf(chip->group) : nullptr;
 
-    if (shape.framing == Framing::Frame) {
+    if (shape.framing == Framing::AroundBody) {
       link.Transact(CMD_STOP);
       link.Transact(CMD_START);
     }
     if (commands) {
-      if (shape.framing == Framing::Mixed) {
+      if (shape.framing == Framing::BodyOpensFrameCloses) {
         link.Transact(CMD_STOP);
         link.Transact(CMD_START);
       }
       result = body(*chip, *commands);
     }
-    if (shape.framing != Framing::Branch) SendClosingStop(link);
+    if (shape.framing != Framing::BodySendsAll) SendClosingStop(link);
   } catch (const LinkFault&) {
     // The programmer went away mid-way: nothing after this point may look like success.
     return ErrorTail(link, view, shape);

@@ -10,9 +10,10 @@ namespace zelwik::detail {
 
 // Where an operation's opening STOP, START and closing STOP stand.
 enum class Framing {
-  Branch,  // the chip's branch sends all three itself; nothing when no branch runs
-  Frame,   // opening pair after the chip code is known, closing STOP before the port closes
-  Mixed,   // the branch sends the opening pair, the frame the closing STOP
+  BodySendsAll,          // the chip's body sends all three itself; nothing when no body runs
+  AroundBody,            // opening pair once the chip code is known, closing STOP before the
+                         // port closes, whether a body runs or not
+  BodyOpensFrameCloses,  // the body sends the opening pair, the frame the closing STOP
 };
 
 // Written with designated initialisers, so every flag is named where it is set.

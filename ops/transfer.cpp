@@ -15,19 +15,18 @@ using detail::Framing;
 namespace {
 
 constexpr FrameSpec kTransferFrame{
-    .framing = Framing::Branch, .pauseMs = kPauseTransferMs, .transfer = true};
+    .framing = Framing::BodySendsAll, .pauseMs = kPauseTransferMs, .transfer = true};
 
 std::uint8_t High(int address) { return static_cast<std::uint8_t>(address >> 8); }
 std::uint8_t Low(int address) { return static_cast<std::uint8_t>(address & 0xFF); }
 
-// The frame of a write or a read for the byte at address, its reply stored in `reply` before
-// anything else is sent. Sequential chips take no address and advance their counter after every
-// byte, whatever it turned out to be, so a programmer lost on CMD_NEXT_ADDRESS leaves it stored.
+// The frame of a write or a read for the byte at address; its reply. Sequential chips take no
+// address and advance their counter after every byte, whatever it turned out to be.
 std::uint8_t ExchangeByte(Link& link, const GroupCommands& commands, int command, int address,
-                          std::uint8_t data, std::uint8_t& reply) {
+                          std::uint8_t data) {
   const auto code = static_cast<std::uint8_t>(command);
-  if (!commands.sequential) return reply = link.Transact(code, High(address), Low(address), data);
-  reply = link.Transact(code, 0, 0, data);
+  if (!commands.sequential) return link.Transact(code, High(address), Low(address), data);
+  const std::uint8_t reply = link.Transact(code, 0, 0, data);
   link.Transact(CMD_NEXT_ADDRESS);
   return reply;
 }
@@ -65,7 +64,7 @@ void ReadMemory(Link& link, View& view, const GroupCommands& commands, int size,
   view.SetStatus(busyText);
   view.SetGaugeMax(size - 1);
   for (int address = 0; address < size; ++address) {
-    ExchangeByte(link, commands, commands.read, address, 0, out[address]);
+    out[address] = ExchangeByte(link, commands, commands.read, address, 0);
     view.SetGaugeProgress(address);
   }
   SendClosingStop(link);
@@ -95,8 +94,7 @@ OpResult ProgramChip(State& state, View& view) {
         return CompareEveryByte(
             link, view, image, end,
             [&](int address, std::uint8_t data) {
-              std::uint8_t back;
-              return ExchangeByte(link, commands, commands.write, address, data, back);
+              return ExchangeByte(link, commands, commands.write, address, data);
             },
             kTextWritten);
       });
@@ -105,10 +103,12 @@ OpResult ProgramChip(State& state, View& view) {
 // An interrupted read keeps what arrived (0xFF above it) and recomputes ImageEnd, so that a save
 // or a program afterwards works on exactly the image the user is left with; the partial image is
 // not listed, since the listing stands for a completed read.
-OpResult ReadChipSized(State& state, View& view, int& size) {
+ChipRead ReadChipSized(State& state, View& view) {
   Image& image = state.image;
+  // Whether the probe was answered and the image cleared: only then does an interrupted read
+  // recompute ImageEnd.
   bool cleared = false;
-  size = 0;
+  int size = 0;
   const OpResult result = detail::RunOperation(
       state, view, kTransferFrame,
       [&](const ChipInfo& chip, const GroupCommands& commands) {
@@ -126,14 +126,10 @@ OpResult ReadChipSized(State& state, View& view, int& size) {
         cleared = true;
       });
   if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
-  if (result != OpResult::Success) size = 0;
-  return result;
+  return {result, result == OpResult::Success ? size : 0};
 }
 
-OpResult ReadChip(State& state, View& view) {
-  int size = 0;
-  return ReadChipSized(state, view, size);
-}
+OpResult ReadChip(State& state, View& view) { return ReadChipSized(state, view).result; }
 
 OpResult VerifyChip(State& state, View& view) {
   Link& link = state.link;
@@ -149,8 +145,7 @@ OpResult VerifyChip(State& state, View& view) {
         return CompareEveryByte(
             link, view, image, end,
             [&](int address, std::uint8_t) {
-              std::uint8_t found;
-              return ExchangeByte(link, commands, commands.read, address, 0, found);
+              return ExchangeByte(link, commands, commands.read, address, 0);
             },
             kTextVerified);
       });
