@@ -15,7 +15,7 @@ fast_runs=${3:-15}
 build=build/bench
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=(zelwik-cli zelwik-sim zelwik_bench)
+targets=(zelwik-cli zelwik-sim zelwik_bench sim_pacing)
 window=0
 if grep -q '^ZELWIK_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
   targets+=(window_read_time)
@@ -78,6 +78,8 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
   "kernel $(uname -r)"
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "runs: $runs (wire-paced: $wire_runs, rows 1-2: $fast_runs)"
+echo "the simulator's pacing (the wire-paced rows stand on it):"
+"$build/bench/sim_pacing" | sed 's/^/  /' || die "zelwik-sim answers faster than the wire"
 
 # The chip's content: 20 KiB of random bytes, so the listing and the HEX file are full.
 head -c 20480 /dev/urandom >"$tmp/flash.bin"
