@@ -3,6 +3,7 @@
 #   0. clang-format: every tracked .cpp/.h as .clang-format has it.
 #   1. Release build, every test; the Debian package from it, checked by packaging/check-deb.sh.
 #   2. The whole suite again under AddressSanitizer, LeakSanitizer and UBSan; any report fails.
+#      Then the threaded parts under ThreadSanitizer.
 #   3. Fuzz smoke: every libFuzzer target for 20 s on a copy of its seed corpus (clang).
 #   4. The Windows build (mingw-w64) under wine: unit tests, zelwik-cli.exe end to end.
 set -euo pipefail
@@ -37,6 +38,18 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_ctest build/asan
 
+# ThreadSanitizer on what has threads: the operation runner and router, the link, both Linux front
+# ends (the Qt window's tests and the command line's). Only Qt's and libxcb's own reports are
+# suppressed (tests/tsan.supp).
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELWIK_SANITIZE=thread \
+  -DZELWIK_BENCH=OFF
+cmake --build build/tsan -j "$jobs" --target ui_tests link_tests cli_tests app_test \
+  window_alive_test zelwik-cli zelwik-sim
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" --repeat until-pass:2 \
+  -R '^(RouterTest|OperationRunner|Probe|ReplyBound|Port|DeviceForPort|SimProcess|Model|CommandLine|EndToEnd|Every|NoProgrammer|Ports|ImageFiles|app_test|window_alive_test)' \
+  | tee build/tsan/ctest.log
+
 tests/fuzz/run.sh all 20
 
 windows_rc=0
@@ -48,7 +61,7 @@ win/tests/gui_test.sh build/windows build/release ||
   win/tests/gui_test.sh build/windows build/release || gui_rc=1
 
 passed=0
-for log in build/release/ctest.log build/asan/ctest.log; do
+for log in build/release/ctest.log build/asan/ctest.log build/tsan/ctest.log; do
   n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   passed=$((passed + ${n:-0}))
 done

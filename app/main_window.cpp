@@ -16,6 +16,7 @@
 #include "app/gauge.h"
 #include "app/glyphs.h"
 #include "app/input_filter.h"
+#include "app/wake_pipe.h"
 #include "app/window_view.h"
 
 namespace zelwik::app {
@@ -73,6 +74,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   BuildMenu();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
+  wake_ = new WakePipe([this] { router_->Drain(); }, this);
   view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1, hooks_.status);
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
@@ -83,6 +85,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
 TForm1::~TForm1() {
   delete filter_;
   router_.reset();
+  delete wake_;
 }
 
 void TForm1::BuildElements() {
@@ -207,11 +210,7 @@ std::optional<std::string> TForm1::AskSavePath() {
 void TForm1::StartTimer1() { Timer1->start(); }
 void TForm1::StopTimer1() { Timer1->stop(); }
 
-// Queued: the window's thread drains at its next turn, whatever thread asks.
-void TForm1::Wake() {
-  QMetaObject::invokeMethod(
-      this, [this] { router_->Drain(); }, Qt::QueuedConnection);
-}
+void TForm1::Wake() { wake_->Wake(); }
 
 void TForm1::OperationEnded() { emit operationEnded(); }
 

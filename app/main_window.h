@@ -18,6 +18,7 @@ namespace zelwik::app {
 
 class CGauge;
 class InputFilter;
+class WakePipe;
 class WindowView;
 
 // What tests and measurements replace in the window.
@@ -90,6 +91,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;
   InputFilter* filter_ = nullptr;
+  WakePipe* wake_ = nullptr;
 };
 
 }  // namespace zelwik::app
