@@ -8,6 +8,7 @@
 
 #include "cli/console_view.h"
 #include "cli/image_files.h"
+#include "cli/interrupt.h"
 #include "cli/ports_command.h"
 #include "link/chips.h"
 #include "ops/chip_memory.h"
@@ -271,8 +272,16 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return kExitFailure;
     if (kind == Kind::List) return kExitSuccess;
   }
+  // Ctrl+C from here on stops the operation between two exchanges, not the process mid-frame.
+  const InterruptGuard interrupts({state.get()});
   const auto [result, chipSize] =
       kind == Kind::Read ? ReadChipSized(*state, view) : ChipRead{RunOnChip(kind, *state, view), 0};
+  if (const int status = interrupts.ExitStatus()) {
+    // Asked to stop after the last exchange: the result is not what was asked for, and a read
+    // saves nothing.
+    if (result != OpResult::Cancelled) view.SetStatus(kTextCancelled);
+    return status;
+  }
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
   if (result != OpResult::Success) return kExitFailure;
   if (kind == Kind::Read && !SaveImage(state->image, options.file, format, chipSize, view))

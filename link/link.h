@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "link/cancel.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -50,6 +51,13 @@ class Link {
   bool IsOpen() const;
 
   void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
+  // Once the token is requested every frame but CMD_STOP throws OperationCancelled instead of
+  // going out, so an operation stops between two exchanges and can still close its traffic.
+  void SetCancelToken(const CancelToken* token) { cancel_ = token; }
+  // For a process ending with the link open (a second Ctrl+C): see SerialPort::RestoreLineNow.
+  void RestoreLineNow() {
+    if (port_) port_->RestoreLineNow();
+  }
   int ReplyTimeout() const { return replyTimeoutMs_; }
   // The device and the system's reason of the last failed open ("" after a good one).
   const std::string& LastDevice() const { return lastDevice_; }
@@ -59,6 +67,7 @@ class Link {
  private:
   std::unique_ptr<SerialPort> port_;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
+  const CancelToken* cancel_ = nullptr;
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;

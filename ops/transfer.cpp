@@ -125,7 +125,8 @@ ChipRead ReadChipSized(State& state, View& view) {
         view.ClearLog();
         cleared = true;
       });
-  if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
+  if ((result == OpResult::LinkFailure || result == OpResult::Cancelled) && cleared)
+    FindImageEnd(image);
   return {result, result == OpResult::Success ? size : 0};
 }
 
