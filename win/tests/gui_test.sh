@@ -200,14 +200,14 @@ wait_status 'Błąd transmisji lub brak programatora'
 wait_ready 8
 stop_ping silence
 
-# Esc during a read on the wire's pace: at most the exchange in flight, then the closing STOP.
-start_sim "$work/esc-frames.log" --baud 115200
+# Esc during a read at 9,600 baud (an exchange takes 6 ms, longer than the key's way from the
+# probe through wine), the frames counted as the key is posted: at most the exchange in flight,
+# then the closing STOP.
+start_sim "$work/esc-frames.log" --baud 9600
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
 click 100 12
-for _ in $(seq 200); do [ "$(wc -l <"$work/esc-frames.log")" -gt 300 ] && break; sleep 0.05; done
-xdotool windowfocus --sync "$xid"
-at_key=$(wc -l <"$work/esc-frames.log")
-xdotool key Escape
+for _ in $(seq 200); do [ "$(wc -l <"$work/esc-frames.log")" -gt 50 ] && break; sleep 0.05; done
+at_key=$(probe escape "$(winpath "$work/esc-frames.log")")
 wait_status ' Przerwano.'
 sleep 0.3
 after=$(wc -l <"$work/esc-frames.log")

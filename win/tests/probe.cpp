@@ -7,6 +7,8 @@
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
 //   zelwik_probe tick                posts Timer1's WM_TIMER, as its falling due does
+//   zelwik_probe escape LOG          posts the Esc key's WM_KEYDOWN; prints how many lines the
+//                                    simulator's frame log LOG had just before
 //   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
 //   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
 //                                    step waits for the window's own thread to carry it out
@@ -108,6 +110,16 @@ int main(int argc, char** argv) {
     return ok ? 0 : 1;
   }
   if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (command == "escape" && argc > 2) {
+    int lines = 0;
+    if (std::FILE* log = std::fopen(argv[2], "rb")) {
+      for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
+      std::fclose(log);
+    }
+    const bool posted = PostMessageW(form, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    std::printf("%d\n", lines);
+    return posted ? 0 : 1;
+  }
   if (command == "tick") return PostMessageW(form, WM_TIMER, zelwik::win::kTimer1Id, 0) ? 0 : 1;
   if (command == "ping" && argc > 2) {
     HWND status = StatusLine(form);
