@@ -262,7 +262,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
 
   ProgressBar progress(progressTerminal);
-  ConsoleView view(out, progress, kind == Kind::List);
+  SlowLinkWarning slowLink(err, LatencyTimerAdvice(DeviceForPort(state->PortName)));
+  ConsoleView view(out, progress, kind == Kind::List, &slowLink);
 
   const FileFormat format = options.format.value_or(FormatOfFile(options.file));
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
@@ -272,6 +273,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     if (kind == Kind::List) return kExitSuccess;
   }
   int chipSize = 0;
+  slowLink.OperationStarts();
   const OpResult result =
       kind == Kind::Read ? ReadChipSized(*state, view, chipSize) : RunOnChip(kind, *state, view);
   if (result == OpResult::LinkFailure) ReportPortFailure(state->link, err);
