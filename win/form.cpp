@@ -154,8 +154,27 @@ HMENU TForm1::BuildMenu() {
       AppendMenuW(popup, MF_STRING, id, Widen(item.caption).c_str());
     }
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Widen(menu.caption).c_str());
+    if (&menu == &ui::MainWindow().menus[ui::kPortMenuIndex]) {
+      portMenu_ = popup;
+      fixedPortItems_ = GetMenuItemCount(popup);
+    }
   }
   return bar;
+}
+
+// The ports present now, each time the menu opens: an adapter plugged in since shows up.
+void TForm1::ListPortsInMenu() {
+  while (GetMenuItemCount(portMenu_) > fixedPortItems_)
+    if (!DeleteMenu(portMenu_, fixedPortItems_, MF_BYPOSITION)) break;
+  listedPorts_ = 0;
+  if (busy_ || !router_) return;
+  const auto& entries = router_->ListPorts();
+  if (entries.empty()) return;
+  AppendMenuW(portMenu_, MF_SEPARATOR, 0, nullptr);
+  for (const ui::PortMenuEntry& entry : entries) {
+    AppendMenuW(portMenu_, MF_STRING, kFirstListedPortId + listedPorts_++,
+                Widen(entry.caption).c_str());
+  }
 }
 
 void TForm1::BuildElements() {
@@ -332,9 +351,14 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (e.kind == ui::ElementKind::ToolButton) router_->Run(e.command);
       } else if (id >= kFirstMenuId && id < kFirstMenuId + static_cast<int>(commands_.size())) {
         router_->Run(commands_[id - kFirstMenuId]);
+      } else if (id >= kFirstListedPortId && id < kFirstListedPortId + listedPorts_) {
+        router_->Run({ui::Action::SelectListedPort, id - kFirstListedPortId});
       }
       return 0;
     }
+    case WM_INITMENUPOPUP:
+      if (reinterpret_cast<HMENU>(wParam) == portMenu_) ListPortsInMenu();
+      break;
     case WM_TIMER:
       // Timer1 does not tick inside an operation; it stays armed and ticks after it.
       if (wParam == kTimer1Id) {

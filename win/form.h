@@ -49,6 +49,7 @@ class TForm1 : public ui::Shell {
   void BuildElements();
   HMENU BuildMenu();
   void FitClientArea();
+  void ListPortsInMenu();
   std::optional<std::string> AskPath(bool save);
   HWND Element(const char* name) const;
 
@@ -59,6 +60,9 @@ class TForm1 : public ui::Shell {
   HWND tooltips_ = nullptr;
   std::vector<HWND> elements_;         // in the description's order
   std::vector<ui::Command> commands_;  // menu items from kFirstMenuId on
+  HMENU portMenu_ = nullptr;           // Interfejs
+  int fixedPortItems_ = 0;             // its COM1 ... COM5
+  int listedPorts_ = 0;                // the entries below them, from kFirstListedPortId on
   Gauge gauge_;
   MessagePump pump_;
   bool busy_ = false;

@@ -48,7 +48,8 @@ fi
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
 for dll in $dlls; do
   case $dll in
-    COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | USER32.DLL | WINMM.DLL) ;;
+    ADVAPI32.DLL | COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | \
+      SETUPAPI.DLL | USER32.DLL | WINMM.DLL) ;;
     *) fail "zelwik.exe needs $dll" ;;
   esac
 done
