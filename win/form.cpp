@@ -62,6 +62,31 @@ HFONT ChooseLogFont(HWND list, int height) {
   return best;
 }
 
+// Windows 10's per-monitor calls, looked up so that the program still starts on Windows 7.
+template <typename Fn>
+Fn User32(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int WindowDpi(HWND hwnd) {
+  static const auto getDpiForWindow = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (getDpiForWindow) {
+    if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+void AdjustForDpi(RECT& r, DWORD style, int dpi) {
+  static const auto adjust =
+      User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  if (!adjust || !adjust(&r, style, TRUE, 0, static_cast<UINT>(dpi)))
+    AdjustWindowRectEx(&r, style, TRUE, 0);
+}
+
 std::wstring FilterOf(const ui::WindowDescription& d) {
   std::wstring filter;
   for (const char* part : d.openFilter) {
@@ -104,12 +129,9 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   hwnd_ = CreateWindowExW(0, kFormClass, Widen(d.caption).c_str(), kStyle, d.left, d.top,
                           d.clientWidth, d.clientHeight, nullptr, BuildMenu(), instance_, this);
   if (!hwnd_) return false;
-  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
-  font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  FitClientArea();
+  dpi_ = WindowDpi(hwnd_);
   BuildElements();
+  LayOut();
 
   view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_, pump_);
   wchar_t logPath[MAX_PATH];
@@ -126,14 +148,15 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
 
 void TForm1::FitClientArea() {
   const ui::WindowDescription& d = ui::MainWindow();
-  RECT r{0, 0, d.clientWidth, d.clientHeight};
-  AdjustWindowRectEx(&r, kStyle, TRUE, 0);
+  const int width = Scale(d.clientWidth), height = Scale(d.clientHeight);
+  RECT r{0, 0, width, height};
+  AdjustForDpi(r, kStyle, dpi_);
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // A menu bar that wraps to a second row takes from the client area: give it back.
   RECT client;
   GetClientRect(hwnd_, &client);
-  const int dw = d.clientWidth - client.right, dh = d.clientHeight - client.bottom;
+  const int dw = width - client.right, dh = height - client.bottom;
   if (dw || dh) {
     SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left + dw, r.bottom - r.top + dh,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -223,17 +246,44 @@ void TForm1::BuildElements() {
       case ui::ElementKind::Gauge:
         hwnd = CreateWindowExW(0, Gauge::kClass, nullptr, WS_CHILD | WS_VISIBLE, e.left, e.top,
                                e.width, e.height, hwnd_, menuId, instance_, nullptr);
-        gauge_.Attach(hwnd, font_);
         break;
     }
     elements_.push_back(hwnd);
+  }
+}
+
+// Every size of the design is at 96 dpi and grows with the monitor's, so the window keeps its
+// proportions: at 144 dpi it is half as large again, text and pictures included.
+void TForm1::LayOut() {
+  const ui::WindowDescription& d = ui::MainWindow();
+  FitClientArea();
+  const auto elements = d.elements;
+  for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i) {
+    const ui::Element& e = elements[i];
+    // Edges from the scaled corners, so that neighbours still meet.
+    if (elements_[i]) {
+      SetWindowPos(elements_[i], nullptr, Scale(e.left), Scale(e.top),
+                   Scale(e.left + e.width) - Scale(e.left), Scale(e.top + e.height) - Scale(e.top),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  HFONT oldFont = font_, oldLogFont = logFont_;
+  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
+  font_ = CreateFontW(-Scale(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  for (HWND hwnd : elements_)
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  }
+  if (HWND gauge = Element("CGauge1")) gauge_.Attach(gauge, font_);
+  if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (HWND list = Element("ListBox1")) {
-    logFont_ = ChooseLogFont(list, d.logFontHeight);
+    logFont_ = ChooseLogFont(list, Scale(d.logFontHeight));
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
-    SendMessageW(list, LB_SETITEMHEIGHT, 0, d.logItemHeight);
+    SendMessageW(list, LB_SETITEMHEIGHT, 0, Scale(d.logItemHeight));
   }
+  if (oldFont) DeleteObject(oldFont);
+  if (oldLogFont) DeleteObject(oldLogFont);
+  InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 HWND TForm1::Element(const char* name) const {
@@ -354,6 +404,17 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       } else if (id >= kFirstListedPortId && id < kFirstListedPortId + listedPorts_) {
         router_->Run({ui::Action::SelectListedPort, id - kFirstListedPortId});
       }
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another dpi, or its scale changed: the place Windows suggests,
+      // then every size again.
+      dpi_ = HIWORD(wParam);
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      LayOut();
       return 0;
     }
     case WM_INITMENUPOPUP:

@@ -47,6 +47,9 @@ class TForm1 : public ui::Shell {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void BuildElements();
+  // Positions, fonts and the client area at the window's dpi.
+  void LayOut();
+  int Scale(int designPixels) const { return MulDiv(designPixels, dpi_, 96); }
   HMENU BuildMenu();
   void FitClientArea();
   void ListPortsInMenu();
@@ -55,6 +58,7 @@ class TForm1 : public ui::Shell {
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  int dpi_ = 96;
   HFONT font_ = nullptr;
   HFONT logFont_ = nullptr;
   HWND tooltips_ = nullptr;
