@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ui/glyphs.h"
@@ -12,55 +13,6 @@ namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr int kListingCells = 54;
-
-// The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
-// that a whole listing line fits beside the scroll bar without stretching the face.
-HFONT ChooseLogFont(HWND list, int height) {
-  static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
-                                          L"DejaVu Sans Mono", L"Liberation Mono",
-                                          L"Consolas",         L"Courier"};
-  // The room beside the scroll bar, which a long listing shows, less the items' left margin.
-  RECT frame;
-  GetWindowRect(list, &frame);
-  const int room = frame.right - frame.left - 2 * GetSystemMetrics(SM_CXEDGE) -
-                   GetSystemMetrics(SM_CXVSCROLL) - 2;
-  HDC dc = GetDC(list);
-  HFONT best = nullptr;
-  int bestWidth = 0;
-  const std::wstring probe(kListingCells, L'0');
-  for (const wchar_t* face : kFaces) {
-    HFONT font = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             FIXED_PITCH | FF_MODERN, face);
-    HGDIOBJ old = SelectObject(dc, font);
-    wchar_t got[LF_FACESIZE] = {};
-    GetTextFaceW(dc, LF_FACESIZE, got);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
-    SelectObject(dc, old);
-    const bool present = _wcsicmp(got, face) == 0;
-    if (present && size.cx <= room) {
-      if (best) DeleteObject(best);
-      best = font;
-      break;
-    }
-    // No face fits: keep the narrowest one there is.
-    if (present && (!best || size.cx < bestWidth)) {
-      if (best) DeleteObject(best);
-      best = font;
-      bestWidth = size.cx;
-    } else {
-      DeleteObject(font);
-    }
-  }
-  ReleaseDC(list, dc);
-  if (!best) {
-    best = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       FIXED_PITCH | FF_MODERN, nullptr);
-  }
-  return best;
-}
 
 // Windows 10's per-monitor calls, looked up so that the program still starts on Windows 7.
 template <typename Fn>
@@ -85,6 +37,61 @@ void AdjustForDpi(RECT& r, DWORD style, int dpi) {
       User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
   if (!adjust || !adjust(&r, style, TRUE, 0, static_cast<UINT>(dpi)))
     AdjustWindowRectEx(&r, style, TRUE, 0);
+}
+
+int Metric(int index, int dpi) {
+  static const auto forDpi = User32<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+  return forDpi ? forDpi(index, static_cast<UINT>(dpi)) : GetSystemMetrics(index);
+}
+
+// The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
+// that a whole listing line fits beside the scroll bar without stretching the face. At 96 dpi the
+// hinted 9-pixel faces are 5 pixels a cell, a whole multiple; at other sizes a face may round its
+// cell up, and then a pixel or two less height brings it back inside, letters undistorted.
+HFONT ChooseLogFont(HWND list, int height, int dpi) {
+  static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
+                                          L"DejaVu Sans Mono", L"Liberation Mono",
+                                          L"Consolas",         L"Courier"};
+  // The room beside the scroll bar, which a long listing shows, less the items' left margin.
+  RECT frame;
+  GetWindowRect(list, &frame);
+  const int room = frame.right - frame.left - 2 * Metric(SM_CXEDGE, dpi) -
+                   Metric(SM_CXVSCROLL, dpi) - MulDiv(2, dpi, 96);
+  HDC dc = GetDC(list);
+  HFONT best = nullptr;
+  int bestWidth = 0;
+  const std::wstring probe(kListingCells, L'0');
+  const int smallest = std::max(height * 5 / 6, 1);
+  for (int h = height; h >= smallest && !(best && bestWidth <= room); --h) {
+    for (const wchar_t* face : kFaces) {
+      HFONT font = CreateFontW(-h, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               FIXED_PITCH | FF_MODERN, face);
+      HGDIOBJ old = SelectObject(dc, font);
+      wchar_t got[LF_FACESIZE] = {};
+      GetTextFaceW(dc, LF_FACESIZE, got);
+      SIZE size{};
+      GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
+      SelectObject(dc, old);
+      const bool present = _wcsicmp(got, face) == 0;
+      // The first face that fits; while none does, the narrowest one there is.
+      if (present && (!best || size.cx < bestWidth || size.cx <= room)) {
+        if (best) DeleteObject(best);
+        best = font;
+        bestWidth = size.cx;
+        if (size.cx <= room) break;
+      } else {
+        DeleteObject(font);
+      }
+    }
+  }
+  ReleaseDC(list, dc);
+  if (!best) {
+    best = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FIXED_PITCH | FF_MODERN, nullptr);
+  }
+  return best;
 }
 
 std::wstring FilterOf(const ui::WindowDescription& d) {
@@ -277,7 +284,7 @@ void TForm1::LayOut() {
   if (HWND gauge = Element("CGauge1")) gauge_.Attach(gauge, font_);
   if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (HWND list = Element("ListBox1")) {
-    logFont_ = ChooseLogFont(list, Scale(d.logFontHeight));
+    logFont_ = ChooseLogFont(list, Scale(d.logFontHeight), dpi_);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
     SendMessageW(list, LB_SETITEMHEIGHT, 0, Scale(d.logItemHeight));
   }
