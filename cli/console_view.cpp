@@ -30,7 +30,8 @@ namespace {
 
 // "0:42", "1:05:00"
 std::string ClockText(double seconds) {
-  const long s = seconds > 0 ? static_cast<long>(seconds + 0.5) : 0;
+  // Beyond any real operation (or not a number at all): shown as nothing.
+  const long s = seconds > 0 && seconds < 1e7 ? static_cast<long>(seconds + 0.5) : 0;
   char text[32];
   if (s >= 3600)
     std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
@@ -59,12 +60,12 @@ void ProgressBar::Draw(int done) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   const double rate = seconds > 0 ? done / seconds : 0;
   const int filled = static_cast<int>(static_cast<long long>(done) * kWidth / total_);
-  // What is left, at the pace so far; unknown before the first byte.
-  const std::string left = done > 0 ? ClockText((total_ - done) / rate) + " left" : "";
+  // What is left, at the pace so far; unknown before the first byte has taken measurable time.
+  const std::string left = rate > 0 ? ", " + ClockText((total_ - done) / rate) + " left" : "";
   char line[160];
-  std::snprintf(line, sizeof line, "\r[%-*.*s] %d/%d B  %.0f B/s  %s  %s\x1b[K", kWidth, filled,
-                "##############################", done, total_, rate, ClockText(seconds).c_str(),
-                left.c_str());
+  std::snprintf(line, sizeof line, "\r[%-*.*s] %d/%d B  %.0f B/s  %s elapsed%s\x1b[K", kWidth,
+                filled, "##############################", done, total_, rate,
+                ClockText(seconds).c_str(), left.c_str());
   *terminal_ << line << std::flush;
   drawn_ = true;
 }

@@ -1,6 +1,7 @@
 // The Windows side of the port list: the registry's SERIALCOMM names the ports the drivers made,
-// SetupAPI tells what each one is, and opening COMn finds the ones neither knows (wine opens a
-// dosdevices link as COMn and lists it nowhere).
+// SetupAPI tells what each one is, the system's device names hold the rest, and opening COMn finds
+// the ones none of them knows (wine opens a dosdevices link as COMn and lists it nowhere). Ports
+// some list knows are not opened: a device behind one may act on the lines an open raises.
 #include <windows.h>
 // After windows.h, which they need.
 #include <setupapi.h>
@@ -145,9 +146,14 @@ void ReadSetupApi(std::map<int, PortInfo>& ports) {
   SetupDiDestroyDeviceInfoList(set);
 }
 
+bool DosDeviceExists(int n) {
+  wchar_t target[1024];
+  return QueryDosDeviceW((L"COM" + std::to_wstring(n)).c_str(), target, 1024) > 0;
+}
+
 enum class Presence { Absent, Free, InUse };
 
-// Opening is the one test every system answers the same way. Closed again at once.
+// For a name no list holds, opening is the one test left. Closed again at once.
 Presence Open(int n) {
   const std::wstring path = L"\\\\.\\COM" + std::to_wstring(n);
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -162,12 +168,6 @@ Presence Open(int n) {
                                                                           : Presence::Absent;
 }
 
-// Bluetooth serial ports try to reach their far end when opened, which can take many seconds.
-bool SlowToOpen(const PortInfo& port) {
-  return _stricmp(port.driver.c_str(), "BTHMODEM") == 0 ||
-         _strnicmp(port.driver.c_str(), "BthSpp", 6) == 0;
-}
-
 std::string Unprefixed(const std::string& device) {
   return device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
 }
@@ -175,22 +175,23 @@ std::string Unprefixed(const std::string& device) {
 }  // namespace
 
 std::vector<PortInfo> ListSerialPorts(const PortListRoots&) {
-  std::map<int, PortInfo> known;
-  ReadSerialComm(known);
-  ReadSetupApi(known);
+  std::map<int, PortInfo> fromRegistry, present;
+  ReadSerialComm(fromRegistry);
+  ReadSetupApi(present);
   std::vector<PortInfo> ports;
   for (int n = 1; n <= kMaxCom; ++n) {
-    auto it = known.find(n);
-    if (it != known.end() && SlowToOpen(it->second)) {
-      ports.push_back(it->second);
-      continue;
+    PortInfo port;
+    if (auto it = present.find(n); it != present.end()) {
+      port = it->second;
+    } else if (fromRegistry.count(n)) {
+      // A value left behind for a port that is gone names no device.
+      if (!DosDeviceExists(n)) continue;
+    } else if (!DosDeviceExists(n)) {
+      const Presence presence = Open(n);
+      if (presence == Presence::Absent) continue;
+      port.inUse = presence == Presence::InUse;
     }
-    const Presence presence = Open(n);
-    // A name the registry still holds for a port that is gone is left out like any other.
-    if (presence == Presence::Absent) continue;
-    PortInfo port = it != known.end() ? it->second : PortInfo{};
     port.device = "COM" + std::to_string(n);
-    port.inUse = presence == Presence::InUse;
     ports.push_back(std::move(port));
   }
   return ports;

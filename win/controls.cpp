@@ -52,7 +52,9 @@ void Gauge::Paint(HDC dc) {
   const int percent = PercentDone();
   const std::wstring text = std::to_wstring(percent) + L"%";
   RECT inner = frame;
-  InflateRect(&inner, -1, -1);
+  // A 1-pixel frame on the 13-pixel bar of 96 dpi, as thick again wherever the bar grows.
+  const int edge = std::max<int>(1, frame.bottom / 13);
+  InflateRect(&inner, -edge, -edge);
 
   // Drawn off screen so the bar never flickers while it moves.
   HDC mem = CreateCompatibleDC(dc);

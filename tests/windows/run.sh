@@ -207,6 +207,14 @@ check "ports --probe: COM7 the programmer, COM8 silent" eval \
 check "--port auto takes COM7" eval \
   'rc_is win.auto 0 && has "$work/win.auto.out" " Sygnatura producenta=1EH"'
 
+# A slow adapter: the warning, once, names the setting in Device Manager.
+start_sim "$work/slow.frames" --chip 89C52 --latency 10
+run win slow --port "$port" program 'C:\Użytkownik\płytka.hex'
+stop_sim
+check "slow link: warned once, with the Device Manager setting" eval \
+  'rc_is win.slow 0 && [ "$(grep -c "slow link" "$work/win.slow.err")" = 1 ] &&
+   has "$work/win.slow.err" "Port Settings, Advanced, Latency Timer (msec): 1"'
+
 # Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
 # (beyond the start of wine, measured by --help).
 run win start --help
