@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <optional>
 
@@ -9,24 +11,29 @@ namespace zelwik {
 // replies back, most often a USB adapter's latency timer.
 inline constexpr double kSlowExchangeMs = 4.0;
 
-// The time one frame-and-reply exchange takes, over an operation's first exchanges.
+// The time one frame-and-reply exchange takes, over an operation's first exchanges: the median,
+// since one of them may be a chip erase that takes the programmer many milliseconds by itself.
 class PaceMeter {
  public:
   static constexpr int kExchanges = 16;
   using Clock = std::chrono::steady_clock;
 
-  // Called as each frame's reply starts to be awaited. Returns the mean time of an exchange, in
-  // milliseconds, once: when the first kExchanges have been timed.
+  // Called as each frame's reply starts to be awaited, which is when the exchange before it has
+  // ended. Returns the median exchange, in milliseconds, once: when kExchanges have been timed.
   std::optional<double> Exchange(Clock::time_point now) {
     if (seen_ > kExchanges) return std::nullopt;
-    if (seen_++ == 0) first_ = now;
-    if (seen_ <= kExchanges) return std::nullopt;
-    return std::chrono::duration<double, std::milli>(now - first_).count() / kExchanges;
+    if (seen_ > 0)
+      times_[seen_ - 1] = std::chrono::duration<double, std::milli>(now - last_).count();
+    last_ = now;
+    if (++seen_ <= kExchanges) return std::nullopt;
+    std::sort(times_.begin(), times_.end());
+    return (times_[kExchanges / 2 - 1] + times_[kExchanges / 2]) / 2;
   }
 
  private:
   int seen_ = 0;
-  Clock::time_point first_;
+  Clock::time_point last_;
+  std::array<double, kExchanges> times_{};
 };
 
 }  // namespace zelwik
