@@ -27,7 +27,7 @@ cleanup() {
 trap cleanup EXIT
 
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 exec 3>&-
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
