@@ -263,7 +263,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
 
   ProgressBar progress(progressTerminal);
-  ConsoleView view(out, progress, kind == Kind::List);
+  SlowLinkWarning slowLink(err, LatencyTimerAdvice(DeviceForPort(state->PortName)));
+  ConsoleView view(out, progress, kind == Kind::List, &slowLink);
 
   const FileFormat format = options.format.value_or(FormatOfFile(options.file));
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
@@ -275,6 +276,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   // Ctrl+C from here on stops the operation between two exchanges, not the process mid-frame.
   const InterruptGuard interrupts({state.get()});
   int chipSize = 0;
+  slowLink.OperationStarts();
   const OpResult result =
       kind == Kind::Read ? ReadChipSized(*state, view, chipSize) : RunOnChip(kind, *state, view);
   if (const int status = interrupts.ExitStatus()) {

@@ -2,6 +2,7 @@
 
 #include "image/memory_image.h"
 #include "link/commands.h"
+#include "ops/pace.h"
 
 namespace zelwik {
 
@@ -48,11 +49,15 @@ OpResult CancelTail(Link& link, View& view, bool trafficBegan) {
   return OpResult::Cancelled;
 }
 
-// The view draws while replies are on the wire, for as long as the operation runs.
+// The view draws while replies are on the wire, for as long as the operation runs, and hears how
+// fast the link turned out to be.
 class ReplyWaitsToView {
  public:
   ReplyWaitsToView(Link& link, View& view) : link_(link) {
-    link_.SetReplyWaitHook([&view] { view.ReplyPending(); });
+    link_.SetReplyWaitHook([&view, this] {
+      if (const auto ms = pace_.Exchange(PaceMeter::Clock::now())) view.LinkPace(*ms);
+      view.ReplyPending();
+    });
   }
   ~ReplyWaitsToView() { link_.SetReplyWaitHook({}); }
   ReplyWaitsToView(const ReplyWaitsToView&) = delete;
@@ -60,6 +65,7 @@ class ReplyWaitsToView {
 
  private:
   Link& link_;
+  PaceMeter pace_;
 };
 
 }  // namespace

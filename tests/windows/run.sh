@@ -183,6 +183,38 @@ check "console: progress bar, then the texts" eval \
    has "$work/console.read" "[##############################] 4096/4096 B" &&
    has "$work/console.read" " Odczytywanie zakończono..."'
 
+# The port list: COM7 answers, COM8 is silent; neither is in SERIALCOMM (wine lists only COM1
+# there), so both are found by opening them. --port auto then takes COM7.
+rm -f "$WINEPREFIX/dosdevices/${port,,}"
+"$sim" --chip 89C52 >"$work/sim7.out" 2>>"$work/sim.err" &
+sim7=$!
+"$sim" --chip 89C52 --never-answer >"$work/sim8.out" 2>>"$work/sim.err" &
+sim8=$!
+for _ in $(seq 200); do [ -s "$work/sim7.out" ] && [ -s "$work/sim8.out" ] && break; sleep 0.02; done
+ln -sfn "$(head -n 1 "$work/sim7.out")" "$WINEPREFIX/dosdevices/com7"
+ln -sfn "$(head -n 1 "$work/sim8.out")" "$WINEPREFIX/dosdevices/com8"
+run win ports ports
+run win probe ports --probe
+run win auto --port auto signature-maker
+kill "$sim7" "$sim8" 2>/dev/null
+wait "$sim7" "$sim8" 2>/dev/null
+rm -f "$WINEPREFIX/dosdevices/com7" "$WINEPREFIX/dosdevices/com8"
+check "ports: COM7 and COM8 found by opening them" eval \
+  'rc_is win.ports 0 && has "$work/win.ports.out" "COM7  window: Interfejs, COM7" &&
+   has "$work/win.ports.out" "COM8  window: Interfejs, COM8"'
+check "ports --probe: COM7 the programmer, COM8 silent" eval \
+  'has "$work/win.probe.out" "COM7  programmer" && has "$work/win.probe.out" "COM8  no answer"'
+check "--port auto takes COM7" eval \
+  'rc_is win.auto 0 && has "$work/win.auto.out" " Sygnatura producenta=1EH"'
+
+# A slow adapter: the warning, once, names the setting in Device Manager.
+start_sim "$work/slow.frames" --chip 89C52 --latency 10
+run win slow --port "$port" program 'C:\Użytkownik\płytka.hex'
+stop_sim
+check "slow link: warned once, with the Device Manager setting" eval \
+  'rc_is win.slow 0 && [ "$(grep -c "slow link" "$work/win.slow.err")" = 1 ] &&
+   has "$work/win.slow.err" "Port Settings, Advanced, Latency Timer (msec): 1"'
+
 # Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
 # (beyond the start of wine, measured by --help).
 run win start --help
