@@ -41,12 +41,12 @@ std::string SystemText(DWORD error) {
   return message.empty() ? "system error " + std::to_string(error) : message;
 }
 
-// Settings of the programmer's line. Failures are carried on from: a port that cannot be
-// configured shows up at the presence probe.
-void Configure(HANDLE h) {
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  GetCommState(h, &dcb);
+// Settings of the programmer's line, made from the ones found. Failures are carried on from: a
+// port that cannot be configured shows up at the presence probe. No SetupComm: drivers take the
+// sizes as a least and their own queues hold far more than an exchange. No comm event mask:
+// nothing here waits for comm events.
+void Configure(HANDLE h, const DCB& found) {
+  DCB dcb = found;
   dcb.DCBlength = sizeof dcb;
   dcb.BaudRate = CBR_115200;
   dcb.ByteSize = 8;
@@ -65,10 +65,6 @@ void Configure(HANDLE h) {
   dcb.fNull = FALSE;
   dcb.fAbortOnError = FALSE;
   SetCommState(h, &dcb);
-  SetupComm(h, 1, 4);
-  DWORD previous = 0;
-  GetCommMask(h, &previous);
-  SetCommMask(h, EV_RXCHAR);
 }
 
 // Share mode 0 is the driver's to enforce and not every one does (wine's serial layer lets a
@@ -135,7 +131,12 @@ class Win32SerialPort final : public SerialPort {
     // Sleep(1) lasts a whole 15.6 ms tick by default, which would stretch the probe's 50 polls to
     // most of a second. Raised for as long as the port is open, that is one operation.
     timerRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
-    Configure(h);
+    // What the port had is put back at Close: a probed port may be another device's.
+    found_ = DCB{};
+    found_.DCBlength = sizeof found_;
+    foundState_ = GetCommState(h, &found_) != FALSE;
+    foundTimeouts_ = GetCommTimeouts(h, &foundLimits_) != FALSE;
+    Configure(h, found_);
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     handle_ = h;
     claim_ = claim;
@@ -172,6 +173,9 @@ class Win32SerialPort final : public SerialPort {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     // A late reply goes with the port, as on the last close of a POSIX port.
     PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    if (foundTimeouts_) SetCommTimeouts(handle_, &foundLimits_);
+    if (foundState_) SetCommState(handle_, &found_);
+    foundState_ = foundTimeouts_ = false;
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     if (claim_) CloseHandle(claim_);
@@ -213,6 +217,10 @@ class Win32SerialPort final : public SerialPort {
   HANDLE claim_ = nullptr;
   int readTimeoutMs_ = -1;  // the read bound in force; -1 none set on this opening
   bool timerRaised_ = false;
+  DCB found_{};                 // the line settings found at open
+  COMMTIMEOUTS foundLimits_{};  // and the timeouts
+  bool foundState_ = false;     // whether each could be read, and so put back
+  bool foundTimeouts_ = false;
 };
 
 }  // namespace

@@ -64,22 +64,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# --- unit tests ------------------------------------------------------------------------------
-for exe in "$win"/tests/windows/*_tests.exe; do
-  [ -e "$exe" ] || continue
-  "$wine" "$exe" --gtest_brief=1 >"$work/unit.out" 2>&1
-  rc=$?
-  ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
-  bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
-  passed=$((passed + ${ok:-0}))
-  failed=$((failed + ${bad:-0}))
-  if [ "$rc" -ne 0 ] || [ -z "$ok$bad" ]; then
-    cat "$work/unit.out"
-    [ -z "$bad" ] && failed=$((failed + 1))
-  fi
-done
-
-# --- end to end ------------------------------------------------------------------------------
 cli_linux=$root/$linux/cli/zelwik-cli
 cli_win=$root/$win/cli/zelwik-cli.exe
 sim=$root/$linux/sim/zelwik-sim
@@ -105,6 +89,27 @@ stop_sim() {
   wait "$sim_pid" 2>/dev/null
   sim_pid=""
 }
+
+# --- unit tests ------------------------------------------------------------------------------
+# The port's own tests use a simulator on the COM port.
+for exe in "$win"/tests/windows/*_tests.exe; do
+  [ -e "$exe" ] || continue
+  start_sim "$work/unit.frames" --chip 89C2051
+  ZELWIK_TEST_PORT=$port "$wine" "$exe" --gtest_brief=1 >"$work/unit.out" 2>&1
+  rc=$?
+  stop_sim
+  ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  passed=$((passed + ${ok:-0}))
+  failed=$((failed + ${bad:-0}))
+  if [ "$rc" -ne 0 ] || [ -z "$ok$bad" ]; then
+    cat "$work/unit.out"
+    [ -z "$bad" ] && failed=$((failed + 1))
+  fi
+  check "$exe: no test skipped" eval '! grep -q "SKIPPED" "$work/unit.out"'
+done
+
+# --- end to end ------------------------------------------------------------------------------
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # run SIDE NAME ARGS...: zelwik-cli on the Linux or the wine side; $work/SIDE.NAME.{out,err,rc,ms}
 run() {
