@@ -3,6 +3,7 @@
 // After windows.h, which it needs.
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -140,6 +141,7 @@ class Win32SerialPort final : public SerialPort {
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     handle_ = h;
     claim_ = claim;
+    restoreHandle_.store(h);
     readTimeoutMs_ = -1;
     // Also bounds the writes from the first frame on; the driver's own setting may be no bound.
     SetReadTimeout(0);
@@ -173,8 +175,7 @@ class Win32SerialPort final : public SerialPort {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     // A late reply goes with the port, as on the last close of a POSIX port.
     PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
-    if (foundTimeouts_) SetCommTimeouts(handle_, &foundLimits_);
-    if (foundState_) SetCommState(handle_, &found_);
+    if (restoreHandle_.exchange(INVALID_HANDLE_VALUE) != INVALID_HANDLE_VALUE) RestoreLine(handle_);
     foundState_ = foundTimeouts_ = false;
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
@@ -186,11 +187,22 @@ class Win32SerialPort final : public SerialPort {
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
+  // From the console's control handler, on a thread of its own, as the process ends.
+  void RestoreLineNow() override {
+    const HANDLE h = restoreHandle_.exchange(INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE) RestoreLine(h);
+  }
+
   // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
   // poll where Sleep(1) with the raised timer gives one.
   void PollPause() override { Sleep(1); }
 
  private:
+  void RestoreLine(HANDLE h) {
+    if (foundTimeouts_) SetCommTimeouts(h, &foundLimits_);
+    if (foundState_) SetCommState(h, &found_);
+  }
+
   // MAXDWORD interval and multiplier with a constant: ReadFile returns as soon as one byte is
   // there, or empty after the constant. All three MAXDWORD/0/0 would not wait at all.
   bool SetReadTimeout(int timeoutMs) {
@@ -221,6 +233,7 @@ class Win32SerialPort final : public SerialPort {
   COMMTIMEOUTS foundLimits_{};  // and the timeouts
   bool foundState_ = false;     // whether each could be read, and so put back
   bool foundTimeouts_ = false;
+  std::atomic<HANDLE> restoreHandle_{INVALID_HANDLE_VALUE};  // handle_ while its line is ours
 };
 
 }  // namespace
