@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/cp1250.h"
-#include "ops/pace.h"
+#include "link/pace.h"
 
 namespace zelwik::cli {
 

@@ -2,7 +2,6 @@
 
 #include "image/memory_image.h"
 #include "link/commands.h"
-#include "ops/pace.h"
 
 namespace zelwik {
 
@@ -54,18 +53,18 @@ OpResult CancelTail(Link& link, View& view, bool trafficBegan) {
 class ReplyWaitsToView {
  public:
   ReplyWaitsToView(Link& link, View& view) : link_(link) {
-    link_.SetReplyWaitHook([&view, this] {
-      if (const auto ms = pace_.Exchange(PaceMeter::Clock::now())) view.LinkPace(*ms);
-      view.ReplyPending();
-    });
+    link_.SetReplyWaitHook([&view] { view.ReplyPending(); });
+    link_.SetPaceObserver([&view](double ms) { view.LinkPace(ms); });
   }
-  ~ReplyWaitsToView() { link_.SetReplyWaitHook({}); }
+  ~ReplyWaitsToView() {
+    link_.SetReplyWaitHook({});
+    link_.SetPaceObserver({});
+  }
   ReplyWaitsToView(const ReplyWaitsToView&) = delete;
   ReplyWaitsToView& operator=(const ReplyWaitsToView&) = delete;
 
  private:
   Link& link_;
-  PaceMeter pace_;
 };
 
 }  // namespace

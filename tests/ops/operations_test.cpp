@@ -7,7 +7,7 @@
 #include "link/commands.h"
 #include "ops/chip_memory.h"
 #include "ops/hex_files.h"
-#include "ops/pace.h"
+#include "link/pace.h"
 #include "ops_test_support.h"
 #include "support/temp_dir.h"
 

@@ -18,8 +18,8 @@ class PaceMeter {
   static constexpr int kExchanges = 16;
   using Clock = std::chrono::steady_clock;
 
-  // Called as each frame's reply starts to be awaited, which is when the exchange before it has
-  // ended. Returns the median exchange, in milliseconds, once: when kExchanges have been timed.
+  // Called as each frame goes out, which is when the exchange before it has ended. Returns the
+  // median exchange, in milliseconds, once: when kExchanges have been timed.
   std::optional<double> Exchange(Clock::time_point now) {
     if (seen_ > kExchanges) return std::nullopt;
     if (seen_ > 0)
