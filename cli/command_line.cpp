@@ -263,7 +263,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (options.timeoutMs) state->link.SetReplyTimeout(*options.timeoutMs);
 
   ProgressBar progress(progressTerminal);
-  ConsoleView view(out, progress, kind == Kind::List);
+  SlowLinkWarning slowLink(err, LatencyTimerAdvice(DeviceForPort(state->PortName)));
+  ConsoleView view(out, progress, kind == Kind::List, &slowLink);
 
   const FileFormat format = options.format.value_or(FormatOfFile(options.file));
   if (kind == Kind::Program || kind == Kind::Verify || kind == Kind::List) {
@@ -274,6 +275,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
   // Ctrl+C from here on stops the operation between two exchanges, not the process mid-frame.
   const InterruptGuard interrupts({state.get()});
+  slowLink.OperationStarts();
   const auto [result, chipSize] =
       kind == Kind::Read ? ReadChipSized(*state, view) : ChipRead{RunOnChip(kind, *state, view), 0};
   if (const int status = interrupts.ExitStatus()) {

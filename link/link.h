@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "link/cancel.h"
+#include "link/pace.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -54,6 +56,12 @@ class Link {
   // Once the token is requested every frame but CMD_STOP throws OperationCancelled instead of
   // going out, so an operation stops between two exchanges and can still close its traffic.
   void SetCancelToken(const CancelToken* token) { cancel_ = token; }
+  // Told once, after the first PaceMeter::kExchanges exchanges from now, how long one took (the
+  // median, in milliseconds): a slow adapter shows itself early. Empty: nothing measured.
+  void SetPaceObserver(std::function<void(double msPerExchange)> observer) {
+    paceObserver_ = std::move(observer);
+    pace_ = {};
+  }
   // For a process ending with the link open (a second Ctrl+C): see SerialPort::RestoreLineNow.
   void RestoreLineNow() {
     if (port_) port_->RestoreLineNow();
@@ -68,6 +76,8 @@ class Link {
   std::unique_ptr<SerialPort> port_;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
   const CancelToken* cancel_ = nullptr;
+  std::function<void(double)> paceObserver_;
+  PaceMeter pace_;
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;

@@ -48,12 +48,27 @@ OpResult CancelTail(Link& link, View& view, bool trafficBegan) {
   return OpResult::Cancelled;
 }
 
+// The view hears how fast the link turned out to be, for as long as the operation runs.
+class PaceToView {
+ public:
+  PaceToView(Link& link, View& view) : link_(link) {
+    link_.SetPaceObserver([&view](double ms) { view.LinkPace(ms); });
+  }
+  ~PaceToView() { link_.SetPaceObserver({}); }
+  PaceToView(const PaceToView&) = delete;
+  PaceToView& operator=(const PaceToView&) = delete;
+
+ private:
+  Link& link_;
+};
+
 }  // namespace
 
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe) {
   Link& link = state.link;
   link.SetCancelToken(&state.cancel);
+  const PaceToView pace(link, view);
   if (shape.transfer) view.SetStatus("");
   OpResult result = OpResult::NoChip;
   bool answered = false;

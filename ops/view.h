@@ -19,6 +19,9 @@ class View {
   virtual void SetGaugeProgress(int position) = 0;
   // A blocking pause at the end of an operation.
   virtual void Pause(int milliseconds) = 0;
+  // The mean time of one frame and its reply over the operation's first exchanges; at most once
+  // an operation, and not at all for one of only a few exchanges.
+  virtual void LinkPace(double msPerExchange) { (void)msPerExchange; }
 };
 
 // Shows nothing and never waits.

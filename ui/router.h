@@ -2,8 +2,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "link/port_list.h"
 #include "ui/operation_runner.h"
+#include "ui/port_menu.h"
 #include "ui/window_description.h"
 
 namespace zelwik {
@@ -56,6 +59,13 @@ class Router {
   // nothing.
   bool Busy() const { return runner_.Busy(); }
 
+  // The present ports for the Interfejs menu below COM1 ... COM5, listed now, as it opens: entry
+  // i is chosen by {SelectListedPort, i} until the next listing. A port gone by then is chosen
+  // all the same, and the next operation fails to open it.
+  const std::vector<PortMenuEntry>& ListPorts();
+  // Where the listing looks (tests give a made-up system).
+  void SetPortListRoots(PortListRoots roots) { portRoots_ = std::move(roots); }
+
  private:
   void Operate(OperationRunner::Job job);
   void Ended(const std::optional<std::string>& failure);
@@ -65,6 +75,8 @@ class Router {
   Shell& shell_;
   OperationRunner runner_;
   bool timer1Due_ = false;
+  PortListRoots portRoots_;
+  std::vector<PortMenuEntry> listedPorts_;
 };
 
 }  // namespace zelwik::ui
