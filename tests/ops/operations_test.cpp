@@ -5,9 +5,9 @@
 #include <functional>
 
 #include "link/commands.h"
+#include "link/pace.h"
 #include "ops/chip_memory.h"
 #include "ops/hex_files.h"
-#include "link/pace.h"
 #include "ops_test_support.h"
 #include "support/temp_dir.h"
 
