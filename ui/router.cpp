@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "link/chips.h"
+#include "ops/command_table.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
 
@@ -11,6 +12,29 @@ namespace {
 
 // After a file load or save: long enough to read the count before " Gotowy..." replaces it.
 constexpr int kFilePauseMs = 1000;
+
+// The window's operation commands by their names in the table every front end runs.
+const OperationEntry* OperationFor(Action action) {
+  static constexpr struct {
+    Action action;
+    const char* name;
+  } kNames[] = {
+      {Action::Program, "program"},
+      {Action::Read, "read"},
+      {Action::Verify, "verify"},
+      {Action::SignatureDevice, "signature-device"},
+      {Action::SignatureMaker, "signature-maker"},
+      {Action::SignatureVoltage, "signature-voltage"},
+      {Action::Erase, "erase"},
+      {Action::Lock1, "lock1"},
+      {Action::Lock2, "lock2"},
+      {Action::Lock3, "lock3"},
+      {Action::LockAll, "lock"},
+  };
+  for (const auto& entry : kNames)
+    if (entry.action == action) return FindOperation(entry.name);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -50,29 +74,13 @@ void Router::Run(Command command) {
   if (busy_) return;
   State& s = state_;
   View& v = view_;
+  if (const OperationEntry* operation = OperationFor(command.action)) {
+    return Operate([&] {
+      OperationOutput output;
+      operation->run(s, v, output);
+    });
+  }
   switch (command.action) {
-    case Action::Program:
-      return Operate([&] { ProgramChip(s, v); });
-    case Action::Read:
-      return Operate([&] { ReadChip(s, v); });
-    case Action::Verify:
-      return Operate([&] { VerifyChip(s, v); });
-    case Action::SignatureDevice:
-      return Operate([&] { ShowSignature(s, v, Signature::Device); });
-    case Action::SignatureMaker:
-      return Operate([&] { ShowSignature(s, v, Signature::Maker); });
-    case Action::SignatureVoltage:
-      return Operate([&] { ShowSignature(s, v, Signature::Voltage); });
-    case Action::Erase:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Erase); });
-    case Action::Lock1:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock1); });
-    case Action::Lock2:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock2); });
-    case Action::Lock3:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::Lock3); });
-    case Action::LockAll:
-      return Operate([&] { RunChipCommand(s, v, ChipCommand::LockAll); });
     case Action::Load: {
       const auto path = shell_.AskOpenPath();
       if (!path) return;
@@ -102,7 +110,7 @@ void Router::Run(Command command) {
       return shell_.SetPortLabel("Com" + std::to_string(command.arg));
     case Action::Quit:
       return shell_.Quit();
-    case Action::None:
+    default:
       return;
   }
 }
