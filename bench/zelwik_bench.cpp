@@ -17,17 +17,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/chips.h"
@@ -194,57 +191,25 @@ int Breakdown(long exchanges) {
 
 // The ways a client can wait for a reply on DEVICE, each in a loop of its own; per exchange, the
 // 10th percentile and the median of every round, and the medians of those over the rounds.
-// A thread that sleeps until the object goes, as a watchdog between two deadlines does.
-class IdleThread {
- public:
-  explicit IdleThread(bool start) {
-    if (start)
-      thread_ = std::thread([this] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_; });
-      });
-  }
-  ~IdleThread() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
-
 int Waits(const char* device, long exchanges, int rounds) {
   struct Way {
     const char* name;
     int vmin, vtime;    // of the line
     bool poll;          // poll() before a read() on a non-blocking description
-    bool second;        // the read on a second, blocking description of the line
     int linkTimeoutMs;  // > 0: zelwik::Link with this reply bound instead of the above
-    bool idleThread;    // a second thread in the process meanwhile, asleep
     std::vector<double> p10, p50, mean;
   };
   std::vector<Way> ways = {
-      {"blocking read(), VMIN 1 (reference client)", 1, 0, false, false, 0, false, {}, {}, {}},
-      {"  the same with an idle second thread", 1, 0, false, false, 0, true, {}, {}, {}},
-      {"blocking read(), VMIN 0 VTIME 20", 0, 20, false, false, 0, false, {}, {}, {}},
-      {"poll() + read()", 0, 0, true, false, 0, false, {}, {}, {}},
-      {"Link::Transact, 2000 ms bound", 0, 0, false, false, 2000, false, {}, {}, {}},
-      {"Link::Transact, 2001 ms bound", 0, 0, false, false, 2001, false, {}, {}, {}},
+      {"blocking read(), VMIN 1 (reference client)", 1, 0, false, 0, {}, {}, {}},
+      {"blocking read(), VMIN 0 VTIME 20", 0, 20, false, 0, {}, {}, {}},
+      {"poll() + read()", 0, 0, true, 0, {}, {}, {}},
+      {"Link::Transact, 2000 ms bound", 0, 0, false, 2000, {}, {}, {}},
   };
   std::vector<double> us(static_cast<std::size_t>(exchanges));
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t k = 0; k < ways.size(); ++k) {
       Way& way = ways[(k + static_cast<std::size_t>(round)) % ways.size()];
       std::uint8_t frame[4] = {zelwik::CMD_PROBE, 0, 0, 0};
-      IdleThread idle(way.idleThread);
       if (way.linkTimeoutMs > 0) {
         zelwik::Link link;
         link.SetReplyTimeout(way.linkTimeoutMs);
@@ -258,8 +223,7 @@ int Waits(const char* device, long exchanges, int rounds) {
         }
       } else {
         const int fd = open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | (way.poll ? O_NONBLOCK : 0));
-        const int readFd = way.second ? open(device, O_RDWR | O_NOCTTY | O_CLOEXEC) : fd;
-        if (fd < 0 || readFd < 0) return Fail(std::string(device) + ": " + std::strerror(errno));
+        if (fd < 0) return Fail(std::string(device) + ": " + std::strerror(errno));
         termios t;
         if (tcgetattr(fd, &t) == 0) {
           cfmakeraw(&t);
@@ -274,7 +238,7 @@ int Waits(const char* device, long exchanges, int rounds) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 2000) != 1) return false;
           }
-          return read(readFd, &reply, 1) == 1;
+          return read(fd, &reply, 1) == 1;
         };
         if (!exchange() || reply != 0x55) return Fail("no programmer on " + std::string(device));
         for (long a = 0; a < exchanges; ++a) {
@@ -285,7 +249,6 @@ int Waits(const char* device, long exchanges, int rounds) {
           if (!exchange()) return Fail("link failed at address " + std::to_string(a));
           us[static_cast<std::size_t>(a)] = MsSince(start) * 1000;
         }
-        if (readFd != fd) close(readFd);
         close(fd);
       }
       std::vector<double> sorted = us;

@@ -10,6 +10,7 @@
 
 #include "cli/console_view.h"
 #include "cli/image_files.h"
+#include "cli/interrupt.h"
 #include "cli/ports_command.h"
 #include "cli/production.h"
 #include "link/chips.h"
@@ -230,6 +231,8 @@ Options Parse(const std::vector<std::string>& args) {
     std::filesystem::path file(options.log);
     options.serialFile = file.replace_extension(".serial").string();
   }
+  if (options.ports.size() > InterruptGuard::kMaxStates)
+    throw UsageError{"at most " + std::to_string(InterruptGuard::kMaxStates) + " ports"};
   if (command->file == FileUse::Save &&
       (options.ports.size() > 1 || IsAllPorts(options.ports.front())))
     throw UsageError{"read takes one port: several chips cannot go into one file"};
@@ -274,7 +277,7 @@ bool SerialPlaceFree(const Image& image, const SerialSpec& spec, bool overwrite,
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    std::ostream* progressTerminal, const PortListRoots& portRoots,
-                   std::istream* input, const std::atomic<bool>* stop) {
+                   std::istream* input) {
   Options options;
   try {
     options = Parse(args);
@@ -341,7 +344,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   job.serial = options.serial;
   if (options.serial) job.serials = &serials;
   if (!options.log.empty()) job.log = &log;
-  ProductionIo io{out, err, progressTerminal, input, stop};
+  ProductionIo io{out, err, progressTerminal, input};
   return RunProduction(job, io);
 }
 

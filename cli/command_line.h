@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -16,10 +15,9 @@ inline constexpr int kExitUsage = 2;
 
 // Runs zelwik-cli with its arguments (without the program name). Status texts go to out; usage
 // errors, port diagnostics and the progress bar (when progressTerminal is set) to err. The port
-// list (ports, --port auto) is read under portRoots. --repeat reads Enter or q from input;
-// once stop is set no new chip is started.
+// list (ports, --port auto) is read under portRoots. --repeat reads Enter or q from input.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    std::ostream* progressTerminal, const PortListRoots& portRoots = {},
-                   std::istream* input = nullptr, const std::atomic<bool>* stop = nullptr);
+                   std::istream* input = nullptr);
 
 }  // namespace zelwik::cli

@@ -9,10 +9,18 @@
 #include <streambuf>
 
 #include "cli/console.h"
+#include "cli/interrupt.h"
 
 namespace zelwik::cli {
 
 namespace {
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  InterruptGuard::Interrupt(130);
+  return TRUE;
+}
 
 std::string Narrow(const wchar_t* text) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -114,5 +122,12 @@ std::ostream* SetUpConsole() {
   std::cerr.rdbuf(err);
   return &std::cerr;
 }
+
+namespace detail {
+
+void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void RemoveInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+}  // namespace detail
 
 }  // namespace zelwik::cli

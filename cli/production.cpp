@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/sha256.h"
 #include "link/chips.h"
 #include "link/commands.h"
@@ -144,6 +146,8 @@ const char* ResultName(OpResult result) {
       return "mismatch";
     case OpResult::NotSupported:
       return "not-supported";
+    case OpResult::Cancelled:
+      return "cancelled";
   }
   return "failed";
 }
@@ -158,12 +162,12 @@ struct Tally {
 class PortWorker {
  public:
   PortWorker(const ProductionJob& job, SharedConsole& console, std::size_t slot, bool prefixed,
-             const std::atomic<bool>* stop)
+             std::function<bool()> stopping)
       : job_(job),
         port_(job.ports[slot]),
         name_(PortShortName(port_)),
         view_(console, slot, prefixed ? name_ + ": " : ""),
-        stop_(stop),
+        stopping_(std::move(stopping)),
         state_(std::make_unique<State>()) {
     state_->PortName = port_;
     state_->ChipType = job.chip;
@@ -177,7 +181,8 @@ class PortWorker {
 
   const std::string& Name() const { return name_; }
   const Tally& Result() const { return tally_; }
-  bool Stopping() const { return stop_ && stop_->load(); }
+  bool Stopping() const { return stopping_(); }
+  State& StateOf() { return *state_; }
 
   // One chip: its serial number, the command, then the verify pass and the lock bit.
   void RunChip() {
@@ -253,13 +258,18 @@ class PortWorker {
     OperationOutput output;
     const OpResult result = operation.run(*state_, view_, output);
     lastResult_ = result;
+    // Stopped without a chip after it: the result is not what was asked for.
+    if (Stopping() && job_.repeat == Repeat::Once && result != OpResult::Cancelled)
+      view_.SetStatus(kTextCancelled);
     if (result == OpResult::LinkFailure) ReportPortFailure();
     LogRecord record;
     record.message = view_.TakeMessage();
     record.result = ResultName(result);
     bool ok = result == OpResult::Success;
-    if (ok && operation.file == FileUse::Save &&
-        !SaveImage(state_->image, job_.file, job_.format, output.chipSize, view_)) {
+    if (ok && operation.file == FileUse::Save && Stopping()) {
+      ok = false;  // a read stopped saves nothing
+    } else if (ok && operation.file == FileUse::Save &&
+               !SaveImage(state_->image, job_.file, job_.format, output.chipSize, view_)) {
       ok = false;
       record.result = "save-failed";
       record.message = view_.TakeMessage();
@@ -306,7 +316,7 @@ class PortWorker {
   const ProductionJob& job_;
   std::string port_, name_;
   PortView view_;
-  const std::atomic<bool>* stop_;
+  std::function<bool()> stopping_;
   std::unique_ptr<State> state_;  // the image is 64 KiB: off the stack
   std::string fileSha_;
   long long fileBytes_ = -1;
@@ -322,8 +332,6 @@ void OnEveryPort(std::vector<std::unique_ptr<PortWorker>>& workers, Fn fn) {
   for (std::thread& thread : threads) thread.join();
 }
 
-bool Stopped(const ProductionIo& io) { return io.stop && io.stop->load(); }
-
 }  // namespace
 
 std::string PortShortName(const std::string& port) {
@@ -336,10 +344,20 @@ int RunProduction(const ProductionJob& job, ProductionIo& io) {
   SharedConsole console(io, job.ports.size());
   const bool several = job.ports.size() > 1;
   std::vector<std::unique_ptr<PortWorker>> workers;
+  std::unique_ptr<InterruptGuard> guard;
+  const auto stopping = [&guard] { return guard && guard->ExitStatus() != 0; };
+  std::vector<State*> states;
   for (std::size_t i = 0; i < job.ports.size(); ++i) {
-    workers.push_back(std::make_unique<PortWorker>(job, console, i, several, io.stop));
+    workers.push_back(std::make_unique<PortWorker>(job, console, i, several, stopping));
     console.Name(i, workers.back()->Name());
+    states.push_back(&workers.back()->StateOf());
   }
+  // Ctrl+C from here on stops the operations between two exchanges, or with a repeat lets the
+  // chips in hand finish, and the totals are still shown.
+  guard = std::make_unique<InterruptGuard>(states, job.repeat == Repeat::Once
+                                                       ? InterruptGuard::First::StopOperations
+                                                       : InterruptGuard::First::FinishChips);
+  const InterruptGuard& interrupts = *guard;
 
   switch (job.repeat) {
     case Repeat::Once:
@@ -351,12 +369,12 @@ int RunProduction(const ProductionJob& job, ProductionIo& io) {
         OnEveryPort(workers, [](PortWorker& w) {
           if (!w.Result().lost) w.RunChip();
         });
-        if (Stopped(io) ||
+        if (interrupts.ExitStatus() != 0 ||
             std::all_of(workers.begin(), workers.end(), [](auto& w) { return w->Result().lost; }))
           break;
         console.Line(true, kTextNextChip);
         std::string answer;
-        if (!io.in || !std::getline(*io.in, answer) || Stopped(io)) break;
+        if (!io.in || !std::getline(*io.in, answer) || interrupts.ExitStatus() != 0) break;
         if (!answer.empty() && (answer[0] == 'q' || answer[0] == 'Q')) break;
       }
       break;
@@ -382,6 +400,7 @@ int RunProduction(const ProductionJob& job, ProductionIo& io) {
       console.Line(false, worker->Name() + ": passed " + std::to_string(t.passed) + ", failed " +
                               std::to_string(t.failed) + (t.lost ? ", stopped" : ""));
   }
+  if (const int status = interrupts.ExitStatus()) return status;
   return success ? kExitSuccess : kExitFailure;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -47,7 +46,6 @@ struct ProductionIo {
   std::ostream& err;
   std::ostream* progress;         // the terminal for the progress line, or nullptr
   std::istream* in;               // --repeat: Enter or q
-  const std::atomic<bool>* stop;  // set: no new chip is started
 };
 
 // "ttyUSB1" for /dev/ttyUSB1, "pts/5" for /dev/pts/5, COM3 as it is.
@@ -55,7 +53,8 @@ std::string PortShortName(const std::string& port);
 
 // Runs the job on every port at once, each on its own thread and link. Lines are prefixed with
 // the port when there are several; several ports or a repeat end with a line per port. The exit
-// status: 0 only when every port succeeded on every chip.
+// status: 0 only when every port succeeded on every chip; 130 or 143 after Ctrl+C or SIGTERM,
+// which stop the operations in flight, or with a repeat let the chips in hand finish.
 int RunProduction(const ProductionJob& job, ProductionIo& io);
 
 }  // namespace zelwik::cli

@@ -73,6 +73,7 @@ void WriteFrame(SerialPort& port, bool& faulted, const std::uint8_t (&frame)[4])
 std::optional<std::uint8_t> Link::Probe() {
   if (!port_ || !port_->IsOpen()) throw LinkFault("serial port not open");
   if (faulted_) throw LinkFault("programmer stopped answering");
+  if (cancel_ && cancel_->Requested()) throw OperationCancelled();
   WriteFrame(*port_, faulted_, {CMD_PROBE, 0, 0, 0});
   // The probe polls so that an absent programmer costs about 50 ms. The pauses are counted, not
   // timed: a process held off the processor also lets the programmer's answer get through.
@@ -100,6 +101,7 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
   if (!port_ || !port_->IsOpen()) throw LinkFault("serial port not open");
   // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
   if (faulted_) throw LinkFault("programmer stopped answering");
+  if (command != CMD_STOP && cancel_ && cancel_->Requested()) throw OperationCancelled();
   WriteFrame(*port_, faulted_, {command, a1, a2, a3});
   if (replyWaitHook_) {
     try {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "link/cancel.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -51,6 +52,13 @@ class Link {
   bool IsOpen() const;
 
   void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
+  // Once the token is requested every frame but CMD_STOP throws OperationCancelled instead of
+  // going out, so an operation stops between two exchanges and can still close its traffic.
+  void SetCancelToken(const CancelToken* token) { cancel_ = token; }
+  // For a process ending with the link open (a second Ctrl+C): see SerialPort::RestoreLineNow.
+  void RestoreLineNow() {
+    if (port_) port_->RestoreLineNow();
+  }
   // Runs after each frame but the probe is written, before its reply is read: work done there
   // overlaps the frame's and the reply's time on the wire instead of adding to it. Empty: none.
   void SetReplyWaitHook(std::function<void()> hook) { replyWaitHook_ = std::move(hook); }
@@ -64,6 +72,7 @@ class Link {
   std::unique_ptr<SerialPort> port_;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
   std::function<void()> replyWaitHook_;
+  const CancelToken* cancel_ = nullptr;
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;

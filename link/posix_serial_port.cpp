@@ -14,6 +14,7 @@
 #include <linux/serial.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -112,6 +113,7 @@ class PosixSerialPort final : public SerialPort {
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
     owner_ = getpid();
+    restoreFd_.store(fd);
     return true;
   }
 
@@ -162,9 +164,7 @@ class PosixSerialPort final : public SerialPort {
       fd_ = -1;
       return;
     }
-    if (found_) tcsetattr(fd_, TCSANOW, &foundSettings_);
-    // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
-    ioctl(fd_, TIOCNXCL);
+    if (restoreFd_.exchange(-1) >= 0) RestoreLine(fd_);
     // A late reply is discarded with the port, as a real port's last close does.
     tcflush(fd_, TCIFLUSH);
     flock(fd_, LOCK_UN);
@@ -174,7 +174,19 @@ class PosixSerialPort final : public SerialPort {
 
   bool IsOpen() const override { return fd_ >= 0; }
 
+  // Async-signal-safe: an atomic and system calls only.
+  void RestoreLineNow() override {
+    const int fd = restoreFd_.exchange(-1);
+    if (fd >= 0) RestoreLine(fd);
+  }
+
  private:
+  void RestoreLine(int fd) {
+    if (found_) tcsetattr(fd, TCSANOW, &foundSettings_);
+    // The pty simulator keeps the slave open, so exclusivity would otherwise outlive us.
+    ioctl(fd, TIOCNXCL);
+  }
+
   bool WriteRest(const std::uint8_t* data, std::size_t size, ssize_t written) {
     std::size_t done = written > 0 ? static_cast<std::size_t>(written) : 0;
     if (written < 0 && errno != EAGAIN && errno != EINTR) return false;
@@ -199,6 +211,7 @@ class PosixSerialPort final : public SerialPort {
 
   int fd_ = -1;
   pid_t owner_ = 0;
+  std::atomic<int> restoreFd_{-1};  // fd_ while its line is still ours to hand back
   termios foundSettings_{};
   bool found_ = false;
 };

@@ -27,6 +27,10 @@ class SerialPort {
   virtual bool IsOpen() const = 0;
   // The probe's pause between two polls, about 1 ms.
   virtual void PollPause();
+  // Puts the line back as it was found and lets go of its exclusivity, for a process that is
+  // about to end with the port still open. Safe from a signal handler or another thread; the
+  // port must not be used afterwards.
+  virtual void RestoreLineNow() {}
 };
 
 // The termios port, or the Win32 one in a Windows build.

@@ -32,6 +32,22 @@ OpResult ErrorTail(Link& link, View& view, const FrameSpec& shape) {
   return OpResult::LinkFailure;
 }
 
+// Stopped on request: traffic that began ends with the closing STOP as a finished operation's
+// does, and the text stands (no pause: the user asked to be done).
+OpResult CancelTail(Link& link, View& view, bool trafficBegan) {
+  if (trafficBegan) {
+    try {
+      SendClosingStop(link);
+    } catch (const LinkFault&) {
+      // The programmer went away as well; the port closes all the same.
+    }
+  }
+  link.CloseLink();
+  view.SetStatus(kTextCancelled);
+  view.SetGaugeProgress(0);
+  return OpResult::Cancelled;
+}
+
 // The view draws while replies are on the wire, for as long as the operation runs.
 class ReplyWaitsToView {
  public:
@@ -51,12 +67,15 @@ class ReplyWaitsToView {
 OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const ChipBody& body,
                       const std::function<void()>& afterProbe) {
   Link& link = state.link;
+  link.SetCancelToken(&state.cancel);
   const ReplyWaitsToView drawing(link, view);
   if (shape.transfer) view.SetStatus("");
   OpResult result = OpResult::NoChip;
+  bool answered = false;
   try {
     if (!link.OpenLink(state.PortName)) return ErrorTail(link, view, shape);
     if (link.Probe() != kProbeAnswer) return ErrorTail(link, view, shape);
+    answered = true;
     if (afterProbe) afterProbe();
 
     ChipCode code = static_cast<ChipCode>(state.ChipType);
@@ -83,6 +102,8 @@ OpResult RunOperation(State& state, View& view, const FrameSpec& shape, const Ch
   } catch (const LinkFault&) {
     // The programmer went away mid-way: nothing after this point may look like success.
     return ErrorTail(link, view, shape);
+  } catch (const OperationCancelled&) {
+    return CancelTail(link, view, answered);
   }
   link.CloseLink();
   view.Pause(shape.pauseMs);

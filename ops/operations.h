@@ -3,6 +3,7 @@
 #include <string>
 
 #include "image/memory_image.h"
+#include "link/cancel.h"
 #include "link/link.h"
 #include "ops/texts.h"
 #include "ops/view.h"
@@ -16,6 +17,9 @@ struct State {
   int ChipType = 0;               // 0 = detect at every operation
   std::string PortName = "COM2";  // "COM1".."COM5", or a device path from the command line
   Link link;
+  // Requested from another thread (Esc, Ctrl+C); whoever starts an operation resets it first.
+  // Every operation hands it to the link.
+  CancelToken cancel;
 };
 
 // How an operation ended, for callers that must know (the command line's exit status).
@@ -26,6 +30,7 @@ enum class OpResult {
   TooLarge,      // " Za mało pamięci"
   Mismatch,      // a byte differed (program, verify)
   NotSupported,  // the chip has no such lock bit or signature
+  Cancelled,     // stopped on request between two exchanges: " Przerwano."
 };
 
 OpResult ProgramChip(State& state, View& view);  // SpeedButton1Click

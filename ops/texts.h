@@ -11,6 +11,7 @@ inline constexpr const char* kTextIoError = " Błąd I/O ...";
 
 inline constexpr const char* kTextLinkFailure = "Błąd transmisji lub brak programatora";
 inline constexpr const char* kTextNoChip = " Brak układu lub sygnatury";
+inline constexpr const char* kTextCancelled = " Przerwano.";
 
 inline constexpr const char* kTextTooLarge = " Za mało pamięci";
 inline constexpr const char* kTextWriting = " Zapisywanie pamięci...";

@@ -125,7 +125,8 @@ OpResult ReadChipSized(State& state, View& view, int& size) {
         view.ClearLog();
         cleared = true;
       });
-  if (result == OpResult::LinkFailure && cleared) FindImageEnd(image);
+  if ((result == OpResult::LinkFailure || result == OpResult::Cancelled) && cleared)
+    FindImageEnd(image);
   if (result != OpResult::Success) size = 0;
   return result;
 }

@@ -161,7 +161,7 @@ class AppTest : public QObject {
         {"SpeedButton5", std::bind(RunChipCommand, _1, _2, ChipCommand::LockAll)}};
     for (const auto& [name, op] : commands) {
       SimHarness direct(sim::SimChip::C1051), sim(sim::SimChip::C1051);
-      State state{{}, 0, direct.Path(), {}};
+      State state{{}, 0, direct.Path(), {}, {}};
       LoadBlink(state.image);
       RecordingView recorded;
       op(state, recorded);

@@ -173,7 +173,7 @@ class WindowAliveTest : public QObject {
     running = false;
     wm.join();
 
-    State state{{}, form.state().ChipType, direct.Path(), {}};
+    State state{{}, form.state().ChipType, direct.Path(), {}, {}};
     RecordingView recorded;
     ReadChip(state, recorded);
     QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));

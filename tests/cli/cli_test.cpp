@@ -1,12 +1,18 @@
 // zelwik-cli: the terminal character column and usage errors; the program against the zelwik-sim
 // executable on a pseudo-terminal; image files and ports in process against simulated
 // programmers, so that the frames they received can be checked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
@@ -126,6 +132,89 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
     ExpectCli(sim.Port() + " " + c.args, c.status, c.out);
     EXPECT_FALSE(fs::exists(dir_ / "x.hex")) << c.args;
   }
+}
+
+// zelwik-cli started in the test's folder, to be signalled while it runs.
+struct Running {
+  Running(const fs::path& dir, const std::string& args) {
+    pid = fork();
+    if (pid == 0) {
+      const std::string command =
+          "cd " + dir.string() + " && exec " ZELWIK_CLI_PATH " " + args + " >out 2>err";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  // The exit status, -1 when killed by a signal, -2 when still running after the wait.
+  int Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -2;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  pid_t pid;
+};
+
+termios LineOf(const std::string& device, const termios* set = nullptr) {
+  termios t{};
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_EQ(set ? tcsetattr(fd, TCSANOW, set) : tcgetattr(fd, &t), 0);
+  close(fd);
+  return t;
+}
+
+bool SameLine(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Ctrl+C (or SIGTERM) stops a read between two exchanges: the closing STOP goes out, the read
+// saves nothing and an existing file stays as it was, the line is handed back as it was before
+// the program started, and the status tells which signal. A second Ctrl+C while a silent
+// programmer's reply is awaited ends at once, the line handed back all the same.
+TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    Simulator sim("89C55 --baud 115200 --log " + (dir_ / "frames"));
+    termios before = LineOf(sim.path);
+    cfsetspeed(&before, B9600);
+    before.c_lflag |= ICANON | ECHO;
+    LineOf(sim.path, &before);
+    WriteFile(dir_ / "keep.hex", "keep");
+    Running cli(dir_.path(), sim.Port() + " read keep.hex");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    kill(cli.pid, signal);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 128 + signal);
+    EXPECT_EQ(Read("out"), " Odczytywanie pamięci...\n Przerwano.\n");
+    EXPECT_EQ(Read("keep.hex"), "keep");
+    EXPECT_TRUE(SameLine(LineOf(sim.path), before));
+    sim.Stop(SIGTERM);
+    std::istringstream frames(Read("frames"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(frames, line);) lines.push_back(line);
+    ASSERT_GT(lines.size(), 10u);
+    EXPECT_LT(lines.size(), 20000u);  // stopped, not finished
+    EXPECT_EQ(lines.back(), "13000000 -> 00");
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 2), "01") << "a read frame before the STOP";
+  }
+  Simulator silent("89C51 --stop-after 200");
+  const termios before = LineOf(silent.path);
+  Running cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(cli.pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto second = std::chrono::steady_clock::now();
+  kill(cli.pid, SIGINT);
+  EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(2));
+  EXPECT_TRUE(SameLine(LineOf(silent.path), before));
+  EXPECT_FALSE(fs::exists(dir_ / "x.hex"));
 }
 
 // An empty option is left out.

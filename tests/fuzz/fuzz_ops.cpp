@@ -247,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto owned = std::make_unique<FuzzPort>(input);
   FuzzPort& port = *owned;
-  auto state = std::unique_ptr<State>(new State{Image{}, chipType, "COM2", Link(std::move(owned))});
+  auto state = std::unique_ptr<State>(new State{Image{}, chipType, "COM2", Link(std::move(owned)), {}});
   state->link.SetReplyTimeout(0);
   MakeImage(state->image, (flags >> 1) & 3, input);
 

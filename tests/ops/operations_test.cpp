@@ -217,6 +217,47 @@ TEST(Transfer, ReadFromAnEmptySocket) {
   EXPECT_TRUE(rig.view.log.empty());
 }
 
+// A stop asked for while a transfer runs takes effect before the next exchange: the closing STOP
+// follows the last byte's frames, " Przerwano." stands with no pause, the gauge goes back to 0,
+// a read keeps what arrived without listing it, and a program never ends as a success.
+TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
+  struct CancellingView : RecordingView {
+    CancelToken* token = nullptr;
+    int at = 0, lastProgress = -1;
+    void SetGaugeProgress(int position) override {
+      lastProgress = position;
+      if (position == at) token->Request();
+    }
+  };
+  const struct {
+    SimChip socket;
+    bool program;
+    const char* tail;  // the frames of the byte the stop came at, and the closing STOP
+  } cases[] = {{C51_12V, false, "01006300 13000000"}, {C2051, true, "0E0000BA 12000000 13000000"}};
+  for (const auto& c : cases) {
+    Rig rig(c.socket);
+    rig.FillFlash([](int a) { return std::uint8_t(a < 300 ? a * 3 : 0xFF); });
+    if (c.program) FillImage(rig.state->image, 500);
+    CancellingView view;
+    view.token = &rig.state->cancel;
+    view.at = 99;
+    const OpResult result = c.program ? ProgramChip(*rig.state, view) : ReadChip(*rig.state, view);
+    EXPECT_EQ(result, OpResult::Cancelled);
+    const std::string sent = rig.SentText();
+    EXPECT_EQ(sent.substr(sent.size() - std::string(c.tail).size()), c.tail) << sent;
+    EXPECT_EQ(view.LastStatus(), " Przerwano.");
+    EXPECT_TRUE(view.pauses.empty());
+    EXPECT_EQ(view.lastProgress, 0);
+    EXPECT_TRUE(view.log.empty());
+    if (!c.program) {
+      EXPECT_EQ(rig.state->image.MemoryImage[99], std::uint8_t(99 * 3));
+      EXPECT_EQ(rig.state->image.MemoryImage[100], 0xFF);
+      EXPECT_EQ(rig.state->image.ImageEnd, 99);
+    }
+    EXPECT_TRUE(rig.PortReusable());
+  }
+}
+
 // --- HEX files as the user sees them ------------------------------------------------------------
 
 TEST(HexFilesShown, TextsPauseAndListing) {
