@@ -239,7 +239,11 @@ class PortWorker {
     return false;
   }
 
-  bool LastWasLinkFailure() const { return lastResult_ == OpResult::LinkFailure; }
+  // A programmer that went silent mid-chip does not come back by itself.
+  bool ProgrammerLost() {
+    if (lastResult_ == OpResult::LinkFailure) tally_.lost = true;
+    return tally_.lost;
+  }
 
  private:
   // Waits, ending early on a stop; false when stopped.
@@ -384,8 +388,7 @@ int RunProduction(const ProductionJob& job, ProductionIo& io) {
         bool seenEmpty = true;  // a chip already in the socket at the start is the first one
         while (!w.Stopping() && !w.Result().lost && w.WaitForChip(seenEmpty)) {
           w.RunChip();
-          // A programmer that went silent mid-chip does not come back by itself.
-          if (w.LastWasLinkFailure()) break;
+          if (w.ProgrammerLost()) break;
           seenEmpty = false;
         }
       });

@@ -44,8 +44,8 @@ struct ProductionJob {
 struct ProductionIo {
   std::ostream& out;
   std::ostream& err;
-  std::ostream* progress;         // the terminal for the progress line, or nullptr
-  std::istream* in;               // --repeat: Enter or q
+  std::ostream* progress;  // the terminal for the progress line, or nullptr
+  std::istream* in;        // --repeat: Enter or q
 };
 
 // "ttyUSB1" for /dev/ttyUSB1, "pts/5" for /dev/pts/5, COM3 as it is.
