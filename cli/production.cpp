@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -223,6 +224,8 @@ class PortWorker {
           seenEmpty = true;
         } else if (seenEmpty && code == last) {
           link.CloseLink();
+          const ChipInfo* chip = FindChip(ToInt(code));
+          detected_ = chip && chip->cliName ? chip->cliName : job_.chipName;
           return true;
         }
         last = code;
@@ -230,6 +233,8 @@ class PortWorker {
       }
     } catch (const LinkFault&) {
       answered = false;
+    } catch (const OperationCancelled&) {
+      answered = true;
     }
     link.CloseLink();
     if (!answered && !Stopping()) {
@@ -280,7 +285,8 @@ class PortWorker {
     }
     record.time = LocalTimestamp();
     record.port = port_;
-    record.chip = job_.chipName;
+    // What the socket's signature said, when the chip was left to detection.
+    record.chip = job_.chip == 0 && !detected_.empty() ? detected_ : job_.chipName;
     record.command = operation.name;
     if (operation.file == FileUse::Load) {
       record.file = job_.file;
@@ -324,6 +330,7 @@ class PortWorker {
   std::unique_ptr<State> state_;  // the image is 64 KiB: off the stack
   std::string fileSha_;
   long long fileBytes_ = -1;
+  std::string detected_;
   Tally tally_;
   OpResult lastResult_ = OpResult::Success;
 };
@@ -334,6 +341,37 @@ void OnEveryPort(std::vector<std::unique_ptr<PortWorker>>& workers, Fn fn) {
   std::vector<std::thread> threads;
   for (auto& worker : workers) threads.emplace_back([&fn, &worker] { fn(*worker); });
   for (std::thread& thread : threads) thread.join();
+}
+
+// The answer to the prompt, read on a thread of its own: the signal handlers restart reads, so
+// Ctrl+C at the prompt would otherwise wait for Enter. Nothing at the end of the input or on a
+// stop; a reader left waiting then ends with the process.
+std::optional<std::string> AskNextChip(std::istream* in, const std::function<bool()>& stopping) {
+  if (!in) return std::nullopt;
+  struct Answer {
+    std::mutex mutex;
+    std::condition_variable ready;
+    bool done = false;
+    bool read = false;
+    std::string line;
+  };
+  auto answer = std::make_shared<Answer>();
+  std::thread([answer, in] {
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(*in, line));
+    std::lock_guard<std::mutex> hold(answer->mutex);
+    answer->line = std::move(line);
+    answer->read = read;
+    answer->done = true;
+    answer->ready.notify_one();
+  }).detach();
+  std::unique_lock<std::mutex> hold(answer->mutex);
+  while (
+      !answer->ready.wait_for(hold, std::chrono::milliseconds(50), [&] { return answer->done; })) {
+    if (stopping()) return std::nullopt;
+  }
+  if (!answer->read || stopping()) return std::nullopt;
+  return answer->line;
 }
 
 }  // namespace
@@ -377,9 +415,8 @@ int RunProduction(const ProductionJob& job, ProductionIo& io) {
             std::all_of(workers.begin(), workers.end(), [](auto& w) { return w->Result().lost; }))
           break;
         console.Line(true, kTextNextChip);
-        std::string answer;
-        if (!io.in || !std::getline(*io.in, answer) || interrupts.ExitStatus() != 0) break;
-        if (!answer.empty() && (answer[0] == 'q' || answer[0] == 'Q')) break;
+        const std::optional<std::string> answer = AskNextChip(io.in, stopping);
+        if (!answer || (!answer->empty() && ((*answer)[0] == 'q' || (*answer)[0] == 'Q'))) break;
       }
       break;
     case Repeat::Auto:

@@ -447,7 +447,10 @@ TEST(Production, KilledRunsNeverGiveANumberTwice) {
                 "--port " + sims[0].path + " --port " + sims[1].path +
                     " --timeout 1000 --repeat --serial 7F0:2:1:1:le --log run.csv program fw.hex",
                 std::string(4096, '\n'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 170 * run));
+    // Killed at a different point of a chip each time, once the run has logged one.
+    const std::size_t logged = LineCount(dir / "run.csv");
+    EXPECT_TRUE(WaitFor([&] { return LineCount(dir / "run.csv") > logged; }, 60s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + 230 * run));
     kill(cli.pid, SIGKILL);
     EXPECT_EQ(cli.Wait(), -SIGKILL);
   }
