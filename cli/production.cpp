@@ -46,7 +46,8 @@ class SharedConsole {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!slots_[slot].active) return;
     slots_[slot].done = std::clamp(done, 0, slots_[slot].total);
-    Draw(false);
+    // The last step is always drawn: the bar ends full.
+    Draw(slots_[slot].done == slots_[slot].total);
   }
   void Stop(std::size_t slot) {
     std::lock_guard<std::mutex> hold(mutex_);

@@ -31,7 +31,7 @@ class ExclusiveLock {
 
 // Puts content in the file so that it holds either its old or its new content, whatever
 // happens: a new file beside it, flushed to the disk, renamed over it.
-bool ReplaceFile(const std::string& path, std::string_view content, std::string& reason);
+bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason);
 
 // The local time now as ISO 8601 with milliseconds and the offset: 2026-12-07T14:39:14.123+01:00.
 std::string LocalTimestamp();

@@ -99,7 +99,7 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
   return std::make_unique<PosixLock>(fd);
 }
 
-bool ReplaceFile(const std::string& path, std::string_view content, std::string& reason) {
+bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
   const std::string temporary = path + ".new";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {

@@ -89,7 +89,7 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
   return std::make_unique<Win32Lock>(file);
 }
 
-bool ReplaceFile(const std::string& path, std::string_view content, std::string& reason) {
+bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
   const std::string temporary = path + ".new";
   const HANDLE file = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -163,7 +163,7 @@ std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
     return std::nullopt;
   }
   std::string reason;
-  if (!ReplaceFile(path_, std::to_string(number + spec_.step) + "\n", reason)) {
+  if (!ReplaceFileDurably(path_, std::to_string(number + spec_.step) + "\n", reason)) {
     why = "cannot advance the serial number: " + reason;
     return std::nullopt;
   }

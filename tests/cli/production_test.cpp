@@ -49,9 +49,10 @@ struct CliRun {
   std::string out, err;
 };
 
-CliRun Cli(const std::vector<std::string>& args, std::istream* input = nullptr) {
+CliRun Cli(const std::vector<std::string>& args, std::istream* input = nullptr,
+           std::ostream* progress = nullptr) {
   std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, nullptr, {}, input);
+  const int status = RunCommandLine(args, out, err, progress, {}, input);
   return {status, out.str(), err.str()};
 }
 
@@ -271,6 +272,25 @@ TEST(Production, ThreePortsOneSilentHalfWay) {
   EXPECT_EQ(ReadFile(dir / "run.serial"), "1003\n");
 }
 
+// The progress line: one port's bar ends full; with two, each port's share, and the line is
+// taken away at the end.
+TEST(Production, ProgressLineShowsEachPortsShare) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  SimHarness a(SimChip::C51_12V), b(SimChip::C51_12V);
+  std::ostringstream one;
+  ASSERT_EQ(Cli({"--port", a.Path(), "program", dir / "fw.hex"}, nullptr, &one).status, 0);
+  EXPECT_NE(one.str().find("\r[##############################] 32/32 B"), std::string::npos)
+      << one.str();
+  std::ostringstream two;
+  ASSERT_EQ(Cli({"--port", a.Path(), "--port", b.Path(), "program", dir / "fw.hex"}, nullptr, &two)
+                .status,
+            0);
+  for (const std::string& name : {PortShortName(a.Path()), PortShortName(b.Path())})
+    EXPECT_NE(two.str().find(name + " 100%"), std::string::npos) << two.str();
+  EXPECT_EQ(two.str().substr(two.str().size() - 4), "\r\x1b[K");
+}
+
 // The operator at the prompt: the callback sees each chip done, then Enter, and q after five.
 class Operator : public std::streambuf {
  public:
@@ -398,7 +418,7 @@ TEST(Production, EndToEndAutoRepeatEndsOnCtrlC) {
       testing::SimProcess("--chip 89C2051 --log " + (dir / "frames2"))};
   Process cli(dir.path(), "--port " + sims[0].path + " --port " + sims[1].path + " --port " +
                               sims[2].path +
-                              " --timeout 1000 --repeat=auto --serial 7F0:2:1000:1:le "
+                              " --repeat=auto --serial 7F0:2:1000:1:le "
                               "--log run.csv program fw.hex");
   const std::string log = dir / "run.csv";
   ASSERT_TRUE(WaitFor([&] { return LineCount(log) == 4; })) << ReadFile(log);
