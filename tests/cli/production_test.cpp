@@ -24,6 +24,7 @@
 #include "cli/sha256.h"
 #include "link/commands.h"
 #include "ops/command_table.h"
+#include "support/fake_ports.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -50,9 +51,9 @@ struct CliRun {
 };
 
 CliRun Cli(const std::vector<std::string>& args, std::istream* input = nullptr,
-           std::ostream* progress = nullptr) {
+           std::ostream* progress = nullptr, const PortListRoots& roots = {}) {
   std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, progress, {}, input);
+  const int status = RunCommandLine(args, out, err, progress, roots, input);
   return {status, out.str(), err.str()};
 }
 
@@ -270,6 +271,28 @@ TEST(Production, ThreePortsOneSilentHalfWay) {
   }
   EXPECT_EQ(serials, (std::set<std::string>{"1000", "1001", "1002"}));
   EXPECT_EQ(ReadFile(dir / "run.serial"), "1003\n");
+}
+
+// --port all: every port whose probe is answered, and no more than the probe to the others.
+TEST(Production, AllPortsAreTheAnsweringOnes) {
+  SimHarness sims[3]{SimHarness(SimChip::C2051), SimHarness(SimChip::C2051),
+                     SimHarness(SimChip::C2051)};
+  sims[1].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
+  testing::FakePorts ports;
+  for (int i = 0; i < 3; ++i) {
+    const std::string n = std::to_string(i);
+    ports.Tty("ttyUSB" + n, "usb1/1-" + n + "/ttyUSB" + n, "ftdi_sio", -1, sims[i].Path());
+  }
+  const CliRun run = Cli({"--port", "all", "erase"}, nullptr, nullptr, ports.Roots());
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::multiset<std::string> lines;
+  for (const std::string& line : Lines(run.out)) lines.insert(line);
+  EXPECT_EQ(lines, (std::multiset<std::string>{"ttyUSB0:  Układ wymazano...", "ttyUSB0:  Gotowy...",
+                                               "ttyUSB0: passed 1, failed 0",
+                                               "ttyUSB2:  Układ wymazano...", "ttyUSB2:  Gotowy...",
+                                               "ttyUSB2: passed 1, failed 0"}));
+  EXPECT_EQ(testing::FramesText(sims[1].Frames()), "FF000000");
+  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, nullptr, nullptr, ports.Roots()).status, 2);
 }
 
 // The progress line: one port's bar ends full; with two, each port's share, and the line is
