@@ -19,6 +19,7 @@ constexpr const char* kHelp =
     "\n"
     "COM1 ... COM5 in the Interfejs menu open /dev/ttyS0 ... /dev/ttyS4; ZELWIK_COM1 ...\n"
     "ZELWIK_COM5 name another device, for example ZELWIK_COM2=/dev/ttyUSB0 zelwik.\n"
+    "Below them the menu lists the other serial devices present, such as a USB adapter.\n"
     "zelwik-cli ports lists the serial devices.\n"
     "\n"
     "  --help       this text\n"

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStyledItemDelegate>
@@ -161,6 +162,28 @@ void TForm1::BuildMenu() {
       action->setObjectName(item.name);
       connect(action, &QAction::triggered, this, [this, c = item.command] { Run(c); });
     }
+    if (menu->objectName() == ui::MainWindow().menus[ui::kPortMenuIndex].name)
+      connect(menu, &QMenu::aboutToShow, this, [this, menu] { ListPortsInMenu(menu); });
+  }
+}
+
+// The ports present now, each time the menu opens: an adapter plugged in since shows up.
+void TForm1::ListPortsInMenu(QMenu* menu) {
+  for (QAction* action : listedPorts_) {
+    menu->removeAction(action);
+    action->deleteLater();
+  }
+  listedPorts_.clear();
+  if (router_->Busy()) return;
+  const auto& entries = router_->ListPorts();
+  if (entries.empty()) return;
+  listedPorts_.append(menu->addSeparator());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    QAction* action = menu->addAction(Text(entries[i].caption.c_str()));
+    action->setObjectName(QString("ListedPort%1").arg(i));
+    const ui::Command command{ui::Action::SelectListedPort, static_cast<int>(i)};
+    connect(action, &QAction::triggered, this, [this, command] { Run(command); });
+    listedPorts_.append(action);
   }
 }
 

@@ -11,6 +11,7 @@
 
 class QFileDialog;
 class QLabel;
+class QMenu;
 class QListWidget;
 class QTimer;
 
@@ -43,6 +44,8 @@ class TForm1 : public QMainWindow, public ui::Shell {
   void SetOpenDialog(PathDialog dialog) { hooks_.openDialog = std::move(dialog); }
   void SetSaveDialog(PathDialog dialog) { hooks_.saveDialog = std::move(dialog); }
   void Run(ui::Command command) { router_->Run(command); }
+  // Where the Interfejs menu finds the present ports (tests give a made-up system).
+  void SetPortListRoots(PortListRoots roots) { router_->SetPortListRoots(std::move(roots)); }
   bool Busy() const { return router_->Busy(); }
 
   // ui::Shell
@@ -60,6 +63,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
  private:
   void BuildElements();
   void BuildMenu();
+  void ListPortsInMenu(QMenu* menu);
   void BuildDialogs();
   std::optional<std::string> RunFileDialog(QFileDialog* dialog);
 
@@ -74,6 +78,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+  QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;
   std::unique_ptr<InputBlocker> blocker_;

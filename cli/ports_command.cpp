@@ -34,13 +34,13 @@ std::string ProbeText(const PortInfo& port) {
   return port.inUse ? "in use" : "";
 }
 
-// The window knows COM1 to COM5; any other device goes in under COM2's name.
+// The window's Interfejs menu has COM1 to COM5 and, below them, every other port by its name.
 std::string WindowHint(const std::string& device) {
   for (int n = 1; n <= kComPorts; ++n) {
     const std::string com = "COM" + std::to_string(n);
-    if (DeviceForPort(com) == device) return "window: " + com;
+    if (SamePort(DeviceForPort(com), device)) return "window: " + com;
   }
-  return "window: ZELWIK_COM2=" + device + " zelwik";
+  return "window: Interfejs, " + ShortPortName(device);
 }
 
 std::string Line(const PortInfo& port) {
@@ -52,6 +52,7 @@ std::string Line(const PortInfo& port) {
   if (!port.usbId.empty())
     add("USB " + port.usbId + (port.usbName.empty() ? "" : " " + port.usbName));
   if (!port.driver.empty()) add("driver " + port.driver);
+  if (port.latencyTimerMs >= 0) add("latency timer " + std::to_string(port.latencyTimerMs) + " ms");
   add(ProbeText(port));
   add(WindowHint(port.device));
   return line;

@@ -8,14 +8,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <utility>
 
 #include "cli/command_line.h"
+#include "cli/console_view.h"
 #include "cli/interrupt.h"
 #include "cli/sha256.h"
 #include "link/chips.h"
 #include "link/commands.h"
+#include "link/port_list.h"
 #include "ops/operations.h"
 
 namespace zelwik::cli {
@@ -28,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 // after it.
 class SharedConsole {
  public:
-  SharedConsole(ProductionIo& io, std::size_t ports) : io_(io), slots_(ports) {}
+  SharedConsole(ProductionIo& io, std::size_t ports)
+      : io_(io), slots_(ports), single_(ports == 1 ? io.progress : nullptr) {}
 
   void Line(bool error, const std::string& text) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -39,11 +43,13 @@ class SharedConsole {
   void Name(std::size_t slot, const std::string& name) { slots_[slot].name = name; }
   void Start(std::size_t slot, int total) {
     std::lock_guard<std::mutex> hold(mutex_);
-    slots_[slot] = {slots_[slot].name, 0, total, total > 0, Clock::now()};
+    if (slots_.size() == 1) return single_.Start(total);
+    slots_[slot] = {slots_[slot].name, 0, total, total > 0};
     Draw(true);
   }
   void Update(std::size_t slot, int done) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (slots_.size() == 1) return single_.Update(done);
     if (!slots_[slot].active) return;
     slots_[slot].done = std::clamp(done, 0, slots_[slot].total);
     // The last step is always drawn: the bar ends full.
@@ -51,6 +57,7 @@ class SharedConsole {
   }
   void Stop(std::size_t slot) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (slots_.size() == 1) return single_.Stop();
     if (!slots_[slot].active) return;
     slots_[slot].active = false;
     Erase();
@@ -62,16 +69,16 @@ class SharedConsole {
     std::string name;
     int done = 0, total = 0;
     bool active = false;
-    Clock::time_point start;
   };
 
   void Erase() {
+    if (slots_.size() == 1) return single_.Clear();
     if (drawn_) *io_.progress << "\r\x1b[K" << std::flush;
     drawn_ = false;
   }
-  // One port: a bar with bytes and rate. Several: each port's share in per cent.
+  // Several ports: each port's share in per cent (one port has the bar of a single command).
   void Draw(bool now) {
-    if (!io_.progress) return;
+    if (!io_.progress || slots_.size() == 1) return;
     const auto time = Clock::now();
     if (!now && time - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = time;
@@ -79,17 +86,8 @@ class SharedConsole {
     char part[128];
     for (const Slot& s : slots_) {
       if (!s.active) continue;
-      if (slots_.size() == 1) {
-        constexpr int kWidth = 30;
-        const double seconds = std::chrono::duration<double>(time - s.start).count();
-        std::snprintf(part, sizeof part, "[%-*.*s] %d/%d B  %.0f B/s", kWidth,
-                      static_cast<int>(static_cast<long long>(s.done) * kWidth / s.total),
-                      "##############################", s.done, s.total,
-                      seconds > 0 ? s.done / seconds : 0);
-      } else {
-        std::snprintf(part, sizeof part, "%s%s %3d%%", line.empty() ? "" : "  ", s.name.c_str(),
-                      static_cast<int>(static_cast<long long>(s.done) * 100 / s.total));
-      }
+      std::snprintf(part, sizeof part, "%s%s %3d%%", line.empty() ? "" : "  ", s.name.c_str(),
+                    static_cast<int>(static_cast<long long>(s.done) * 100 / s.total));
       line += part;
     }
     if (line.empty()) return Erase();
@@ -100,6 +98,7 @@ class SharedConsole {
   ProductionIo& io_;
   std::mutex mutex_;
   std::vector<Slot> slots_;
+  ProgressBar single_;
   bool drawn_ = false;
   Clock::time_point lastDraw_;
 };
@@ -108,8 +107,13 @@ class SharedConsole {
 // the progress line, and the message an operation ended with, for the log.
 class PortView : public View {
  public:
-  PortView(SharedConsole& console, std::size_t slot, std::string prefix)
-      : console_(console), slot_(slot), prefix_(std::move(prefix)) {}
+  PortView(SharedConsole& console, std::size_t slot, std::string prefix, const std::string& device)
+      : console_(console),
+        slot_(slot),
+        prefix_(std::move(prefix)),
+        slowLink_(warnings_, LatencyTimerAdvice(device)) {}
+
+  void OperationStarts() { slowLink_.OperationStarts(); }
 
   void SetStatus(const std::string& text) override {
     console_.Stop(slot_);
@@ -119,19 +123,43 @@ class PortView : public View {
   }
   void ClearLog() override {}
   void AddLogLine(const std::string&) override {}
-  void SetGaugeMax(int max) override { console_.Start(slot_, max + 1); }
-  void SetGaugeProgress(int position) override { console_.Update(slot_, position + 1); }
+  void SetGaugeMax(int max) override {
+    console_.Start(slot_, max + 1);
+    if (slowLink_.TransferStarts(max + 1)) Warned();
+  }
+  void SetGaugeProgress(int position) override {
+    // The warning first, so that the bar is drawn again below it.
+    if (slowLink_.TransferAt(position + 1)) Warned();
+    console_.Update(slot_, position + 1);
+  }
   void Pause(int) override {}
+  void LinkPace(double msPerExchange) override {
+    if (slowLink_.Pace(msPerExchange)) Warned();
+  }
 
   void Error(const std::string& text) { console_.Line(true, "zelwik-cli: " + prefix_ + text); }
   void Note(const std::string& text) { console_.Line(false, prefix_ + text); }
   std::string TakeMessage() { return std::exchange(message_, {}); }
 
  private:
+  // The slow-link warning's lines, each written whole with the port's name.
+  void Warned() {
+    std::istringstream lines(warnings_.str());
+    warnings_.str({});
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("zelwik-cli: ", 0) == 0)
+        Error(line.substr(12));
+      else
+        console_.Line(true, prefix_ + line);
+    }
+  }
+
   SharedConsole& console_;
   std::size_t slot_;
   std::string prefix_;
   std::string message_;
+  std::ostringstream warnings_;
+  SlowLinkWarning slowLink_;
 };
 
 const char* ResultName(OpResult result) {
@@ -168,7 +196,7 @@ class PortWorker {
       : job_(job),
         port_(job.ports[slot]),
         name_(PortShortName(port_)),
-        view_(console, slot, prefixed ? name_ + ": " : ""),
+        view_(console, slot, prefixed ? name_ + ": " : "", DeviceForPort(port_)),
         stopping_(std::move(stopping)),
         state_(std::make_unique<State>()) {
     state_->PortName = port_;
@@ -266,6 +294,7 @@ class PortWorker {
     view_.TakeMessage();
     const auto start = Clock::now();
     OperationOutput output;
+    view_.OperationStarts();
     const OpResult result = operation.run(*state_, view_, output);
     lastResult_ = result;
     // Stopped without a chip after it: the result is not what was asked for.

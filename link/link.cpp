@@ -102,6 +102,8 @@ std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t 
   // Once a reply went missing the programmer is gone; a 32 KiB loop must not wait 2 s per byte.
   if (faulted_) throw LinkFault("programmer stopped answering");
   if (command != CMD_STOP && cancel_ && cancel_->Requested()) throw OperationCancelled();
+  if (paceObserver_)
+    if (const auto ms = pace_.Exchange(PaceMeter::Clock::now())) paceObserver_(*ms);
   WriteFrame(*port_, faulted_, {command, a1, a2, a3});
   if (replyWaitHook_) {
     try {

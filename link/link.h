@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/cancel.h"
+#include "link/pace.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -55,6 +56,12 @@ class Link {
   // Once the token is requested every frame but CMD_STOP throws OperationCancelled instead of
   // going out, so an operation stops between two exchanges and can still close its traffic.
   void SetCancelToken(const CancelToken* token) { cancel_ = token; }
+  // Told once, after the first PaceMeter::kExchanges exchanges from now, how long one took (the
+  // median, in milliseconds): a slow adapter shows itself early. Empty: nothing measured.
+  void SetPaceObserver(std::function<void(double msPerExchange)> observer) {
+    paceObserver_ = std::move(observer);
+    pace_ = {};
+  }
   // For a process ending with the link open (a second Ctrl+C): see SerialPort::RestoreLineNow.
   void RestoreLineNow() {
     if (port_) port_->RestoreLineNow();
@@ -73,6 +80,8 @@ class Link {
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
   std::function<void()> replyWaitHook_;
   const CancelToken* cancel_ = nullptr;
+  std::function<void(double)> paceObserver_;
+  PaceMeter pace_;
   std::string lastDevice_;
   std::string lastError_;
   int lastErrno_ = 0;

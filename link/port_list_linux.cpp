@@ -52,6 +52,7 @@ void ReadUsb(const fs::path& ttyDir, const fs::path& sysRoot, PortInfo& port) {
     const std::string maker = ReadLine(p / "manufacturer");
     const std::string product = ReadLine(p / "product");
     port.usbName = maker.empty() || product.empty() ? maker + product : maker + " " + product;
+    port.product = product;
     return;
   }
 }
@@ -60,6 +61,14 @@ std::string Driver(const fs::path& ttyDir) {
   std::error_code ec;
   const fs::path link = fs::read_symlink(ttyDir / "device" / "driver", ec);
   return ec ? std::string() : link.filename().string();
+}
+
+// ftdi_sio tells it on the usb-serial port, which is what the tty's device is.
+int LatencyTimer(const fs::path& ttyDir) {
+  const std::string text = ReadLine(ttyDir / "device" / "latency_timer");
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 4)
+    return -1;
+  return std::atoi(text.c_str());
 }
 
 // Every path some process here has open. Processes of other users cannot be looked into.
@@ -143,12 +152,36 @@ std::vector<PortInfo> ListSerialPorts(const PortListRoots& roots) {
     }
     ReadUsb(ttyDir, roots.sys, port);
     port.driver = Driver(ttyDir);
+    port.latencyTimerMs = LatencyTimer(ttyDir);
     port.inUse = openFiles.count(port.device) > 0 || openFiles.count(canonicalNode.string()) > 0 ||
                  LockedByLiveProcess(roots, name);
     ports.push_back(std::move(port));
   }
   std::sort(ports.begin(), ports.end(), NaturalLess);
   return ports;
+}
+
+std::string ShortPortName(const std::string& device) {
+  return fs::path(device).filename().string();
+}
+
+bool SamePort(const std::string& a, const std::string& b) {
+  return a == b || Canonical(a) == Canonical(b);
+}
+
+std::string LatencyTimerAdvice(const std::string& device) {
+  // The sysfs name of the adapter in use, when it is one that has the timer.
+  std::string name = Canonical(device).filename().string();
+  if (name.rfind("ttyUSB", 0) != 0 || name.find_first_of("/'\"\\ ") != std::string::npos)
+    name = "ttyUSB0";
+  return "zelwik-cli: a USB serial adapter holds each reply back for its latency timer, 16 ms by "
+         "default; 1 ms makes it fast.\n"
+         "zelwik-cli: now:    echo 1 | sudo tee /sys/bus/usb-serial/devices/" +
+         name +
+         "/latency_timer\n"
+         "zelwik-cli: always: put this line in /etc/udev/rules.d/99-usb-serial-latency.rules\n"
+         "zelwik-cli:   ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+         "ATTR{latency_timer}=\"1\"\n";
 }
 
 }  // namespace zelwik

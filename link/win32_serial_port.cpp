@@ -3,6 +3,7 @@
 // After windows.h, which it needs.
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -41,12 +42,12 @@ std::string SystemText(DWORD error) {
   return message.empty() ? "system error " + std::to_string(error) : message;
 }
 
-// Settings of the programmer's line. Failures are carried on from: a port that cannot be
-// configured shows up at the presence probe.
-void Configure(HANDLE h) {
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  GetCommState(h, &dcb);
+// Settings of the programmer's line, made from the ones found. Failures are carried on from: a
+// port that cannot be configured shows up at the presence probe. No SetupComm: drivers take the
+// sizes as a least and their own queues hold far more than an exchange. No comm event mask:
+// nothing here waits for comm events.
+void Configure(HANDLE h, const DCB& found) {
+  DCB dcb = found;
   dcb.DCBlength = sizeof dcb;
   dcb.BaudRate = CBR_115200;
   dcb.ByteSize = 8;
@@ -65,10 +66,6 @@ void Configure(HANDLE h) {
   dcb.fNull = FALSE;
   dcb.fAbortOnError = FALSE;
   SetCommState(h, &dcb);
-  SetupComm(h, 1, 4);
-  DWORD previous = 0;
-  GetCommMask(h, &previous);
-  SetCommMask(h, EV_RXCHAR);
 }
 
 // Share mode 0 is the driver's to enforce and not every one does (wine's serial layer lets a
@@ -135,10 +132,16 @@ class Win32SerialPort final : public SerialPort {
     // Sleep(1) lasts a whole 15.6 ms tick by default, which would stretch the probe's 50 polls to
     // most of a second. Raised for as long as the port is open, that is one operation.
     timerRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
-    Configure(h);
+    // What the port had is put back at Close: a probed port may be another device's.
+    found_ = DCB{};
+    found_.DCBlength = sizeof found_;
+    foundState_ = GetCommState(h, &found_) != FALSE;
+    foundTimeouts_ = GetCommTimeouts(h, &foundLimits_) != FALSE;
+    Configure(h, found_);
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     handle_ = h;
     claim_ = claim;
+    restoreHandle_.store(h);
     readTimeoutMs_ = -1;
     // Also bounds the writes from the first frame on; the driver's own setting may be no bound.
     SetReadTimeout(0);
@@ -172,6 +175,8 @@ class Win32SerialPort final : public SerialPort {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     // A late reply goes with the port, as on the last close of a POSIX port.
     PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    if (restoreHandle_.exchange(INVALID_HANDLE_VALUE) != INVALID_HANDLE_VALUE) RestoreLine(handle_);
+    foundState_ = foundTimeouts_ = false;
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     if (claim_) CloseHandle(claim_);
@@ -182,11 +187,22 @@ class Win32SerialPort final : public SerialPort {
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
+  // From the console's control handler, on a thread of its own, as the process ends.
+  void RestoreLineNow() override {
+    const HANDLE h = restoreHandle_.exchange(INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE) RestoreLine(h);
+  }
+
   // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
   // poll where Sleep(1) with the raised timer gives one.
   void PollPause() override { Sleep(1); }
 
  private:
+  void RestoreLine(HANDLE h) {
+    if (foundTimeouts_) SetCommTimeouts(h, &foundLimits_);
+    if (foundState_) SetCommState(h, &found_);
+  }
+
   // MAXDWORD interval and multiplier with a constant: ReadFile returns as soon as one byte is
   // there, or empty after the constant. All three MAXDWORD/0/0 would not wait at all.
   bool SetReadTimeout(int timeoutMs) {
@@ -213,6 +229,11 @@ class Win32SerialPort final : public SerialPort {
   HANDLE claim_ = nullptr;
   int readTimeoutMs_ = -1;  // the read bound in force; -1 none set on this opening
   bool timerRaised_ = false;
+  DCB found_{};                 // the line settings found at open
+  COMMTIMEOUTS foundLimits_{};  // and the timeouts
+  bool foundState_ = false;     // whether each could be read, and so put back
+  bool foundTimeouts_ = false;
+  std::atomic<HANDLE> restoreHandle_{INVALID_HANDLE_VALUE};  // handle_ while its line is ours
 };
 
 }  // namespace

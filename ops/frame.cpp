@@ -48,13 +48,18 @@ OpResult CancelTail(Link& link, View& view, bool trafficBegan) {
   return OpResult::Cancelled;
 }
 
-// The view draws while replies are on the wire, for as long as the operation runs.
+// The view draws while replies are on the wire, for as long as the operation runs, and hears how
+// fast the link turned out to be.
 class ReplyWaitsToView {
  public:
   ReplyWaitsToView(Link& link, View& view) : link_(link) {
     link_.SetReplyWaitHook([&view] { view.ReplyPending(); });
+    link_.SetPaceObserver([&view](double ms) { view.LinkPace(ms); });
   }
-  ~ReplyWaitsToView() { link_.SetReplyWaitHook({}); }
+  ~ReplyWaitsToView() {
+    link_.SetReplyWaitHook({});
+    link_.SetPaceObserver({});
+  }
   ReplyWaitsToView(const ReplyWaitsToView&) = delete;
   ReplyWaitsToView& operator=(const ReplyWaitsToView&) = delete;
 

@@ -22,6 +22,9 @@ class View {
   // A frame is on its way to the programmer and its reply not yet read: the time to draw what the
   // view owes the screen, since it then overlaps the wire's time instead of adding to it.
   virtual void ReplyPending() {}
+  // The mean time of one frame and its reply over the operation's first exchanges; at most once
+  // an operation, and not at all for one of only a few exchanges.
+  virtual void LinkPace(double msPerExchange) { (void)msPerExchange; }
 };
 
 // Shows nothing and never waits.

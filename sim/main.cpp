@@ -43,6 +43,8 @@ void PrintUsage(std::FILE* out) {
                "  --flash FILE         Intel HEX file loaded into the chip's flash\n"
                "  --log FILE           write every frame and its reply as a text line\n"
                "  --baud N             pace replies as a wire at N baud would (0: no pacing)\n"
+               "  --latency MS         hold each reply back MS milliseconds, as a USB adapter's\n"
+               "                       latency timer does\n"
                "  --never-answer       send no reply at all, not even to the probe\n"
                "  --probe-reply HEX    answer the presence probe with this byte instead of 55\n"
                "  --stop-after N       answer the first N frames, then nothing\n"
@@ -90,6 +92,7 @@ int Serve(int argc, char** argv) {
   std::string flashPath, logPath;
   long baud = 0;
   long swapMs = 0;
+  long latencyMs = 0;
   Faults faults;
 
   for (int i = 1; i < argc; ++i) {
@@ -114,6 +117,8 @@ int Serve(int argc, char** argv) {
       logPath = value();
     } else if (option == "--baud") {
       baud = ParseNumber(option, value(), 10, 0, 4000000);
+    } else if (option == "--latency") {
+      latencyMs = ParseNumber(option, value(), 10, 0, 1000);
     } else if (option == "--never-answer") {
       faults.neverAnswer = true;
     } else if (option == "--probe-reply") {
@@ -175,6 +180,7 @@ int Serve(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   PtySimulator simulator(model, static_cast<int>(baud));
+  simulator.SetReplyLatency(static_cast<int>(latencyMs));
   std::string reason;
   if (!simulator.Open(reason)) Fail(reason);
   // The observer runs on the serving thread, the only one that touches the model here.

@@ -301,7 +301,7 @@ void PtySimulator::Reply(const Frame& frame, long long deadlineNs) {
   }
   if (observer_) observer_(frame, reply);
   if (reply.empty()) return;
-  if (baud_ > 0) WaitUntil(deadlineNs);
+  if (deadlineNs > 0) WaitUntil(deadlineNs);
   WriteAll(reply.data(), reply.size());
 }
 
@@ -338,6 +338,7 @@ void PtySimulator::Serve() {
           // Frames that arrived together still follow each other on a wire.
           deadlineNs = std::max(deadlineNs, lastWrittenNs + wireNs);
         }
+        if (latencyNs_ > 0) deadlineNs = std::max(deadlineNs, arrivalNs + latencyNs_);
         Reply(frame, deadlineNs);
         if (baud_ > 0) lastWrittenNs = NowNs();
       }

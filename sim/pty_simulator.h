@@ -37,6 +37,9 @@ class PtySimulator {
   using FrameObserver =
       std::function<void(const Frame& frame, const std::vector<std::uint8_t>& reply)>;
   void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
+  // Each reply held back until ms after its frame arrived, as a USB adapter's latency timer holds
+  // a lone byte (set before Start; 0: none).
+  void SetReplyLatency(int ms) { latencyNs_ = ms * 1000000LL; }
 
   // What a paced reply is brought forward by for the pty's transit, each way (0 when unpaced):
   // half the fastest transit timed at Open.
@@ -59,6 +62,7 @@ class PtySimulator {
   int baud_;
   long long inTransitNs_ = 0;
   long long outTransitNs_ = 0;
+  long long latencyNs_ = 0;
   int master_ = -1;
   int slaveKeep_ = -1;
   std::string slavePath_;

@@ -48,6 +48,11 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
   shell_.StartTimer1();
 }
 
+const std::vector<PortMenuEntry>& Router::ListPorts() {
+  listedPorts_ = ExtraPortEntries(ListSerialPorts(portRoots_));
+  return listedPorts_;
+}
+
 void Router::Timer1Timer() {
   view_.SetStatus(kTextReady);
   shell_.StopTimer1();
@@ -108,6 +113,12 @@ void Router::Run(Command command) {
     case Action::SelectPort:
       s.PortName = "COM" + std::to_string(command.arg);
       return shell_.SetPortLabel("Com" + std::to_string(command.arg));
+    case Action::SelectListedPort: {
+      if (command.arg < 0 || command.arg >= static_cast<int>(listedPorts_.size())) return;
+      const PortMenuEntry& entry = listedPorts_[static_cast<std::size_t>(command.arg)];
+      s.PortName = entry.device;
+      return shell_.SetPortLabel(entry.label);
+    }
     case Action::Quit:
       return shell_.Quit();
     default:

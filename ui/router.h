@@ -2,7 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "link/port_list.h"
+#include "ui/port_menu.h"
 #include "ui/window_description.h"
 
 namespace zelwik {
@@ -46,6 +49,13 @@ class Router {
   void Timer1Timer();
   bool Busy() const { return busy_; }
 
+  // The present ports for the Interfejs menu below COM1 ... COM5, listed now, as it opens: entry
+  // i is chosen by {SelectListedPort, i} until the next listing. A port gone by then is chosen
+  // all the same, and the next operation fails to open it.
+  const std::vector<PortMenuEntry>& ListPorts();
+  // Where the listing looks (tests give a made-up system).
+  void SetPortListRoots(PortListRoots roots) { portRoots_ = std::move(roots); }
+
  private:
   template <typename Fn>
   void Operate(Fn&& operation);
@@ -54,6 +64,8 @@ class Router {
   View& view_;
   Shell& shell_;
   bool busy_ = false;
+  PortListRoots portRoots_;
+  std::vector<PortMenuEntry> listedPorts_;
 };
 
 }  // namespace zelwik::ui

@@ -1,5 +1,6 @@
 #include "win/controls.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,9 @@ void Gauge::Paint(HDC dc) {
   const int percent = PercentDone();
   const std::wstring text = std::to_wstring(percent) + L"%";
   RECT inner = frame;
-  InflateRect(&inner, -1, -1);
+  // A 1-pixel frame on the 13-pixel bar of 96 dpi, as thick again wherever the bar grows.
+  const int edge = std::max<int>(1, frame.bottom / 13);
+  InflateRect(&inner, -edge, -edge);
 
   // Drawn off screen so the bar never flickers while it moves.
   HDC mem = CreateCompatibleDC(dc);
@@ -105,14 +108,38 @@ LRESULT CALLBACK Gauge::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
 namespace {
 
 struct ButtonState {
+  std::vector<std::uint32_t> normalPixels, greyPixels;  // 16 x 16
   HICON normal = nullptr;
   HICON grey = nullptr;
+  int iconSize = 0;  // of the two icons
   bool hot = false;
   bool pressed = false;
 };
 
 ButtonState* StateOf(HWND hwnd) {
   return reinterpret_cast<ButtonState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+// The 16-pixel picture at size x size, each pixel taken whole: sharp at any scale, and at whole
+// multiples of 96 dpi exactly the picture.
+std::vector<std::uint32_t> ScaledGlyph(const std::vector<std::uint32_t>& pixels, int size) {
+  std::vector<std::uint32_t> out(static_cast<std::size_t>(size) * size);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x)
+      out[static_cast<std::size_t>(y) * size + x] =
+          pixels[static_cast<std::size_t>(y * 16 / size) * 16 + x * 16 / size];
+  return out;
+}
+
+// The icons at the size the button's height calls for: 16 of its 25 pixels, at every dpi.
+void FitIcons(ButtonState& state, int buttonHeight) {
+  const int size = std::max(16, MulDiv(16, buttonHeight, 25));
+  if (size == state.iconSize && state.normal) return;
+  if (state.normal) DestroyIcon(state.normal);
+  if (state.grey) DestroyIcon(state.grey);
+  state.normal = IconFromArgb(ScaledGlyph(state.normalPixels, size).data(), size);
+  state.grey = IconFromArgb(ScaledGlyph(state.greyPixels, size).data(), size);
+  state.iconSize = size;
 }
 
 }  // namespace
@@ -165,8 +192,8 @@ void ToolButton::Register(HINSTANCE instance) {
 HWND ToolButton::Create(HWND parent, int id, int left, int top, int width, int height,
                         const std::uint32_t* argb, const std::uint32_t* greyArgb) {
   auto* state = new ButtonState;
-  state->normal = IconFromArgb(argb, 16);
-  state->grey = IconFromArgb(greyArgb, 16);
+  state->normalPixels.assign(argb, argb + 16 * 16);
+  state->greyPixels.assign(greyArgb, greyArgb + 16 * 16);
   HWND hwnd = CreateWindowExW(
       0, kClass, L"", WS_CHILD | WS_VISIBLE, left, top, width, height, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
@@ -208,9 +235,12 @@ LRESULT CALLBACK ToolButton::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         } else if (enabled && (state->hot || state->pressed)) {
           DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
         }
-        const int shift = enabled && state->pressed && state->hot ? 1 : 0;
-        DrawIconEx(dc, (r.right - 16) / 2 + shift, (r.bottom - 16) / 2 + shift,
-                   enabled ? state->normal : state->grey, 16, 16, 0, nullptr, DI_NORMAL);
+        const int shift =
+            enabled && state->pressed && state->hot ? std::max<int>(1, r.bottom / 25) : 0;
+        FitIcons(*state, r.bottom);
+        const int size = state->iconSize;
+        DrawIconEx(dc, (r.right - size) / 2 + shift, (r.bottom - size) / 2 + shift,
+                   enabled ? state->normal : state->grey, size, size, 0, nullptr, DI_NORMAL);
       }
       EndPaint(hwnd, &ps);
       return 0;

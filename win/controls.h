@@ -33,8 +33,9 @@ class Gauge {
   int paintedPercent_ = -1;
 };
 
-// A flat 25 x 25 tool button: the glyph on the face, a raised edge under the mouse, a sunken one
-// while pressed, and WM_COMMAND to the parent when released over it.
+// A flat tool button, 25 x 25 at 96 dpi: the glyph on the face (scaled with the button), a raised
+// edge under the mouse, a sunken one while pressed, and WM_COMMAND to the parent when released over
+// it.
 class ToolButton {
  public:
   static void Register(HINSTANCE instance);
@@ -48,7 +49,7 @@ class ToolButton {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 };
 
-// A 16 x 16 icon with an alpha channel from ARGB pixels.
+// A size x size icon with an alpha channel from ARGB pixels.
 HICON IconFromArgb(const std::uint32_t* argb, int size);
 
 }  // namespace zelwik::win

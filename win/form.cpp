@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ui/glyphs.h"
@@ -13,44 +14,75 @@ namespace {
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr int kListingCells = 54;
 
+// Windows 10's per-monitor calls, looked up so that the program still starts on Windows 7.
+template <typename Fn>
+Fn User32(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int WindowDpi(HWND hwnd) {
+  static const auto getDpiForWindow = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (getDpiForWindow) {
+    if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+void AdjustForDpi(RECT& r, DWORD style, int dpi) {
+  static const auto adjust =
+      User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  if (!adjust || !adjust(&r, style, TRUE, 0, static_cast<UINT>(dpi)))
+    AdjustWindowRectEx(&r, style, TRUE, 0);
+}
+
+int Metric(int index, int dpi) {
+  static const auto forDpi = User32<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+  return forDpi ? forDpi(index, static_cast<UINT>(dpi)) : GetSystemMetrics(index);
+}
+
 // The log's face: fixed pitch, bold, the design's 9-pixel character height, and narrow enough
-// that a whole listing line fits beside the scroll bar without stretching the face.
-HFONT ChooseLogFont(HWND list, int height) {
+// that a whole listing line fits beside the scroll bar without stretching the face. At 96 dpi the
+// hinted 9-pixel faces are 5 pixels a cell, a whole multiple; at other sizes a face may round its
+// cell up, and then a pixel or two less height brings it back inside, letters undistorted.
+HFONT ChooseLogFont(HWND list, int height, int dpi) {
   static const wchar_t* const kFaces[] = {L"Courier New",      L"Lucida Console",
                                           L"DejaVu Sans Mono", L"Liberation Mono",
                                           L"Consolas",         L"Courier"};
   // The room beside the scroll bar, which a long listing shows, less the items' left margin.
   RECT frame;
   GetWindowRect(list, &frame);
-  const int room = frame.right - frame.left - 2 * GetSystemMetrics(SM_CXEDGE) -
-                   GetSystemMetrics(SM_CXVSCROLL) - 2;
+  const int room = frame.right - frame.left - 2 * Metric(SM_CXEDGE, dpi) -
+                   Metric(SM_CXVSCROLL, dpi) - MulDiv(2, dpi, 96);
   HDC dc = GetDC(list);
   HFONT best = nullptr;
   int bestWidth = 0;
   const std::wstring probe(kListingCells, L'0');
-  for (const wchar_t* face : kFaces) {
-    HFONT font = CreateFontW(-height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             FIXED_PITCH | FF_MODERN, face);
-    HGDIOBJ old = SelectObject(dc, font);
-    wchar_t got[LF_FACESIZE] = {};
-    GetTextFaceW(dc, LF_FACESIZE, got);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
-    SelectObject(dc, old);
-    const bool present = _wcsicmp(got, face) == 0;
-    if (present && size.cx <= room) {
-      if (best) DeleteObject(best);
-      best = font;
-      break;
-    }
-    // No face fits: keep the narrowest one there is.
-    if (present && (!best || size.cx < bestWidth)) {
-      if (best) DeleteObject(best);
-      best = font;
-      bestWidth = size.cx;
-    } else {
-      DeleteObject(font);
+  const int smallest = std::max(height * 5 / 6, 1);
+  for (int h = height; h >= smallest && !(best && bestWidth <= room); --h) {
+    for (const wchar_t* face : kFaces) {
+      HFONT font = CreateFontW(-h, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               FIXED_PITCH | FF_MODERN, face);
+      HGDIOBJ old = SelectObject(dc, font);
+      wchar_t got[LF_FACESIZE] = {};
+      GetTextFaceW(dc, LF_FACESIZE, got);
+      SIZE size{};
+      GetTextExtentPoint32W(dc, probe.c_str(), kListingCells, &size);
+      SelectObject(dc, old);
+      const bool present = _wcsicmp(got, face) == 0;
+      // The first face that fits; while none does, the narrowest one there is.
+      if (present && (!best || size.cx < bestWidth || size.cx <= room)) {
+        if (best) DeleteObject(best);
+        best = font;
+        bestWidth = size.cx;
+        if (size.cx <= room) break;
+      } else {
+        DeleteObject(font);
+      }
     }
   }
   ReleaseDC(list, dc);
@@ -104,12 +136,9 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   hwnd_ = CreateWindowExW(0, kFormClass, Widen(d.caption).c_str(), kStyle, d.left, d.top,
                           d.clientWidth, d.clientHeight, nullptr, BuildMenu(), instance_, this);
   if (!hwnd_) return false;
-  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
-  font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  FitClientArea();
+  dpi_ = WindowDpi(hwnd_);
   BuildElements();
+  LayOut();
 
   view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_, pump_);
   wchar_t logPath[MAX_PATH];
@@ -126,14 +155,15 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
 
 void TForm1::FitClientArea() {
   const ui::WindowDescription& d = ui::MainWindow();
-  RECT r{0, 0, d.clientWidth, d.clientHeight};
-  AdjustWindowRectEx(&r, kStyle, TRUE, 0);
+  const int width = Scale(d.clientWidth), height = Scale(d.clientHeight);
+  RECT r{0, 0, width, height};
+  AdjustForDpi(r, kStyle, dpi_);
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // A menu bar that wraps to a second row takes from the client area: give it back.
   RECT client;
   GetClientRect(hwnd_, &client);
-  const int dw = d.clientWidth - client.right, dh = d.clientHeight - client.bottom;
+  const int dw = width - client.right, dh = height - client.bottom;
   if (dw || dh) {
     SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left + dw, r.bottom - r.top + dh,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -154,8 +184,27 @@ HMENU TForm1::BuildMenu() {
       AppendMenuW(popup, MF_STRING, id, Widen(item.caption).c_str());
     }
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Widen(menu.caption).c_str());
+    if (&menu == &ui::MainWindow().menus[ui::kPortMenuIndex]) {
+      portMenu_ = popup;
+      fixedPortItems_ = GetMenuItemCount(popup);
+    }
   }
   return bar;
+}
+
+// The ports present now, each time the menu opens: an adapter plugged in since shows up.
+void TForm1::ListPortsInMenu() {
+  while (GetMenuItemCount(portMenu_) > fixedPortItems_)
+    if (!DeleteMenu(portMenu_, fixedPortItems_, MF_BYPOSITION)) break;
+  listedPorts_ = 0;
+  if (busy_ || !router_) return;
+  const auto& entries = router_->ListPorts();
+  if (entries.empty()) return;
+  AppendMenuW(portMenu_, MF_SEPARATOR, 0, nullptr);
+  for (const ui::PortMenuEntry& entry : entries) {
+    AppendMenuW(portMenu_, MF_STRING, kFirstListedPortId + listedPorts_++,
+                Widen(entry.caption).c_str());
+  }
 }
 
 void TForm1::BuildElements() {
@@ -204,17 +253,44 @@ void TForm1::BuildElements() {
       case ui::ElementKind::Gauge:
         hwnd = CreateWindowExW(0, Gauge::kClass, nullptr, WS_CHILD | WS_VISIBLE, e.left, e.top,
                                e.width, e.height, hwnd_, menuId, instance_, nullptr);
-        gauge_.Attach(hwnd, font_);
         break;
     }
     elements_.push_back(hwnd);
+  }
+}
+
+// Every size of the design is at 96 dpi and grows with the monitor's, so the window keeps its
+// proportions: at 144 dpi it is half as large again, text and pictures included.
+void TForm1::LayOut() {
+  const ui::WindowDescription& d = ui::MainWindow();
+  FitClientArea();
+  const auto elements = d.elements;
+  for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i) {
+    const ui::Element& e = elements[i];
+    // Edges from the scaled corners, so that neighbours still meet.
+    if (elements_[i]) {
+      SetWindowPos(elements_[i], nullptr, Scale(e.left), Scale(e.top),
+                   Scale(e.left + e.width) - Scale(e.left), Scale(e.top + e.height) - Scale(e.top),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  HFONT oldFont = font_, oldLogFont = logFont_;
+  // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
+  font_ = CreateFontW(-Scale(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  for (HWND hwnd : elements_)
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  }
+  if (HWND gauge = Element("CGauge1")) gauge_.Attach(gauge, font_);
+  if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (HWND list = Element("ListBox1")) {
-    logFont_ = ChooseLogFont(list, d.logFontHeight);
+    logFont_ = ChooseLogFont(list, Scale(d.logFontHeight), dpi_);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
-    SendMessageW(list, LB_SETITEMHEIGHT, 0, d.logItemHeight);
+    SendMessageW(list, LB_SETITEMHEIGHT, 0, Scale(d.logItemHeight));
   }
+  if (oldFont) DeleteObject(oldFont);
+  if (oldLogFont) DeleteObject(oldLogFont);
+  InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 HWND TForm1::Element(const char* name) const {
@@ -332,9 +408,25 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (e.kind == ui::ElementKind::ToolButton) router_->Run(e.command);
       } else if (id >= kFirstMenuId && id < kFirstMenuId + static_cast<int>(commands_.size())) {
         router_->Run(commands_[id - kFirstMenuId]);
+      } else if (id >= kFirstListedPortId && id < kFirstListedPortId + listedPorts_) {
+        router_->Run({ui::Action::SelectListedPort, id - kFirstListedPortId});
       }
       return 0;
     }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another dpi, or its scale changed: the place Windows suggests,
+      // then every size again.
+      dpi_ = HIWORD(wParam);
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      LayOut();
+      return 0;
+    }
+    case WM_INITMENUPOPUP:
+      if (reinterpret_cast<HMENU>(wParam) == portMenu_) ListPortsInMenu();
+      break;
     case WM_TIMER:
       // Timer1 does not tick inside an operation; it stays armed and ticks after it.
       if (wParam == kTimer1Id) {

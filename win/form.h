@@ -47,18 +47,26 @@ class TForm1 : public ui::Shell {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void BuildElements();
+  // Positions, fonts and the client area at the window's dpi.
+  void LayOut();
+  int Scale(int designPixels) const { return MulDiv(designPixels, dpi_, 96); }
   HMENU BuildMenu();
   void FitClientArea();
+  void ListPortsInMenu();
   std::optional<std::string> AskPath(bool save);
   HWND Element(const char* name) const;
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  int dpi_ = 96;
   HFONT font_ = nullptr;
   HFONT logFont_ = nullptr;
   HWND tooltips_ = nullptr;
   std::vector<HWND> elements_;         // in the description's order
   std::vector<ui::Command> commands_;  // menu items from kFirstMenuId on
+  HMENU portMenu_ = nullptr;           // Interfejs
+  int fixedPortItems_ = 0;             // its COM1 ... COM5
+  int listedPorts_ = 0;                // the entries below them, from kFirstListedPortId on
   Gauge gauge_;
   MessagePump pump_;
   bool busy_ = false;

@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "cli/cp1250.h"
 #include "image/hex_file.h"
+#include "support/fake_ports.h"
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
@@ -34,7 +35,8 @@ struct Window : QObject {
   std::function<void()> duringPause;
   std::unique_ptr<TForm1> form;
 
-  explicit Window(std::optional<std::string> file = std::nullopt, bool show = false) {
+  explicit Window(std::optional<std::string> file = std::nullopt, bool show = false,
+                  PortListRoots roots = {}) {
     TForm1::Hooks hooks;
     hooks.pause = [this](int ms) {
       pauses.push_back(ms);
@@ -42,6 +44,7 @@ struct Window : QObject {
       if (duringPause) duringPause();
     };
     form = std::make_unique<TForm1>(file, hooks);
+    form->SetPortListRoots(std::move(roots));
     Get<QLabel>("StaticText1")->installEventFilter(this);
     if (show) form->show();
     if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
@@ -105,6 +108,47 @@ class AppTest : public QObject {
     QCOMPARE(w.LogSize(), 2048 / 16);
     w.Run("Zakocz1");
     QVERIFY(!w.form->isVisible());
+  }
+
+  // Below COM1 ... COM5 the Interfejs menu lists, as it opens, the present ports that none of them
+  // names; one chosen is the one read. One gone by the time it is chosen is a link failure, and
+  // the menu has nothing more once it is gone.
+  void presentPortsInTheMenu() {
+    SimHarness adapter(sim::SimChip::C2051);
+    adapter.WithModel([](sim::DeviceModel& m) { return m.Flash()[2047] = 0; });
+    FakePorts system;
+    system.Tty("ttyS0", "platform/serial8250/tty/ttyS0", "serial8250", 4);
+    system.Tty("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio", -1, adapter.Path());
+    system.Usb("pci0/usb1/1-1", "0403:6001", "FTDI", "FT232R USB UART");
+    for (const char* name : {"ZELWIK_COM2", "ZELWIK_COM3", "ZELWIK_COM4", "ZELWIK_COM5"})
+      qunsetenv(name);
+    qputenv("ZELWIK_COM1", QByteArray::fromStdString(system.Root("dev/ttyS0")));
+    Window w(std::nullopt, true, system.Roots());
+    auto* menu = w.Get<QMenu>("Interfejs1");
+    auto captions = [menu] {
+      QStringList out;
+      for (QAction* a : menu->actions()) out << (a->isSeparator() ? "-" : a->text());
+      return out;
+    };
+    const QStringList fixed{"Com1", "Com2", "Com3", "Com4", "Com5"};
+    emit menu->aboutToShow();
+    emit menu->aboutToShow();  // opened again: listed once
+    QCOMPARE(captions(), (fixed + QStringList{"-", "ttyUSB0 (FT232R USB UART)"}));
+    w.Run("ListedPort0");
+    QCOMPARE(w.Get<QLabel>("Label3")->text(), "ttyUSB0");
+    QCOMPARE(w.form->state().PortName, system.Root("dev/ttyUSB0"));
+    w.Run("SpeedButton2");
+    QCOMPARE(w.LogSize(), 2048 / 16);
+
+    emit menu->aboutToShow();
+    std::filesystem::remove_all(system.Root("sys/class/tty/ttyUSB0"));
+    std::filesystem::remove(system.Root("dev/ttyUSB0"));
+    w.Run("ListedPort0");
+    w.Run("SpeedButton2");
+    QCOMPARE(w.statusAtPause.back(), std::string(kTextLinkFailure));
+    emit menu->aboutToShow();
+    QCOMPARE(captions(), fixed);
+    qunsetenv("ZELWIK_COM1");
   }
 
   // The window and the terminal show each of the 256 bytes as the same cell.

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -284,6 +286,50 @@ TEST(Formats, RefusedFilesSendNothing) {
   }
 }
 
+// An adapter that holds every reply back 10 ms: one warning, with an estimate of the whole
+// operation within a fifth of what it took, and the fix; at full speed none.
+TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
+  std::string hex;
+  for (int a = 0; a < 300; a += 16) {
+    char record[64];
+    std::snprintf(record, sizeof record, ":10%04X00", a);
+    std::string line = record;
+    int sum = 0x10 + (a >> 8) + (a & 0xFF);
+    for (int i = 0; i < 16; ++i) {
+      std::snprintf(record, sizeof record, "%02X", (a + i) * 7 & 0xFF);
+      line += record;
+      sum += (a + i) * 7 & 0xFF;
+    }
+    std::snprintf(record, sizeof record, "%02X\r\n", -sum & 0xFF);
+    hex += line + record;
+  }
+  WriteFile(dir_ / "slow.hex", hex + ":00000001FF\r\n");
+  for (const char* latency : {"10", "0"}) {
+    Simulator sim(std::string("89C52 --latency ") + latency);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string command = "cd " + dir_.path().string() + " && " ZELWIK_CLI_PATH + sim.Port() +
+                                " program slow.hex >out 2>err";
+    ASSERT_EQ(std::system(command.c_str()), 0) << Read("err");
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string err = Read("err");
+    if (std::string(latency) == "0") {
+      EXPECT_EQ(err, "");
+      continue;
+    }
+    const std::size_t about = err.find("this operation will take about ");
+    ASSERT_NE(about, std::string::npos) << err;
+    EXPECT_EQ(err.find("slow link"), err.rfind("slow link"));
+    const double estimate = std::atof(err.c_str() + about + 31);
+    EXPECT_NEAR(estimate, took, took / 5) << err;
+    EXPECT_NE(err.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/"), std::string::npos);
+    EXPECT_NE(err.find("ATTR{latency_timer}=\"1\""), std::string::npos);
+    EXPECT_EQ(Read("out"),
+              " Odczytano 304 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n"
+              " Gotowy...\n");
+  }
+}
+
 // A UART, a programmer on an FTDI adapter, a silent adapter, another device, a held adapter.
 class Ports : public ::testing::Test {
  protected:
@@ -296,6 +342,8 @@ class Ports : public ::testing::Test {
       ports_.Tty("ttyUSB" + n, "usb1/1-" + n + "/ttyUSB" + n, drivers[i], -1, sims_[i].Path());
     }
     ports_.Holder(77, "ttyUSB3");
+    ports_.LatencyTimer("usb1/1-0/ttyUSB0", "16\n");
+    ports_.LatencyTimer("usb1/1-1/ttyUSB1", "junk\n");
     sims_[1].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
     sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply = 0x00; });
   }
@@ -309,19 +357,19 @@ class Ports : public ::testing::Test {
 
 TEST_F(Ports, OneLineADeviceAndTheProbeOnlyToTheFreeOnes) {
   CliRun run = Cli({"ports"}, ports_.Roots());
-  const std::string tail = " zelwik\n";
-  EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find("ttyUSB0")) + 1),
-            Dev("ttyS0") + "  driver serial8250  window: ZELWIK_COM2=" + Dev("ttyS0") + tail +
-                Dev("ttyUSB0") + "  USB 0403:6001 FTDI FT232R USB UART  driver ftdi_sio  " +
-                "window: ZELWIK_COM2=" + Dev("ttyUSB0") + tail);
+  EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find("ttyUSB1")) + 1),
+            Dev("ttyS0") + "  driver serial8250  window: Interfejs, ttyS0\n" + Dev("ttyUSB0") +
+                "  USB 0403:6001 FTDI FT232R USB UART  driver ftdi_sio  latency timer 16 ms  " +
+                "window: Interfejs, ttyUSB0\n" + Dev("ttyUSB1") +
+                "  driver pl2303  window: Interfejs, ttyUSB1\n");
   EXPECT_NE(run.out.find("cp210x  in use  window"), std::string::npos) << run.out;
   EXPECT_EQ(Frames(0), "");  // listing sends nothing
 
   run = Cli({"ports", "--probe"}, ports_.Roots());
   EXPECT_EQ(run.status, 0);
   for (const char* state :
-       {"serial8250  cannot open: not a serial device", "ftdi_sio  programmer", "pl2303  no answer",
-        "ch341  answered 0x00 (not the programmer)", "cp210x  in use"})
+       {"serial8250  cannot open: not a serial device", "ftdi_sio  latency timer 16 ms  programmer",
+        "pl2303  no answer", "ch341  answered 0x00 (not the programmer)", "cp210x  in use"})
     EXPECT_NE(run.out.find(state), std::string::npos) << state << "\n" << run.out;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Frames(i), "FF000000");
   EXPECT_EQ(Frames(3), "");

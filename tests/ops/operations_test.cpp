@@ -7,6 +7,7 @@
 #include "link/commands.h"
 #include "ops/chip_memory.h"
 #include "ops/hex_files.h"
+#include "link/pace.h"
 #include "ops_test_support.h"
 #include "support/temp_dir.h"
 
@@ -382,6 +383,24 @@ TEST(NoProgrammer, LockBit3UnansweredKeepsItsMessageWithoutPause) {
   EXPECT_EQ(rig.view.statuses, std::vector<std::string>{kFailed});
   EXPECT_TRUE(rig.view.pauses.empty());
   EXPECT_TRUE(rig.PortReusable());
+}
+
+// The pace is told once, after the first exchanges, and one long exchange among them (an erase)
+// does not make a fast link look slow; a link slow throughout does.
+TEST(PaceMeter, TheMedianOfTheFirstExchangesOnce) {
+  using namespace std::chrono_literals;
+  auto run = [](std::chrono::microseconds usual, std::chrono::microseconds third) {
+    PaceMeter meter;
+    PaceMeter::Clock::time_point t{};
+    std::vector<double> told;
+    for (int i = 0; i < 40; ++i) {
+      t += i == 3 ? third : usual;
+      if (const auto ms = meter.Exchange(t)) told.push_back(*ms);
+    }
+    return told;
+  };
+  EXPECT_EQ(run(500us, 80ms), std::vector<double>{0.5});
+  EXPECT_EQ(run(10ms, 10ms), std::vector<double>{10.0});
 }
 
 }  // namespace

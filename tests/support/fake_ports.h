@@ -36,6 +36,10 @@ class FakePorts {
     if (!maker.empty()) WriteFile(d + "manufacturer", maker + "\n");
     if (!product.empty()) WriteFile(d + "product", product + "\n");
   }
+  // The adapter's latency timer, where ftdi_sio shows it: on the tty's device.
+  void LatencyTimer(const std::string& device, const std::string& text) {
+    WriteFile(Dir("sys/devices/" + device) + "/latency_timer", text);
+  }
   // Process pid has the node open.
   void Holder(int pid, const std::string& name) {
     std::filesystem::create_symlink(Root("dev/" + name),

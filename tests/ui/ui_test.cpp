@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "ops/operations.h"
+#include "support/fake_ports.h"
 #include "support/recording_view.h"
 #include "support/temp_dir.h"
 #include "ui/router.h"
@@ -75,6 +76,33 @@ TEST_F(RouterTest, SelectionsChangeStateAndLabelOnly) {
   }
   EXPECT_EQ(rec.calls, expected);
   EXPECT_TRUE(rec.events.empty() && !state.link.IsOpen());
+}
+
+// The ports below COM1 ... COM5: what a system's names hold reaches the menu as plain text, the
+// label shows the short name, a choice from an older listing than the last does nothing.
+TEST_F(RouterTest, ListedPortsAreChosenByTheirIndexInTheLastListing) {
+  testing::FakePorts system;
+  system.Tty("ttyUSB1", "usb1/1-2/1-2:1.0/ttyUSB1", "ftdi_sio");
+  system.Usb("usb1/1-2", "0403:6015", "", "A&B\x01\xC3(\xE2\x82");
+  system.Tty("ttyACM0", "usb1/1-1/1-1:1.0/tty/ttyACM0", "cdc_acm");
+  system.Usb("usb1/1-1", "2341:0043", "", "Łódź board");
+  router.SetPortListRoots(system.Roots());
+  const auto& entries = router.ListPorts();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].caption, "ttyACM0 (Łódź board)");
+  EXPECT_EQ(entries[1].caption,
+            "ttyUSB1 (A&&B?"
+            "?(?"
+            "?)");
+  router.Run({Action::SelectListedPort, 1});
+  EXPECT_EQ(state.PortName, system.Root("dev/ttyUSB1"));
+  router.Run({Action::SelectListedPort, 2});
+  router.Run({Action::SelectListedPort, -1});
+  EXPECT_EQ(rec.calls, Strings{"port ttyUSB1"});
+  router.SetPortListRoots({dir / "none", dir / "none", dir / "none", dir / "none"});
+  EXPECT_TRUE(router.ListPorts().empty());
+  router.Run({Action::SelectListedPort, 0});
+  EXPECT_EQ(rec.calls.size(), 1u);
 }
 
 // While a load pauses, any second command is dropped, not queued. Cancelled dialogs do nothing;

@@ -12,6 +12,7 @@
 
 #include "cli/command_line.h"
 #include "image/file_io.h"
+#include "link/port_list.h"
 #include "ops/hex_files.h"
 #include "ops/texts.h"
 #include "support/recording_view.h"
@@ -112,6 +113,65 @@ TEST(CommandLine, PortsThatCannotOpenAreLinkFailuresNamingWhy) {
   Image image;
   EXPECT_TRUE(LoadHexFileShown(image, ZELWIK_DEMO_HEX, view));
   EXPECT_EQ(view.LastStatus(), " Odczytano 150 bajtów.");
+}
+
+std::string Devices(const std::vector<PortInfo>& ports) {
+  std::string out;
+  for (const PortInfo& p : ports) out += p.device + (p.inUse ? " in use " : " ");
+  return out;
+}
+
+// SERIALCOMM may hold values of any type, names of no port, strings without their NUL, names of
+// ports long gone, or be missing: the list stays the ports that open, and nothing breaks.
+TEST(PortList, SerialCommJunkOrMissingLeavesTheListAsTheOpenablePorts) {
+  const wchar_t* const path = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  const std::string clean = Devices(ListSerialPorts());
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD number = 7;
+  const wchar_t unterminated[] = {L'C', L'O', L'M', L'9'};
+  const struct {
+    const wchar_t* name;
+    DWORD type;
+    const void* data;
+    DWORD bytes;
+  } junk[] = {
+      {L"zelwik-dword", REG_DWORD, &number, sizeof number},
+      {L"zelwik-lpt", REG_SZ, L"LPT1", 10},
+      {L"zelwik-unterminated", REG_SZ, unterminated, sizeof unterminated},
+      {L"zelwik-odd", REG_SZ, "C", 3},
+      {L"zelwik-long", REG_SZ, L"COM99999999999", 30},
+      {L"zelwik-gone", REG_SZ, L"COM42", 12},
+      {L"zelwik-multi", REG_MULTI_SZ, L"COM43\0COM44\0", 26},
+      {L"zelwik-empty", REG_SZ, L"", 0},
+  };
+  for (const auto& j : junk)
+    RegSetValueExW(key, j.name, 0, j.type, static_cast<const BYTE*>(j.data), j.bytes);
+  EXPECT_EQ(Devices(ListSerialPorts()), clean);
+  for (const auto& j : junk) RegDeleteValueW(key, j.name);
+
+  // Without the key: what opens, still.
+  std::vector<std::pair<std::wstring, std::wstring>> saved;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256], data[256] = {};
+    DWORD nameChars = 256, type = 0, bytes = sizeof data - sizeof(wchar_t);
+    if (RegEnumValueW(key, i, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                      &bytes) != ERROR_SUCCESS)
+      break;
+    if (type == REG_SZ) saved.emplace_back(name, data);
+  }
+  RegCloseKey(key);
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path), ERROR_SUCCESS);
+  EXPECT_EQ(Devices(ListSerialPorts()), clean);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  for (const auto& [name, data] : saved)
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
 }
 
 }  // namespace

@@ -64,22 +64,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# --- unit tests ------------------------------------------------------------------------------
-for exe in "$win"/tests/windows/*_tests.exe; do
-  [ -e "$exe" ] || continue
-  "$wine" "$exe" --gtest_brief=1 >"$work/unit.out" 2>&1
-  rc=$?
-  ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
-  bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
-  passed=$((passed + ${ok:-0}))
-  failed=$((failed + ${bad:-0}))
-  if [ "$rc" -ne 0 ] || [ -z "$ok$bad" ]; then
-    cat "$work/unit.out"
-    [ -z "$bad" ] && failed=$((failed + 1))
-  fi
-done
-
-# --- end to end ------------------------------------------------------------------------------
 cli_linux=$root/$linux/cli/zelwik-cli
 cli_win=$root/$win/cli/zelwik-cli.exe
 sim=$root/$linux/sim/zelwik-sim
@@ -105,6 +89,27 @@ stop_sim() {
   wait "$sim_pid" 2>/dev/null
   sim_pid=""
 }
+
+# --- unit tests ------------------------------------------------------------------------------
+# The port's own tests use a simulator on the COM port.
+for exe in "$win"/tests/windows/*_tests.exe; do
+  [ -e "$exe" ] || continue
+  start_sim "$work/unit.frames" --chip 89C2051
+  ZELWIK_TEST_PORT=$port "$wine" "$exe" --gtest_brief=1 >"$work/unit.out" 2>&1
+  rc=$?
+  stop_sim
+  ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$work/unit.out")
+  passed=$((passed + ${ok:-0}))
+  failed=$((failed + ${bad:-0}))
+  if [ "$rc" -ne 0 ] || [ -z "$ok$bad" ]; then
+    cat "$work/unit.out"
+    [ -z "$bad" ] && failed=$((failed + 1))
+  fi
+  check "$exe: no test skipped" eval '! grep -q "SKIPPED" "$work/unit.out"'
+done
+
+# --- end to end ------------------------------------------------------------------------------
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # run SIDE NAME ARGS...: zelwik-cli on the Linux or the wine side; $work/SIDE.NAME.{out,err,rc,ms}
 run() {
@@ -182,6 +187,38 @@ check "console: progress bar, then the texts" eval \
   'has "$work/console.read" "B/s" &&
    has "$work/console.read" "[##############################] 4096/4096 B" &&
    has "$work/console.read" " Odczytywanie zakończono..."'
+
+# The port list: COM7 answers, COM8 is silent; neither is in SERIALCOMM (wine lists only COM1
+# there), so both are found by opening them. --port auto then takes COM7.
+rm -f "$WINEPREFIX/dosdevices/${port,,}"
+"$sim" --chip 89C52 >"$work/sim7.out" 2>>"$work/sim.err" &
+sim7=$!
+"$sim" --chip 89C52 --never-answer >"$work/sim8.out" 2>>"$work/sim.err" &
+sim8=$!
+for _ in $(seq 200); do [ -s "$work/sim7.out" ] && [ -s "$work/sim8.out" ] && break; sleep 0.02; done
+ln -sfn "$(head -n 1 "$work/sim7.out")" "$WINEPREFIX/dosdevices/com7"
+ln -sfn "$(head -n 1 "$work/sim8.out")" "$WINEPREFIX/dosdevices/com8"
+run win ports ports
+run win probe ports --probe
+run win auto --port auto signature-maker
+kill "$sim7" "$sim8" 2>/dev/null
+wait "$sim7" "$sim8" 2>/dev/null
+rm -f "$WINEPREFIX/dosdevices/com7" "$WINEPREFIX/dosdevices/com8"
+check "ports: COM7 and COM8 found by opening them" eval \
+  'rc_is win.ports 0 && has "$work/win.ports.out" "COM7  window: Interfejs, COM7" &&
+   has "$work/win.ports.out" "COM8  window: Interfejs, COM8"'
+check "ports --probe: COM7 the programmer, COM8 silent" eval \
+  'has "$work/win.probe.out" "COM7  programmer" && has "$work/win.probe.out" "COM8  no answer"'
+check "--port auto takes COM7" eval \
+  'rc_is win.auto 0 && has "$work/win.auto.out" " Sygnatura producenta=1EH"'
+
+# A slow adapter: the warning, once, names the setting in Device Manager.
+start_sim "$work/slow.frames" --chip 89C52 --latency 10
+run win slow --port "$port" program 'C:\Użytkownik\płytka.hex'
+stop_sim
+check "slow link: warned once, with the Device Manager setting" eval \
+  'rc_is win.slow 0 && [ "$(grep -c "slow link" "$work/win.slow.err")" = 1 ] &&
+   has "$work/win.slow.err" "Port Settings, Advanced, Latency Timer (msec): 1"'
 
 # Faults. Each ends with the link failure text, never a success, within the reply bound plus 1 s
 # (beyond the start of wine, measured by --help).

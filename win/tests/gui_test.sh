@@ -48,7 +48,8 @@ fi
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
 for dll in $dlls; do
   case $dll in
-    COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | USER32.DLL | WINMM.DLL) ;;
+    ADVAPI32.DLL | COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | \
+      SETUPAPI.DLL | USER32.DLL | WINMM.DLL) ;;
     *) fail "zelwik.exe needs $dll" ;;
   esac
 done
@@ -178,6 +179,26 @@ click 20 12   # SpeedButton3: load
 dialog Open "$(winpath "$work/saved.hex")"
 wait_ready 6
 
+# COM7, which no list names (wine opens a dosdevices link as COM7): the Interfejs menu lists it
+# below COM1 ... COM5 when it opens, and once chosen it is the port read. Then it is unplugged
+# while the menu is open: chosen all the same, the read ends as a link failure.
+start_sim "$work/com7-frames.log"
+com7_sim=${pids[-1]}
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com7"
+menu alt+i Up  # the last item: the one listed port
+xdotool key Return
+[ "$(probe port)" = COM7 ] || fail "the port label shows '$(probe port)', not COM7"
+menu alt+w o  # Weryfikacja > Odczyt
+wait_ready 7
+[ -s "$work/com7-frames.log" ] || fail "nothing reached COM7"
+menu alt+i Up
+kill "$com7_sim"
+rm -f "$WINEPREFIX/dosdevices/com7"
+xdotool key Return
+menu alt+w o
+wait_ready 8
+grep -qxF 'Błąd transmisji lub brak programatora' "$status" || fail "no link failure for COM7 gone"
+
 if [ -n "$shot" ]; then
   xdotool mousemove 0 0
   sleep 0.3
@@ -206,6 +227,13 @@ cat >"$work/expected-status" <<TXT
  Zapisano 304 bajtów.
  Gotowy...
  Odczytano 300 bajtów.
+ Gotowy...
+
+ Odczytywanie pamięci...
+ Odczytywanie zakończono...
+ Gotowy...
+
+Błąd transmisji lub brak programatora
  Gotowy...
 TXT
 diff -u "$work/expected-status" "$status" || fail "status texts differ"

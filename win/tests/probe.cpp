@@ -4,6 +4,7 @@
 //                                    200 ms bound, and the status line read the same way, every
 //                                    50 ms; prints how many were sent, failed and the slowest
 //   zelwik_probe status              prints the status line (UTF-8)
+//   zelwik_probe port                prints the port label, Label3 (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
 //   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
@@ -22,7 +23,7 @@ namespace {
 HWND FindForm() { return FindWindowW(zelwik::win::kFormClass, nullptr); }
 
 HWND StatusLine(HWND form) {
-  // StaticText1 is the fourth element after the five buttons, the two labels and the log.
+  // StaticText1 is the one static text at the left edge, at any dpi.
   for (int id = zelwik::win::kFirstElementId; id < zelwik::win::kFirstElementId + 16; ++id) {
     HWND child = GetDlgItem(form, id);
     RECT r;
@@ -31,7 +32,7 @@ HWND StatusLine(HWND form) {
       ScreenToClient(form, &p);
       wchar_t cls[16] = {};
       GetClassNameW(child, cls, 16);
-      if (p.y == 150 && p.x == 0 && _wcsicmp(cls, L"Static") == 0) return child;
+      if (p.x == 0 && _wcsicmp(cls, L"Static") == 0) return child;
     }
   }
   return nullptr;
@@ -69,6 +70,13 @@ int main(int argc, char** argv) {
   if (command == "status") {
     wchar_t text[256] = {};
     GetWindowTextW(StatusLine(form), text, 256);
+    std::printf("%s\n", Utf8(text).c_str());
+    return 0;
+  }
+  if (command == "port") {
+    // Label3: the seventh element, after the five buttons and Label2.
+    wchar_t text[256] = {};
+    GetWindowTextW(GetDlgItem(form, zelwik::win::kFirstElementId + 6), text, 256);
     std::printf("%s\n", Utf8(text).c_str());
     return 0;
   }
