@@ -6,7 +6,7 @@
 #     medians of RUNS runs (default 5), WIRE_RUNS for the wire-paced rows 3 and 6 (default 3, each
 #     about 16 s for each of the reference client, zelwik-cli and the window) and FAST_RUNS rounds
 #     for rows 1 and 2 (default 15, about 4 s each): those swing by a third from run to run here,
-#     so they take more rounds, in a rotating order.
+#     so they take more rounds, in a rotating order. Row 7 takes WIRE_RUNS as well.
 # Builds in Release in build/bench. Not part of test.sh: timings belong to a quiet machine.
 set -euo pipefail
 export LC_ALL=C
@@ -30,8 +30,10 @@ sim=$build/sim/zelwik-sim
 bench=$build/bench/zelwik_bench
 tmp=$(mktemp -d)
 sim_pid=""
+line_pids=()
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  for pid in "${line_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -75,6 +77,46 @@ row() {
     "${verdict% *}" "$4" "${verdict#* }")")
   echo "  ${rows[-1]}"
 }
+
+# 7: four programmers at once, each at the wire's pace, against one alone: a 4 KiB program of an
+# 89C51 on each. The ports run on threads of their own, so four take the time of one.
+row7() {
+  echo "row 7: program 4 KiB, four zelwik-sim --baud 115200 at once against one alone"
+  head -c 4096 /dev/urandom >"$tmp/line.bin"
+  srec_cat "$tmp/line.bin" -binary -o "$tmp/line.hex" -intel -output_block_size 16
+  local devs=() i out
+  for i in 1 2 3 4; do
+    out=$tmp/line-sim$i
+    "$sim" --chip 89C51 --baud 115200 >"$out" 2>>"$tmp/sim.log" &
+    line_pids+=($!)
+    for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.05; done
+    devs+=("$(head -n1 "$out")")
+    [ -n "${devs[-1]}" ] || die "zelwik-sim for row 7 did not start: $(cat "$tmp/sim.log")"
+  done
+  local one=() four=() t0 t1
+  for i in $(seq "$wire_runs"); do
+    t0=$EPOCHREALTIME
+    "$cli" --port "${devs[0]}" program "$tmp/line.hex" >"$tmp/line.out" ||
+      die "zelwik-cli program failed: $(cat "$tmp/line.out")"
+    t1=$EPOCHREALTIME
+    one+=("$(elapsed_ms "$t0" "$t1")")
+    t0=$EPOCHREALTIME
+    "$cli" --port "${devs[0]}" --port "${devs[1]}" --port "${devs[2]}" --port "${devs[3]}" \
+      program "$tmp/line.hex" >"$tmp/line.out" ||
+      die "zelwik-cli on four ports failed: $(cat "$tmp/line.out")"
+    t1=$EPOCHREALTIME
+    four+=("$(elapsed_ms "$t0" "$t1")")
+    echo "  run $i: one port ${one[-1]} ms, four ports ${four[-1]} ms"
+  done
+  for pid in "${line_pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  line_pids=()
+  row "7 four programmers at once" "$(median "${four[@]}")" "$(median "${one[@]}")" 1.10 "one programmer"
+}
+# BENCH_ONLY=7 bench/run.sh: that row alone.
+if [ "${BENCH_ONLY:-}" = 7 ]; then
+  row7
+  exit 0
+fi
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\
   "kernel $(uname -r)"
@@ -228,6 +270,8 @@ for i in $(seq "$hex_runs"); do
 done
 row "5a HEX load, 64 KiB" "$(median "${load_ours[@]}")" "$(median "${load_srec[@]}")" 1.00 "srec_cat"
 row "5b HEX save, 64 KiB" "$(median "${save_ours[@]}")" "$(median "${save_srec[@]}")" 1.00 "srec_cat"
+
+row7
 
 echo
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,8 +15,9 @@ inline constexpr int kExitUsage = 2;
 
 // Runs zelwik-cli with its arguments (without the program name). Status texts go to out; usage
 // errors, port diagnostics and the progress bar (when progressTerminal is set) to err. The port
-// list (ports, --port auto) is read under portRoots.
+// list (ports, --port auto) is read under portRoots. --repeat reads Enter or q from input.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   std::ostream* progressTerminal, const PortListRoots& portRoots = {});
+                   std::ostream* progressTerminal, const PortListRoots& portRoots = {},
+                   std::istream* input = nullptr);
 
 }  // namespace zelwik::cli

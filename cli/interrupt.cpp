@@ -9,11 +9,13 @@ namespace {
 // Read by the handlers, so plain atomics: no locks, no allocation.
 std::atomic<State*> g_states[InterruptGuard::kMaxStates];
 std::atomic<int> g_exitStatus{0};
+std::atomic<bool> g_finishChips{false};
 
 }  // namespace
 
-InterruptGuard::InterruptGuard(const std::vector<State*>& states) {
+InterruptGuard::InterruptGuard(const std::vector<State*>& states, First first) {
   g_exitStatus.store(0);
+  g_finishChips.store(first == First::FinishChips);
   std::size_t i = 0;
   for (State* state : states)
     if (i < kMaxStates) g_states[i++].store(state);
@@ -31,6 +33,7 @@ int InterruptGuard::ExitStatus() const { return g_exitStatus.load(); }
 void InterruptGuard::Interrupt(int exitStatus) {
   int none = 0;
   if (g_exitStatus.compare_exchange_strong(none, exitStatus)) {
+    if (g_finishChips.load()) return;
     for (auto& slot : g_states)
       if (State* state = slot.load()) state->cancel.Request();
     return;

@@ -11,7 +11,11 @@ namespace zelwik::cli {
 // were found and ends the process at once. One guard at a time.
 class InterruptGuard {
  public:
-  explicit InterruptGuard(const std::vector<State*>& states);
+  enum class First {
+    StopOperations,  // the operations in flight stop between two exchanges
+    FinishChips,     // chip after chip: the chips in hand are finished, the caller takes no more
+  };
+  explicit InterruptGuard(const std::vector<State*>& states, First first = First::StopOperations);
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;

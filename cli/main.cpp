@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> args = zelwik::cli::ProgramArguments(argc, argv);
     std::ostream* terminal = zelwik::cli::SetUpConsole();
-    return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal);
+    return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal, {}, &std::cin);
   } catch (const std::exception& e) {
     std::cerr << "zelwik-cli: " << e.what() << '\n';
   } catch (...) {

@@ -66,8 +66,22 @@ std::vector<std::string> SimChipNames() {
 
 DeviceModel::DeviceModel(SimChip chip, Faults faults)
     : chip_(chip),
+      kind_(chip),
       faults_(faults),
       flash_(static_cast<std::size_t>(FactsOf(chip).flashSize), 0xFF) {}
+
+void DeviceModel::RemoveChip() {
+  chip_ = SimChip::Empty;
+  flash_.clear();
+  locks_ = {};
+}
+
+void DeviceModel::InsertChip() {
+  chip_ = kind_;
+  flash_.assign(static_cast<std::size_t>(FactsOf(kind_).flashSize), 0xFF);
+  locks_ = {};
+  address20_ = 0;
+}
 
 std::uint8_t DeviceModel::ReadCell(int address) const {
   if (address < 0 || address >= static_cast<int>(flash_.size())) return kBus;

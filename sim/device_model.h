@@ -51,6 +51,10 @@ class DeviceModel {
   std::vector<std::uint8_t> HandleFrame(const Frame& frame);
 
   SimChip Chip() const { return chip_; }
+  // The socket: the chip taken out (it answers as an empty socket), or a new, erased chip of the
+  // kind the model was made with put in. Faults and the frame count stay.
+  void RemoveChip();
+  void InsertChip();
   // The chip's flash (its own size; empty socket: none). Erased = 0xFF.
   std::vector<std::uint8_t>& Flash() { return flash_; }
   const std::vector<std::uint8_t>& Flash() const { return flash_; }
@@ -70,6 +74,7 @@ class DeviceModel {
   std::uint8_t ReadCell(int address) const;
   std::uint8_t ProgramCell(int address, std::uint8_t data);
   SimChip chip_;
+  SimChip kind_;  // what InsertChip puts in
   Faults faults_;
   std::vector<std::uint8_t> flash_;
   LockBits locks_;

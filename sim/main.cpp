@@ -50,6 +50,8 @@ void PrintUsage(std::FILE* out) {
                "  --stop-after N       answer the first N frames, then nothing\n"
                "  --double-reply N     send two reply bytes for frame N (1 = first frame)\n"
                "  --wrong-byte ADDR    reads and write read-backs of hex address ADDR are wrong\n"
+               "  --swap-every MS      take the chip out, and MS later put a new erased one in,\n"
+               "                       and so on (SIGUSR1 takes it out, SIGUSR2 puts one in)\n"
                "  --help               show this text\n"
                "  --version            show the program's version\n",
                chips.c_str());
@@ -89,6 +91,7 @@ int Serve(int argc, char** argv) {
   std::optional<SimChip> chip;
   std::string flashPath, logPath;
   long baud = 0;
+  long swapMs = 0;
   long latencyMs = 0;
   Faults faults;
 
@@ -124,6 +127,8 @@ int Serve(int argc, char** argv) {
       faults.stopAfterFrames = ParseNumber(option, value(), 10, 0, 2147483647L);
     } else if (option == "--double-reply") {
       faults.doubleReplyAtFrame = ParseNumber(option, value(), 10, 1, 2147483647L);
+    } else if (option == "--swap-every") {
+      swapMs = ParseNumber(option, value(), 10, 1, 86400000L);
     } else if (option == "--wrong-byte") {
       faults.wrongByteAtAddress = static_cast<int>(ParseNumber(option, value(), 16, 0, 0xFFFF));
     } else {
@@ -170,6 +175,8 @@ int Serve(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGUSR1);
+  sigaddset(&stopSignals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   PtySimulator simulator(model, static_cast<int>(baud));
@@ -196,8 +203,19 @@ int Serve(int argc, char** argv) {
   std::printf("%s\n", simulator.SlavePath().c_str());
   std::fflush(stdout);
 
-  int signalNumber = 0;
-  sigwait(&stopSignals, &signalNumber);
+  // The chip is taken out and put back on a signal or on the swap timer; anything else stops.
+  const timespec swapWait{static_cast<time_t>(swapMs / 1000), (swapMs % 1000) * 1000000L};
+  for (;;) {
+    const int signalNumber = swapMs > 0 ? sigtimedwait(&stopSignals, nullptr, &swapWait)
+                                        : sigwaitinfo(&stopSignals, nullptr);
+    if (signalNumber < 0 && errno == EINTR) continue;
+    const bool out =
+        signalNumber == SIGUSR1 || (signalNumber < 0 && simulator.WithModel([](DeviceModel& m) {
+          return m.Chip() != zelwik::sim::SimChip::Empty;
+        }));
+    if (signalNumber >= 0 && signalNumber != SIGUSR1 && signalNumber != SIGUSR2) break;
+    simulator.WithModel([out](DeviceModel& m) { out ? m.RemoveChip() : m.InsertChip(); });
+  }
   simulator.Close();
   if (log) std::fclose(log);
   return 0;

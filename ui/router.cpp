@@ -1,6 +1,7 @@
 #include "ui/router.h"
 
 #include "link/chips.h"
+#include "ops/command_table.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
 
@@ -9,6 +10,29 @@ namespace {
 
 // After a file load or save: long enough to read the count before " Gotowy..." replaces it.
 constexpr int kFilePauseMs = 1000;
+
+// The window's operation commands by their names in the table every front end runs.
+const OperationEntry* OperationFor(Action action) {
+  static constexpr struct {
+    Action action;
+    const char* name;
+  } kNames[] = {
+      {Action::Program, "program"},
+      {Action::Read, "read"},
+      {Action::Verify, "verify"},
+      {Action::SignatureDevice, "signature-device"},
+      {Action::SignatureMaker, "signature-maker"},
+      {Action::SignatureVoltage, "signature-voltage"},
+      {Action::Erase, "erase"},
+      {Action::Lock1, "lock1"},
+      {Action::Lock2, "lock2"},
+      {Action::Lock3, "lock3"},
+      {Action::LockAll, "lock"},
+  };
+  for (const auto& entry : kNames)
+    if (entry.action == action) return FindOperation(entry.name);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -56,29 +80,13 @@ void Router::Ended(const std::optional<std::string>& failure) {
 void Router::Run(Command command) {
   if (Busy()) return;
   State& s = state_;
+  if (const OperationEntry* operation = OperationFor(command.action)) {
+    return Operate([&s, operation](View& v) {
+      OperationOutput output;
+      operation->run(s, v, output);
+    });
+  }
   switch (command.action) {
-    case Action::Program:
-      return Operate([&s](View& v) { ProgramChip(s, v); });
-    case Action::Read:
-      return Operate([&s](View& v) { ReadChip(s, v); });
-    case Action::Verify:
-      return Operate([&s](View& v) { VerifyChip(s, v); });
-    case Action::SignatureDevice:
-      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Device); });
-    case Action::SignatureMaker:
-      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Maker); });
-    case Action::SignatureVoltage:
-      return Operate([&s](View& v) { ShowSignature(s, v, Signature::Voltage); });
-    case Action::Erase:
-      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Erase); });
-    case Action::Lock1:
-      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock1); });
-    case Action::Lock2:
-      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock2); });
-    case Action::Lock3:
-      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::Lock3); });
-    case Action::LockAll:
-      return Operate([&s](View& v) { RunChipCommand(s, v, ChipCommand::LockAll); });
     case Action::Load: {
       // The dialogs belong to the window's thread: the path is chosen before the operation starts.
       auto path = shell_.AskOpenPath();
@@ -115,7 +123,7 @@ void Router::Run(Command command) {
     }
     case Action::Quit:
       return shell_.Quit();
-    case Action::None:
+    default:
       return;
   }
 }

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/image_files.h"
+#include "cli/run_log.h"
+#include "cli/serial_numbers.h"
+#include "image/memory_image.h"
+#include "ops/command_table.h"
+
+namespace zelwik::cli {
+
+enum class Repeat {
+  Once,
+  Prompt,  // the next chip when Enter is pressed
+  Auto,    // the next chip when the socket was seen empty and then holds a chip
+};
+
+inline constexpr const char* kTextNextChip = "Włóż następny układ i naciśnij Enter, q kończy";
+
+// A command on one or more programmers, once or chip after chip.
+struct ProductionJob {
+  const OperationEntry* operation = nullptr;
+  std::vector<std::string> ports;  // as OpenLink takes them, none twice
+  int chip = 0;
+  std::string chipName = "auto";
+  std::optional<int> timeoutMs;
+  std::string file;
+  FileFormat format = FileFormat::Hex;
+  const Image* image = nullptr;  // the loaded file, for commands that load one
+  Repeat repeat = Repeat::Once;
+  const OperationEntry* verify = nullptr;  // after each program
+  const OperationEntry* lock = nullptr;    // after each program (and verify)
+  std::optional<SerialSpec> serial;
+  SerialCounter* serials = nullptr;
+  RunLog* log = nullptr;
+  int pollMs = 250;  // --repeat=auto: the socket's signature, four times a second
+};
+
+struct ProductionIo {
+  std::ostream& out;
+  std::ostream& err;
+  std::ostream* progress;  // the terminal for the progress line, or nullptr
+  std::istream* in;        // --repeat: Enter or q
+};
+
+// "ttyUSB1" for /dev/ttyUSB1, "pts/5" for /dev/pts/5, COM3 as it is.
+std::string PortShortName(const std::string& port);
+
+// Runs the job on every port at once, each on its own thread and link. Lines are prefixed with
+// the port when there are several; several ports or a repeat end with a line per port. The exit
+// status: 0 only when every port succeeded on every chip; 130 or 143 after Ctrl+C or SIGTERM,
+// which stop the operations in flight, or with a repeat let the chips in hand finish.
+int RunProduction(const ProductionJob& job, ProductionIo& io);
+
+}  // namespace zelwik::cli

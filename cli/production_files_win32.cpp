@@ -1,0 +1,132 @@
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "cli/production_files.h"
+
+namespace zelwik::cli {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Reason() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                      text, sizeof text, nullptr))
+    return "error " + std::to_string(code);
+  std::string reason = text;
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
+    reason.pop_back();
+  return reason;
+}
+
+class Win32AppendFile final : public AppendFile {
+ public:
+  explicit Win32AppendFile(HANDLE file) : file_(file) {}
+  ~Win32AppendFile() override { CloseHandle(file_); }
+  bool Append(std::string_view line, std::string& reason) override {
+    // Opened with FILE_APPEND_DATA only: every write goes to the end as a whole.
+    DWORD written = 0;
+    if (!WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+        written != line.size() || !FlushFileBuffers(file_)) {
+      reason = Reason();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+class Win32Lock final : public ExclusiveLock {
+ public:
+  explicit Win32Lock(HANDLE file) : file_(file) {}
+  ~Win32Lock() override { CloseHandle(file_); }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empty,
+                                             std::string& reason) {
+  const HANDLE file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = Reason();
+    return nullptr;
+  }
+  LARGE_INTEGER size{};
+  empty = GetFileSizeEx(file, &size) && size.QuadPart == 0;
+  return std::make_unique<Win32AppendFile>(file);
+}
+
+std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,
+                                                   std::string& reason) {
+  // No sharing at all: a second open, here or in another run, fails until this one is closed.
+  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  busy = false;
+  if (file == INVALID_HANDLE_VALUE) {
+    busy = GetLastError() == ERROR_SHARING_VIOLATION;
+    reason = busy ? "in use by another run" : Reason();
+    return nullptr;
+  }
+  return std::make_unique<Win32Lock>(file);
+}
+
+bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
+  const std::string temporary = path + ".new";
+  const HANDLE file = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = temporary + ": " + Reason();
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+      written == content.size() && FlushFileBuffers(file);
+  if (!ok) reason = temporary + ": " + Reason();
+  CloseHandle(file);
+  if (!ok || !MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (ok) reason = path + ": " + Reason();
+    DeleteFileW(Wide(temporary).c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string LocalTimestamp() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  TIME_ZONE_INFORMATION zone{};
+  const DWORD kind = GetTimeZoneInformation(&zone);
+  long bias = zone.Bias + (kind == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                           : kind == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                           : 0);
+  const int offset = static_cast<int>(-bias % (24 * 60));  // minutes east of UTC
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.wYear,
+                local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                local.wMilliseconds, offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                std::abs(offset) % 60);
+  return text;
+}
+
+}  // namespace zelwik::cli

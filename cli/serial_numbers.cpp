@@ -1,0 +1,174 @@
+#include "cli/serial_numbers.h"
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "image/memory_image.h"
+
+namespace zelwik::cli {
+namespace {
+
+std::vector<std::string_view> Split(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0;;) {
+    const std::size_t colon = text.find(':', at);
+    parts.push_back(text.substr(at, colon == std::string_view::npos ? colon : colon - at));
+    if (colon == std::string_view::npos) return parts;
+    at = colon + 1;
+  }
+}
+
+template <typename T>
+bool Number(std::string_view text, int base, T& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+std::uint64_t Power(std::uint64_t base, int exponent) {
+  std::uint64_t value = 1;
+  for (int i = 0; i < exponent; ++i) value *= base;
+  return value;
+}
+
+}  // namespace
+
+std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& why) {
+  std::vector<std::string_view> parts = Split(text);
+  SerialSpec spec;
+  if (parts.size() >= 4) {
+    const std::string_view last = parts.back();
+    const struct {
+      const char* name;
+      SerialEncoding encoding;
+    } kEncodings[] = {{"le", SerialEncoding::Le},
+                      {"be", SerialEncoding::Be},
+                      {"bcd", SerialEncoding::Bcd},
+                      {"ascii", SerialEncoding::Ascii}};
+    for (const auto& e : kEncodings) {
+      if (last == e.name) {
+        spec.encoding = e.encoding;
+        parts.pop_back();
+        break;
+      }
+    }
+  }
+  if (parts.size() < 3 || parts.size() > 4) {
+    why =
+        "--serial takes ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii], not '" + std::string(text) + "'";
+    return std::nullopt;
+  }
+  if (!Number(parts[0], 16, spec.address) || spec.address < 0 || spec.address >= kImageSize) {
+    why = "--serial: address '" + std::string(parts[0]) + "' is not a hex address below 10000";
+    return std::nullopt;
+  }
+  if (!Number(parts[1], 10, spec.width) || spec.width < 1 || spec.width > 8) {
+    why = "--serial: width '" + std::string(parts[1]) + "' is not 1 to 8 bytes";
+    return std::nullopt;
+  }
+  if (spec.address + spec.width > kImageSize) {
+    why = "--serial: " + std::to_string(spec.width) + " bytes from " + std::string(parts[0]) +
+          " go beyond address FFFF";
+    return std::nullopt;
+  }
+  if (!Number(parts[2], 10, spec.first)) {
+    why = "--serial: first number '" + std::string(parts[2]) + "' is not a decimal number";
+    return std::nullopt;
+  }
+  if (parts.size() == 4 && (!Number(parts[3], 10, spec.step) || spec.step == 0)) {
+    why = "--serial: step '" + std::string(parts[3]) + "' is not a positive decimal number";
+    return std::nullopt;
+  }
+  if (!SerialFits(spec, spec.first)) {
+    why = "--serial: " + std::to_string(spec.first) + " does not fit in " +
+          std::to_string(spec.width) + " bytes";
+    return std::nullopt;
+  }
+  return spec;
+}
+
+bool SerialFits(const SerialSpec& spec, std::uint64_t number) {
+  switch (spec.encoding) {
+    case SerialEncoding::Le:
+    case SerialEncoding::Be:
+      return spec.width >= 8 || number < (std::uint64_t{1} << (8 * spec.width));
+    case SerialEncoding::Bcd:  // two digits a byte; 8 bytes hold 16 digits, more than 2^64 has
+      return spec.width >= 8 || number < Power(10, 2 * spec.width);
+    case SerialEncoding::Ascii:
+      return number < Power(10, spec.width) || spec.width >= 20;
+  }
+  return false;
+}
+
+std::vector<std::uint8_t> EncodeSerial(const SerialSpec& spec, std::uint64_t number) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(spec.width));
+  const std::size_t n = bytes.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    switch (spec.encoding) {
+      case SerialEncoding::Le:
+        bytes[i] = static_cast<std::uint8_t>(number >> (8 * i));
+        break;
+      case SerialEncoding::Be:
+        bytes[n - 1 - i] = static_cast<std::uint8_t>(number >> (8 * i));
+        break;
+      case SerialEncoding::Bcd:  // most significant digits first
+        bytes[n - 1 - i] = static_cast<std::uint8_t>((number / 10 % 10) << 4 | number % 10);
+        number /= 100;
+        break;
+      case SerialEncoding::Ascii:  // zero-padded decimal digits
+        bytes[n - 1 - i] = static_cast<std::uint8_t>('0' + number % 10);
+        number /= 10;
+        break;
+    }
+  }
+  return bytes;
+}
+
+bool SerialCounter::Open(const std::string& path, const SerialSpec& spec, std::string& why) {
+  path_ = path;
+  spec_ = spec;
+  bool busy = false;
+  std::string reason;
+  lock_ = ExclusiveLock::Take(path + ".lock", busy, reason);
+  if (!lock_) {
+    why = path + ".lock: " + reason;
+    return false;
+  }
+  next_ = spec.first;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return true;
+  std::ifstream in(path, std::ios::binary);
+  const std::string content{std::istreambuf_iterator<char>(in), {}};
+  std::uint64_t stored = 0;
+  if (!in.good() && !in.eof()) {
+    why = path + ": cannot be read";
+  } else if (content.empty() || content.back() != '\n' ||
+             !Number(std::string_view(content).substr(0, content.size() - 1), 10, stored)) {
+    why = path + ": not a serial number state file (one decimal number and a line end)";
+  } else {
+    next_ = std::max(stored, spec.first);
+    return true;
+  }
+  lock_.reset();
+  return false;
+}
+
+std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  const std::uint64_t number = next_;
+  if (!SerialFits(spec_, number) || number + spec_.step < number) {
+    why = "serial number " + std::to_string(number) + " does not fit in " +
+          std::to_string(spec_.width) + " bytes";
+    return std::nullopt;
+  }
+  std::string reason;
+  if (!ReplaceFileDurably(path_, std::to_string(number + spec_.step) + "\n", reason)) {
+    why = "cannot advance the serial number: " + reason;
+    return std::nullopt;
+  }
+  next_ = number + spec_.step;
+  return number;
+}
+
+}  // namespace zelwik::cli
