@@ -19,6 +19,7 @@
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
 #include "support/fake_ports.h"
+#include "support/line_settings.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -29,7 +30,9 @@ namespace {
 namespace fs = std::filesystem;
 using sim::SimChip;
 using testing::FramesText;
+using testing::LineSettings;
 using testing::ReadFile;
+using testing::SameLine;
 using testing::SimHarness;
 using testing::TempDir;
 using testing::WriteFile;
@@ -164,19 +167,6 @@ struct Running {
   pid_t pid;
 };
 
-termios LineOf(const std::string& device, const termios* set = nullptr) {
-  termios t{};
-  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_EQ(set ? tcsetattr(fd, TCSANOW, set) : tcgetattr(fd, &t), 0);
-  close(fd);
-  return t;
-}
-
-bool SameLine(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b);
-}
-
 // Ctrl+C (or SIGTERM) stops a read between two exchanges: the closing STOP goes out, the read
 // saves nothing and an existing file stays as it was, the line is handed back as it was before
 // the program started, and the status tells which signal. A second Ctrl+C while a silent
@@ -184,10 +174,10 @@ bool SameLine(const termios& a, const termios& b) {
 TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
   for (const int signal : {SIGINT, SIGTERM}) {
     Simulator sim("89C55 --baud 115200 --log " + (dir_ / "frames"));
-    termios before = LineOf(sim.path);
+    termios before = LineSettings(sim.path);
     cfsetspeed(&before, B9600);
     before.c_lflag |= ICANON | ECHO;
-    LineOf(sim.path, &before);
+    LineSettings(sim.path, &before);
     WriteFile(dir_ / "keep.hex", "keep");
     Running cli(dir_.path(), sim.Port() + " read keep.hex");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -195,7 +185,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 128 + signal);
     EXPECT_EQ(Read("out"), " Odczytywanie pamięci...\n Przerwano.\n");
     EXPECT_EQ(Read("keep.hex"), "keep");
-    EXPECT_TRUE(SameLine(LineOf(sim.path), before));
+    EXPECT_TRUE(SameLine(LineSettings(sim.path), before));
     sim.Stop(SIGTERM);
     std::istringstream frames(Read("frames"));
     std::vector<std::string> lines;
@@ -206,7 +196,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     EXPECT_EQ(lines[lines.size() - 2].substr(0, 2), "01") << "a read frame before the STOP";
   }
   Simulator silent("89C51 --stop-after 200");
-  const termios before = LineOf(silent.path);
+  const termios before = LineSettings(silent.path);
   Running cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(cli.pid, SIGINT);
@@ -215,7 +205,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
   kill(cli.pid, SIGINT);
   EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130);
   EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(2));
-  EXPECT_TRUE(SameLine(LineOf(silent.path), before));
+  EXPECT_TRUE(SameLine(LineSettings(silent.path), before));
   EXPECT_FALSE(fs::exists(dir_ / "x.hex"));
 }
 

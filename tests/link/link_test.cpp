@@ -23,6 +23,7 @@
 #include "link/commands.h"
 #include "link/port_list.h"
 #include "support/fake_ports.h"
+#include "support/line_settings.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
 
@@ -32,6 +33,7 @@ namespace {
 using sim::SimChip;
 using enum SimChip;
 using testing::FramesText;
+using testing::LineSettings;
 using testing::SimHarness;
 using testing::WriteFile;
 namespace fs = std::filesystem;
@@ -299,14 +301,6 @@ TEST(PortList, RealUartsAndAdaptersWithTheirNamesIdsDriversAndHolders) {
             }));
   const std::string nowhere = system.Root("nowhere");
   EXPECT_TRUE(ListSerialPorts({nowhere, nowhere, nowhere, nowhere}).empty());
-}
-
-termios LineSettings(const std::string& path, const termios* set = nullptr) {
-  termios t{};
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_EQ(set ? tcsetattr(fd, TCSANOW, set) : tcgetattr(fd, &t), 0);
-  close(fd);
-  return t;
 }
 
 // One frame, the probe, whatever answers; silence is told after the polls, not the reply bound,
