@@ -100,7 +100,7 @@ struct Options {
   bool verify = false;
   const OperationEntry* lock = nullptr;
   std::string log;
-  std::optional<SerialSpec> serial;
+  std::optional<SerialLayout> serial;
   std::string serialFile;
   bool serialOverwrite = false;
 };
@@ -190,7 +190,7 @@ Options Parse(const std::vector<std::string>& args) {
       if (options.log.empty()) throw UsageError{"--log needs a file name"};
     } else if (arg == "--serial") {
       std::string why;
-      options.serial = ParseSerialSpec(value(), why);
+      options.serial = ParseSerialLayout(value(), why);
       if (!options.serial) throw UsageError{why};
     } else if (arg == "--serial-file") {
       options.serialFile = value();
@@ -259,10 +259,10 @@ bool FindAllProgrammerPorts(const PortListRoots& roots, std::vector<std::string>
 }
 
 // The file's own bytes where the serial goes: refused unless they may be replaced.
-bool SerialPlaceFree(const Image& image, const SerialSpec& spec, bool overwrite,
+bool SerialPlaceFree(const Image& image, const SerialLayout& layout, bool overwrite,
                      std::ostream& err) {
   if (overwrite) return true;
-  for (int a = spec.address; a < spec.address + spec.width; ++a) {
+  for (int a = layout.address; a < layout.address + layout.width; ++a) {
     if (image.MemoryImage[static_cast<std::size_t>(a)] == kEmptyByte) continue;
     char where[8];
     std::snprintf(where, sizeof where, "%04X", a);

@@ -35,7 +35,7 @@ struct ProductionJob {
   Repeat repeat = Repeat::Once;
   const OperationEntry* verify = nullptr;  // after each program
   const OperationEntry* lock = nullptr;    // after each program (and verify)
-  std::optional<SerialSpec> serial;
+  std::optional<SerialLayout> serial;
   SerialCounter* serials = nullptr;
   RunLog* log = nullptr;
   int pollMs = 250;  // --repeat=auto: the socket's signature, four times a second

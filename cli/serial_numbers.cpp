@@ -34,9 +34,9 @@ std::uint64_t Power(std::uint64_t base, int exponent) {
 
 }  // namespace
 
-std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& why) {
+std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string& why) {
   std::vector<std::string_view> parts = Split(text);
-  SerialSpec spec;
+  SerialLayout layout;
   if (parts.size() >= 4) {
     const std::string_view last = parts.back();
     const struct {
@@ -48,7 +48,7 @@ std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& wh
                       {"ascii", SerialEncoding::Ascii}};
     for (const auto& e : kEncodings) {
       if (last == e.name) {
-        spec.encoding = e.encoding;
+        layout.encoding = e.encoding;
         parts.pop_back();
         break;
       }
@@ -59,53 +59,53 @@ std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& wh
         "--serial takes ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii], not '" + std::string(text) + "'";
     return std::nullopt;
   }
-  if (!Number(parts[0], 16, spec.address) || spec.address < 0 || spec.address >= kImageSize) {
+  if (!Number(parts[0], 16, layout.address) || layout.address < 0 || layout.address >= kImageSize) {
     why = "--serial: address '" + std::string(parts[0]) + "' is not a hex address below 10000";
     return std::nullopt;
   }
-  if (!Number(parts[1], 10, spec.width) || spec.width < 1 || spec.width > 8) {
+  if (!Number(parts[1], 10, layout.width) || layout.width < 1 || layout.width > 8) {
     why = "--serial: width '" + std::string(parts[1]) + "' is not 1 to 8 bytes";
     return std::nullopt;
   }
-  if (spec.address + spec.width > kImageSize) {
-    why = "--serial: " + std::to_string(spec.width) + " bytes from " + std::string(parts[0]) +
+  if (layout.address + layout.width > kImageSize) {
+    why = "--serial: " + std::to_string(layout.width) + " bytes from " + std::string(parts[0]) +
           " go beyond address FFFF";
     return std::nullopt;
   }
-  if (!Number(parts[2], 10, spec.first)) {
+  if (!Number(parts[2], 10, layout.first)) {
     why = "--serial: first number '" + std::string(parts[2]) + "' is not a decimal number";
     return std::nullopt;
   }
-  if (parts.size() == 4 && (!Number(parts[3], 10, spec.step) || spec.step == 0)) {
+  if (parts.size() == 4 && (!Number(parts[3], 10, layout.step) || layout.step == 0)) {
     why = "--serial: step '" + std::string(parts[3]) + "' is not a positive decimal number";
     return std::nullopt;
   }
-  if (!SerialFits(spec, spec.first)) {
-    why = "--serial: " + std::to_string(spec.first) + " does not fit in " +
-          std::to_string(spec.width) + " bytes";
+  if (!SerialFits(layout, layout.first)) {
+    why = "--serial: " + std::to_string(layout.first) + " does not fit in " +
+          std::to_string(layout.width) + " bytes";
     return std::nullopt;
   }
-  return spec;
+  return layout;
 }
 
-bool SerialFits(const SerialSpec& spec, std::uint64_t number) {
-  switch (spec.encoding) {
+bool SerialFits(const SerialLayout& layout, std::uint64_t number) {
+  switch (layout.encoding) {
     case SerialEncoding::Le:
     case SerialEncoding::Be:
-      return spec.width >= 8 || number < (std::uint64_t{1} << (8 * spec.width));
+      return layout.width >= 8 || number < (std::uint64_t{1} << (8 * layout.width));
     case SerialEncoding::Bcd:  // two digits a byte; 8 bytes hold 16 digits, more than 2^64 has
-      return spec.width >= 8 || number < Power(10, 2 * spec.width);
+      return layout.width >= 8 || number < Power(10, 2 * layout.width);
     case SerialEncoding::Ascii:
-      return number < Power(10, spec.width) || spec.width >= 20;
+      return number < Power(10, layout.width) || layout.width >= 20;
   }
   return false;
 }
 
-std::vector<std::uint8_t> EncodeSerial(const SerialSpec& spec, std::uint64_t number) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(spec.width));
+std::vector<std::uint8_t> EncodeSerial(const SerialLayout& layout, std::uint64_t number) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(layout.width));
   const std::size_t n = bytes.size();
   for (std::size_t i = 0; i < n; ++i) {
-    switch (spec.encoding) {
+    switch (layout.encoding) {
       case SerialEncoding::Le:
         bytes[i] = static_cast<std::uint8_t>(number >> (8 * i));
         break;
@@ -125,9 +125,9 @@ std::vector<std::uint8_t> EncodeSerial(const SerialSpec& spec, std::uint64_t num
   return bytes;
 }
 
-bool SerialCounter::Open(const std::string& path, const SerialSpec& spec, std::string& why) {
+bool SerialCounter::Open(const std::string& path, const SerialLayout& layout, std::string& why) {
   path_ = path;
-  spec_ = spec;
+  layout_ = layout;
   bool busy = false;
   std::string reason;
   lock_ = ExclusiveLock::Take(path + ".lock", busy, reason);
@@ -135,7 +135,7 @@ bool SerialCounter::Open(const std::string& path, const SerialSpec& spec, std::s
     why = path + ".lock: " + reason;
     return false;
   }
-  next_ = spec.first;
+  next_ = layout.first;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return true;
   std::ifstream in(path, std::ios::binary);
@@ -147,7 +147,7 @@ bool SerialCounter::Open(const std::string& path, const SerialSpec& spec, std::s
              !Number(std::string_view(content).substr(0, content.size() - 1), 10, stored)) {
     why = path + ": not a serial number state file (one decimal number and a line end)";
   } else {
-    next_ = std::max(stored, spec.first);
+    next_ = std::max(stored, layout.first);
     return true;
   }
   lock_.reset();
@@ -157,17 +157,17 @@ bool SerialCounter::Open(const std::string& path, const SerialSpec& spec, std::s
 std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
   std::lock_guard<std::mutex> hold(mutex_);
   const std::uint64_t number = next_;
-  if (!SerialFits(spec_, number) || number + spec_.step < number) {
+  if (!SerialFits(layout_, number) || number + layout_.step < number) {
     why = "serial number " + std::to_string(number) + " does not fit in " +
-          std::to_string(spec_.width) + " bytes";
+          std::to_string(layout_.width) + " bytes";
     return std::nullopt;
   }
   std::string reason;
-  if (!ReplaceFileDurably(path_, std::to_string(number + spec_.step) + "\n", reason)) {
+  if (!ReplaceFileDurably(path_, std::to_string(number + layout_.step) + "\n", reason)) {
     why = "cannot advance the serial number: " + reason;
     return std::nullopt;
   }
-  next_ = number + spec_.step;
+  next_ = number + layout_.step;
   return number;
 }
 

@@ -15,7 +15,7 @@ namespace zelwik::cli {
 enum class SerialEncoding { Le, Be, Bcd, Ascii };
 
 // --serial ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii]
-struct SerialSpec {
+struct SerialLayout {
   int address = 0;  // hex on the command line
   int width = 0;    // bytes
   std::uint64_t first = 0;
@@ -24,20 +24,20 @@ struct SerialSpec {
 };
 
 // nullopt with the reason when the text is not a serial description or does not fit 64 KiB.
-std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& why);
-// Whether the number can be written in the spec's width and encoding.
-bool SerialFits(const SerialSpec& spec, std::uint64_t number);
+std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string& why);
+// Whether the number can be written in the layout's width and encoding.
+bool SerialFits(const SerialLayout& layout, std::uint64_t number);
 // The width's bytes for the number (which must fit).
-std::vector<std::uint8_t> EncodeSerial(const SerialSpec& spec, std::uint64_t number);
+std::vector<std::uint8_t> EncodeSerial(const SerialLayout& layout, std::uint64_t number);
 
 // The next number, kept in a state file (one decimal number and a line end) that is advanced on
 // the disk before a number is handed out, so none is given twice, after a crash neither. The run
 // holds the file's lock for as long as it lasts; the ports of one run share the one counter.
 class SerialCounter {
  public:
-  // Locks and reads the state file (absent: the spec's first number; below it: the first number).
+  // Locks and reads the state file (absent: the layout's first number; below it: the first number).
   // False with the reason for a file that is locked, corrupt or unreadable; `busy` tells locked.
-  bool Open(const std::string& path, const SerialSpec& spec, std::string& why);
+  bool Open(const std::string& path, const SerialLayout& layout, std::string& why);
   // The number for the next chip, already advanced past in the file; nullopt with the reason when
   // the file cannot be written or the numbers no longer fit the width.
   std::optional<std::uint64_t> Take(std::string& why);
@@ -47,7 +47,7 @@ class SerialCounter {
   std::mutex mutex_;
   std::unique_ptr<ExclusiveLock> lock_;
   std::string path_;
-  SerialSpec spec_;
+  SerialLayout layout_;
   std::uint64_t next_ = 0;
 };
 

@@ -116,7 +116,7 @@ TEST(Sha256, KnownDigests) {
 TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {
   std::string why;
   const struct {
-    const char* spec;
+    const char* layout;
     std::uint64_t number;
     std::vector<std::uint8_t> bytes;
   } cases[] = {{"7F0:2:1000", 0x1234, {0x34, 0x12}},
@@ -124,19 +124,19 @@ TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {
                {"10:2:0:5:bcd", 1234, {0x12, 0x34}},
                {"FFFC:4:0:1:ascii", 42, {'0', '0', '4', '2'}}};
   for (const auto& c : cases) {
-    const auto spec = ParseSerialSpec(c.spec, why);
-    ASSERT_TRUE(spec) << c.spec << ": " << why;
-    EXPECT_EQ(EncodeSerial(*spec, c.number), c.bytes) << c.spec;
+    const auto layout = ParseSerialLayout(c.layout, why);
+    ASSERT_TRUE(layout) << c.layout << ": " << why;
+    EXPECT_EQ(EncodeSerial(*layout, c.number), c.bytes) << c.layout;
   }
-  const auto le = ParseSerialSpec("0:2:0", why);
+  const auto le = ParseSerialLayout("0:2:0", why);
   EXPECT_TRUE(SerialFits(*le, 65535));
   EXPECT_FALSE(SerialFits(*le, 65536));
-  const auto bcd = ParseSerialSpec("0:1:0:bcd", why);
+  const auto bcd = ParseSerialLayout("0:1:0:bcd", why);
   EXPECT_TRUE(SerialFits(*bcd, 99));
   EXPECT_FALSE(SerialFits(*bcd, 100));
   for (const char* bad : {"7F0:2", "7F0:2:70000", "7F0:0:1", "FFFF:2:1", "G0:1:1", "0:1:1:0",
                           "0:1:1:1:xx", "0:2:100:bcd:1", "0:3:1000:ascii", "0:1:-1"})
-    EXPECT_FALSE(ParseSerialSpec(bad, why)) << bad;
+    EXPECT_FALSE(ParseSerialLayout(bad, why)) << bad;
 }
 
 TEST(RunLog, FieldsAreQuotedOnlyWhenTheyMustBe) {
