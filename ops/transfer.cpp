@@ -21,14 +21,18 @@ std::uint8_t High(int address) { return static_cast<std::uint8_t>(address >> 8);
 std::uint8_t Low(int address) { return static_cast<std::uint8_t>(address & 0xFF); }
 
 // The frame of a write or a read for the byte at address; its reply. Sequential chips take no
-// address and advance their counter after every byte, whatever it turned out to be.
+// address: NextAddress moves their counter on.
 std::uint8_t ExchangeByte(Link& link, const GroupCommands& commands, int command, int address,
                           std::uint8_t data) {
   const auto code = static_cast<std::uint8_t>(command);
   if (!commands.sequential) return link.Transact(code, High(address), Low(address), data);
-  const std::uint8_t reply = link.Transact(code, 0, 0, data);
-  link.Transact(CMD_NEXT_ADDRESS);
-  return reply;
+  return link.Transact(code, 0, 0, data);
+}
+
+// After every byte of a sequential chip, whatever it turned out to be. Called once the byte is
+// kept: a programmer lost on this frame must not take the byte it already sent with it.
+void NextAddress(Link& link, const GroupCommands& commands) {
+  if (commands.sequential) link.Transact(CMD_NEXT_ADDRESS);
 }
 
 // Addresses 0 to end, each one exchange with the chip that must give back the image's byte (the
@@ -65,6 +69,7 @@ void ReadMemory(Link& link, View& view, const GroupCommands& commands, int size,
   view.SetGaugeMax(size - 1);
   for (int address = 0; address < size; ++address) {
     out[address] = ExchangeByte(link, commands, commands.read, address, 0);
+    NextAddress(link, commands);
     view.SetGaugeProgress(address);
   }
   SendClosingStop(link);
@@ -94,7 +99,9 @@ OpResult ProgramChip(State& state, View& view) {
         return CompareEveryByte(
             link, view, image, end,
             [&](int address, std::uint8_t data) {
-              return ExchangeByte(link, commands, commands.write, address, data);
+              const std::uint8_t back = ExchangeByte(link, commands, commands.write, address, data);
+              NextAddress(link, commands);
+              return back;
             },
             kTextWritten);
       });
@@ -146,7 +153,9 @@ OpResult VerifyChip(State& state, View& view) {
         return CompareEveryByte(
             link, view, image, end,
             [&](int address, std::uint8_t) {
-              return ExchangeByte(link, commands, commands.read, address, 0);
+              const std::uint8_t back = ExchangeByte(link, commands, commands.read, address, 0);
+              NextAddress(link, commands);
+              return back;
             },
             kTextVerified);
       });
