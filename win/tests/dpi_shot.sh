@@ -26,21 +26,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n 1 "$work/display")
-
 . "$src/tests/windows/wine_prefix.sh"
-if ! wine_prefix_ready; then
-  make_wine_prefix "$wine" "$wineserver" || fail "wineboot did not make a prefix in $WINEPREFIX"
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  for font in /usr/share/wine/fonts/*; do
-    [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-  done
-fi
+start_xvfb "$work" 1280x1024x24
+make_window_prefix "$wine" "$wineserver" || fail "wineboot did not make a prefix in $WINEPREFIX"
 # Newer wine reads the user's value, older the machine's.
 "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 "$wine" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \

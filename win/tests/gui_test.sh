@@ -56,27 +56,12 @@ for dll in $dlls; do
   esac
 done
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n 1 "$work/display")
-
-# A prefix of our own whose windows wine frames itself (no window manager under Xvfb), with
-# wine's own fonts in it.
+# A prefix of our own, on a screen of our own.
 . "$src/tests/windows/wine_prefix.sh"
-if ! wine_prefix_ready; then
-  if ! make_wine_prefix "$wine" "$wineserver"; then
-    echo "gui_test: wineboot did not make a usable prefix in $WINEPREFIX"
-    exit 1
-  fi
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  for font in /usr/share/wine/fonts/*; do
-    [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-  done
-  # The session that made the prefix must end: a window opened in it would not reach the display.
-  timeout 60 "$wineserver" -w || "$wineserver" -k
+start_xvfb "$work" 640x480x24
+if ! make_window_prefix "$wine" "$wineserver"; then
+  echo "gui_test: wineboot did not make a usable prefix in $WINEPREFIX"
+  exit 1
 fi
 
 start_sim() {  # start_sim LOG [options]: sets $pty; not in a subshell, so cleanup knows the pid
