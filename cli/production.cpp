@@ -50,7 +50,7 @@ class Port {
                            static_cast<std::size_t>(job.image->ImageEnd + 1));
       fileBytes_ = job.image->ImageEnd + 1;
     }
-    if (job.serials) state_->beforeErase = [this](const ChipInfo& chip) { return Stamp(chip); };
+    if (job.serials) view_.OnBeforeErase([this](const ChipInfo& chip) { return Stamp(chip); });
   }
 
   const std::string& Name() const { return name_; }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -61,6 +62,9 @@ class PortView : public View {
   void SetGaugeProgress(int position) override;
   void Pause(int) override {}
   void LinkPace(double msPerExchange) override;
+  bool BeforeErase(const ChipInfo& chip) override { return !beforeErase_ || beforeErase_(chip); }
+
+  void OnBeforeErase(std::function<bool(const ChipInfo&)> hook) { beforeErase_ = std::move(hook); }
 
   void Error(const std::string& text) { console_.Line(true, "zelwik-cli: " + prefix_ + text); }
   std::string TakeMessage() { return std::exchange(message_, {}); }
@@ -74,6 +78,7 @@ class PortView : public View {
   std::string message_;
   std::ostringstream warnings_;
   SlowLinkWarning slowLink_;
+  std::function<bool(const ChipInfo&)> beforeErase_;
 };
 
 }  // namespace zelwik::cli

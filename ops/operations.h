@@ -1,11 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "image/memory_image.h"
 #include "link/cancel.h"
-#include "link/chips.h"
 #include "link/link.h"
 #include "ops/texts.h"
 #include "ops/view.h"
@@ -22,10 +20,6 @@ struct State {
   // Requested from another thread (Esc, Ctrl+C); whoever starts an operation resets it first.
   // Every operation hands it to the link.
   CancelToken cancel;
-  // Program calls it once the chip is detected and the image fits it, just before the erase: the
-  // last moment to change the image for this chip (a serial number). False leaves the chip as
-  // it is and ends the operation as cancelled.
-  std::function<bool(const ChipInfo& chip)> beforeErase;
 };
 
 // How an operation ended, for callers that must know (the command line's exit status).

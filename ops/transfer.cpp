@@ -86,7 +86,7 @@ OpResult ProgramChip(State& state, View& view) {
           view.SetStatus(kTextTooLarge);
           return OpResult::TooLarge;
         }
-        if (state.beforeErase && !state.beforeErase(chip)) throw OperationCancelled();
+        if (!view.BeforeErase(chip)) throw OperationCancelled();
         const int end = image.ImageEnd;
         if (end >= chip.memorySize) {
           view.SetStatus(kTextTooLarge);
