@@ -231,8 +231,6 @@ Options Parse(const std::vector<std::string>& args) {
     std::filesystem::path file(options.log);
     options.serialFile = file.replace_extension(".serial").string();
   }
-  if (options.ports.size() > InterruptGuard::kMaxStates)
-    throw UsageError{"at most " + std::to_string(InterruptGuard::kMaxStates) + " ports"};
   if (command->file == FileUse::Save &&
       (options.ports.size() > 1 || IsAllPorts(options.ports.front())))
     throw UsageError{"read takes one port: several chips cannot go into one file"};
@@ -277,7 +275,7 @@ bool SerialPlaceFree(const Image& image, const SerialLayout& layout, bool overwr
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    std::ostream* progressTerminal, const PortListRoots& portRoots,
-                   std::istream* input) {
+                   ChipPrompt* prompt) {
   Options options;
   try {
     options = Parse(args);
@@ -328,9 +326,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return kExitFailure;
   if (IsAllPorts(options.ports.front()) && !FindAllProgrammerPorts(portRoots, options.ports, err))
     return kExitFailure;
+  // Counted once `all` is expanded: every port must be within the reach of Ctrl+C.
+  if (options.ports.size() > InterruptGuard::kMaxStates) {
+    err << "zelwik-cli: at most " << InterruptGuard::kMaxStates << " ports, not "
+        << options.ports.size() << " (see zelwik-cli --help)\n";
+    return kExitUsage;
+  }
 
   ProductionJob job;
-  job.operation = &command;
+  job.steps = {&command};
+  if (options.verify) job.steps.push_back(FindOperation("verify"));
+  if (options.lock) job.steps.push_back(options.lock);
   job.ports = options.ports;
   job.chip = options.chip;
   job.chipName = options.chipName;
@@ -339,12 +345,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   job.format = format;
   if (command.file == FileUse::Load) job.image = image.get();
   job.repeat = options.repeat;
-  if (options.verify) job.verify = FindOperation("verify");
-  job.lock = options.lock;
   job.serial = options.serial;
   if (options.serial) job.serials = &serials;
   if (!options.log.empty()) job.log = &log;
-  ProductionIo io{out, err, progressTerminal, input};
+  ProductionIo io{out, err, progressTerminal, prompt};
   return RunProduction(job, io);
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/prompt.h"
 #include "link/port_list.h"
 
 namespace zelwik::cli {
@@ -15,9 +15,9 @@ inline constexpr int kExitUsage = 2;
 
 // Runs zelwik-cli with its arguments (without the program name). Status texts go to out; usage
 // errors, port diagnostics and the progress bar (when progressTerminal is set) to err. The port
-// list (ports, --port auto) is read under portRoots. --repeat reads Enter or q from input.
+// list (ports, --port auto) is read under portRoots. --repeat reads Enter or q from the prompt.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    std::ostream* progressTerminal, const PortListRoots& portRoots = {},
-                   std::istream* input = nullptr);
+                   ChipPrompt* prompt = nullptr);
 
 }  // namespace zelwik::cli

@@ -21,8 +21,10 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
   // The exit status the interruption asks for (130 after Ctrl+C, 143 after SIGTERM); 0 when
-  // nothing asked to stop.
+  // nothing asked to stop (SIGHUP: 129).
   int ExitStatus() const;
+  // The same, for code that has no guard at hand (the prompt).
+  static int Requested();
   // As if the user had pressed Ctrl+C: for tests and for a front end's own stop request.
   static void Interrupt(int exitStatus);
 
@@ -31,8 +33,12 @@ class InterruptGuard {
 
 namespace detail {
 // The platform's half (console_posix.cpp, console_win32.cpp): the handlers that call Interrupt.
+// SIGHUP (the terminal closed) counts as SIGTERM does, with its own status, 129.
 void InstallInterruptHandlers();
 void RemoveInterruptHandlers();
+// Ends the wait of a prompt reading standard input (console_posix.cpp, prompt_win32.cpp);
+// async-signal-safe.
+void WakePrompt();
 }  // namespace detail
 
 }  // namespace zelwik::cli

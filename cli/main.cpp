@@ -8,7 +8,8 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> args = zelwik::cli::ProgramArguments(argc, argv);
     std::ostream* terminal = zelwik::cli::SetUpConsole();
-    return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal, {}, &std::cin);
+    const auto prompt = zelwik::cli::StandardInputPrompt();
+    return zelwik::cli::RunCommandLine(args, std::cout, std::cerr, terminal, {}, prompt.get());
   } catch (const std::exception& e) {
     std::cerr << "zelwik-cli: " << e.what() << '\n';
   } catch (...) {

@@ -20,17 +20,28 @@ std::string Reason() { return std::strerror(errno); }
 
 class PosixAppendFile final : public AppendFile {
  public:
-  explicit PosixAppendFile(int fd) : fd_(fd) {}
+  PosixAppendFile(int fd, bool torn) : fd_(fd), torn_(torn) {}
   ~PosixAppendFile() override { close(fd_); }
   bool Append(std::string_view line, std::string& reason) override {
+    // A line left torn (a full disk), by this run or another, is ended first: the next line
+    // starts on its own.
+    std::string ended;
+    if (torn_) {
+      ended = "\n";
+      ended += line;
+      line = ended;
+    }
     // One write: O_APPEND puts it at the end as a whole, whoever else appends.
     ssize_t n;
     while ((n = write(fd_, line.data(), line.size())) < 0 && errno == EINTR) {
     }
     if (n != static_cast<ssize_t>(line.size())) {
       reason = n < 0 ? Reason() : "short write (disk full?)";
+      if (n > 0) torn_ = line[static_cast<std::size_t>(n) - 1] != '\n';
+      if (torn_ && write(fd_, "\n", 1) == 1) torn_ = false;
       return false;
     }
+    torn_ = false;
     if (fsync(fd_) != 0) {
       reason = Reason();
       return false;
@@ -40,6 +51,7 @@ class PosixAppendFile final : public AppendFile {
 
  private:
   int fd_;
+  bool torn_;
 };
 
 class PosixLock final : public ExclusiveLock {
@@ -64,7 +76,9 @@ void SyncFolderOf(const std::string& path) {
 
 std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empty,
                                              std::string& reason) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Read access too, to see whether the last line was left torn.
+  int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0) {
     reason = Reason();
@@ -77,8 +91,10 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empt
     return nullptr;
   }
   empty = info.st_size == 0;
+  char last = '\n';
+  const bool torn = !empty && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
   SyncFolderOf(path);  // a new file's name survives a power cut too
-  return std::make_unique<PosixAppendFile>(fd);
+  return std::make_unique<PosixAppendFile>(fd, torn);
 }
 
 std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "cli/production_files.h"
 
@@ -33,13 +34,30 @@ std::string Reason() {
 
 class Win32AppendFile final : public AppendFile {
  public:
-  explicit Win32AppendFile(HANDLE file) : file_(file) {}
+  Win32AppendFile(HANDLE file, bool torn) : file_(file), torn_(torn) {}
   ~Win32AppendFile() override { CloseHandle(file_); }
   bool Append(std::string_view line, std::string& reason) override {
+    // A line left torn (a full disk), by this run or another, is ended first: the next line
+    // starts on its own.
+    std::string ended;
+    if (torn_) {
+      ended = "\n";
+      ended += line;
+      line = ended;
+    }
     // Opened with FILE_APPEND_DATA only: every write goes to the end as a whole.
     DWORD written = 0;
-    if (!WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
-        written != line.size() || !FlushFileBuffers(file_)) {
+    const BOOL wrote =
+        WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (!wrote || written != line.size()) {
+      reason = Reason();
+      if (written > 0) torn_ = line[written - 1] != '\n';
+      DWORD one = 0;
+      if (torn_ && WriteFile(file_, "\n", 1, &one, nullptr) && one == 1) torn_ = false;
+      return false;
+    }
+    torn_ = false;
+    if (!FlushFileBuffers(file_)) {
       reason = Reason();
       return false;
     }
@@ -48,7 +66,28 @@ class Win32AppendFile final : public AppendFile {
 
  private:
   HANDLE file_;
+  bool torn_;
 };
+
+// Whether the file's last line was left without its end.
+bool LastLineTorn(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  char last = '\n';
+  DWORD read = 0;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    LARGE_INTEGER at{};
+    at.QuadPart = size.QuadPart - 1;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, &last, 1, &read, nullptr))
+      last = '\n';
+  }
+  CloseHandle(file);
+  return last != '\n';
+}
 
 class Win32Lock final : public ExclusiveLock {
  public:
@@ -72,7 +111,7 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empt
   }
   LARGE_INTEGER size{};
   empty = GetFileSizeEx(file, &size) && size.QuadPart == 0;
-  return std::make_unique<Win32AppendFile>(file);
+  return std::make_unique<Win32AppendFile>(file, !empty && LastLineTorn(Wide(path)));
 }
 
 std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,

@@ -126,26 +126,36 @@ std::vector<std::uint8_t> EncodeSerial(const SerialLayout& layout, std::uint64_t
 }
 
 bool SerialCounter::Open(const std::string& path, const SerialLayout& layout, std::string& why) {
+  // A link is followed to its file, which the rename then replaces. One that leads nowhere (a
+  // share not mounted) would read as "no numbers given yet" and start again at the first.
+  std::error_code ec;
   path_ = path;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+    const std::filesystem::path target = std::filesystem::canonical(path, ec);
+    if (ec || !std::filesystem::is_regular_file(target, ec)) {
+      why = path + ": a link that does not lead to a file";
+      return false;
+    }
+    path_ = target.string();
+  }
   layout_ = layout;
   bool busy = false;
   std::string reason;
-  lock_ = ExclusiveLock::Take(path + ".lock", busy, reason);
+  lock_ = ExclusiveLock::Take(path_ + ".lock", busy, reason);
   if (!lock_) {
-    why = path + ".lock: " + reason;
+    why = path_ + ".lock: " + reason;
     return false;
   }
   next_ = layout.first;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;
-  std::ifstream in(path, std::ios::binary);
+  if (!std::filesystem::exists(std::filesystem::symlink_status(path_, ec))) return true;
+  std::ifstream in(path_, std::ios::binary);
   const std::string content{std::istreambuf_iterator<char>(in), {}};
   std::uint64_t stored = 0;
   if (!in.good() && !in.eof()) {
-    why = path + ": cannot be read";
+    why = path_ + ": cannot be read";
   } else if (content.empty() || content.back() != '\n' ||
              !Number(std::string_view(content).substr(0, content.size() - 1), 10, stored)) {
-    why = path + ": not a serial number state file (one decimal number and a line end)";
+    why = path_ + ": not a serial number state file (one decimal number and a line end)";
   } else {
     next_ = std::max(stored, layout.first);
     return true;

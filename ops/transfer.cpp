@@ -82,6 +82,11 @@ OpResult ProgramChip(State& state, View& view) {
   const Image& image = state.image;
   return detail::RunOperation(
       state, view, kTransferFrame, [&](const ChipInfo& chip, const GroupCommands& commands) {
+        if (image.ImageEnd >= chip.memorySize) {
+          view.SetStatus(kTextTooLarge);
+          return OpResult::TooLarge;
+        }
+        if (!view.BeforeErase(chip)) throw OperationCancelled();
         const int end = image.ImageEnd;
         if (end >= chip.memorySize) {
           view.SetStatus(kTextTooLarge);

@@ -4,6 +4,8 @@
 
 namespace zelwik {
 
+struct ChipInfo;
+
 // Everything an operation may show or wait for. The window, the command line and the tests each
 // supply their own, so the operations never know which one they are talking to.
 class View {
@@ -22,6 +24,13 @@ class View {
   // The mean time of one frame and its reply over the operation's first exchanges; at most once
   // an operation, and not at all for one of only a few exchanges.
   virtual void LinkPace(double msPerExchange) { (void)msPerExchange; }
+  // Program asks it once the chip is detected and the image fits it, just before the erase: the
+  // last moment to change the image for this chip (a serial number). False leaves the chip as it
+  // is and ends the operation as cancelled.
+  virtual bool BeforeErase(const ChipInfo& chip) {
+    (void)chip;
+    return true;
+  }
 };
 
 // Shows nothing and never waits.

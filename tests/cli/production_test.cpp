@@ -3,12 +3,17 @@
 // encodings and the table of operations the packaging reads.
 #include "cli/production.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -18,7 +23,9 @@
 #include <thread>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/production_files.h"
+#include "cli/prompt.h"
 #include "cli/run_log.h"
 #include "cli/serial_numbers.h"
 #include "cli/sha256.h"
@@ -50,10 +57,10 @@ struct CliRun {
   std::string out, err;
 };
 
-CliRun Cli(const std::vector<std::string>& args, std::istream* input = nullptr,
+CliRun Cli(const std::vector<std::string>& args, ChipPrompt* prompt = nullptr,
            std::ostream* progress = nullptr, const PortListRoots& roots = {}) {
   std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, progress, roots, input);
+  const int status = RunCommandLine(args, out, err, progress, roots, prompt);
   return {status, out.str(), err.str()};
 }
 
@@ -145,6 +152,100 @@ TEST(RunLog, FieldsAreQuotedOnlyWhenTheyMustBe) {
   r.message = " Błąd: \"x\", y";
   r.file = "a\nb.hex";
   EXPECT_EQ(CsvLine(r), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\"\n");
+}
+
+// A step's row: a read stopped after its last exchange saved nothing, so its row names no file and
+// no hash, and it says so; a completed program stays a success whatever came after it.
+TEST(RunLog, RowsSayWhatTheStepLeft) {
+  StepOutcome read;
+  read.command = "read";
+  read.fileUse = FileUse::Save;
+  read.file = "chip.hex";
+  read.message = " Odczytano 2048 bajtów.";
+  read.stopped = true;
+  LogRecord row = StepRow(read);
+  EXPECT_EQ(row.result, "cancelled");
+  EXPECT_EQ(row.message, kTextCancelled);
+  EXPECT_EQ(row.file + row.sha256, "");
+  EXPECT_EQ(row.bytes, -1);
+  read.stopped = false;
+  read.save = StepOutcome::Save::Written;
+  read.chipSha256 = "ab";
+  read.chipBytes = 2048;
+  row = StepRow(read);
+  EXPECT_EQ(row.result + row.file + row.sha256 + row.message, "okchip.hexab" + read.message);
+  read.save = StepOutcome::Save::Failed;
+  EXPECT_EQ(StepRow(read).result, "save-failed");
+
+  StepOutcome program;
+  program.fileUse = FileUse::Load;
+  program.message = kTextWritten;
+  program.stopped = true;
+  program.file = "fw.hex";
+  program.fileSha256 = "cd";
+  row = StepRow(program);
+  EXPECT_EQ(row.result + row.message + row.file + row.sha256,
+            std::string("ok") + kTextWritten + "fw.hexcd");
+  program.result = OpResult::Cancelled;
+  program.message = kTextCancelled;
+  EXPECT_EQ(StepRow(program).result, "cancelled");
+}
+
+// The log keeps whole lines: a line cut short by a full disk is ended, so the next one, from this
+// run or the next, starts on its own line.
+TEST(RunLog, ShortWriteLeavesNoLineToContinue) {
+  TempDir dir;
+  const std::string path = dir / "run.csv";
+  bool empty = false;
+  std::string reason;
+  auto log = AppendFile::Open(path, empty, reason);
+  ASSERT_TRUE(log) << reason;
+  ASSERT_TRUE(log->Append("first,line\n", reason)) << reason;
+  // The file may grow by 5 bytes only: the next line goes out in part.
+  struct sigaction ignore {
+  }, saved{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &saved);
+  rlimit limit{}, before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  limit = before;
+  limit.rlim_cur = 11 + 5;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_FALSE(log->Append("second,line\n", reason));
+  setrlimit(RLIMIT_FSIZE, &before);
+  sigaction(SIGXFSZ, &saved, nullptr);
+  ASSERT_TRUE(log->Append("third,line\n", reason)) << reason;
+  log.reset();
+  // A torn line another run left: the next run's first line starts on its own too.
+  WriteFile(dir / "other.csv", "a,b\ntorn,li");
+  auto other = AppendFile::Open(dir / "other.csv", empty, reason);
+  ASSERT_TRUE(other) << reason;
+  ASSERT_TRUE(other->Append("next,line\n", reason)) << reason;
+  other.reset();
+  EXPECT_EQ(Lines(ReadFile(path)).back(), "third,line");
+  EXPECT_EQ(Lines(ReadFile(dir / "other.csv")).back(), "next,line");
+}
+
+// A state file that is a link is followed to its file; one that leads nowhere is refused rather
+// than read as "no numbers given yet".
+TEST(SerialNumbers, StateFileLinks) {
+  TempDir dir;
+  std::string why;
+  const auto layout = ParseSerialLayout("7F0:2:1", why);
+  ASSERT_EQ(symlink((dir / "unmounted/run.serial").c_str(), (dir / "dangling.serial").c_str()), 0);
+  SerialCounter dangling;
+  EXPECT_FALSE(dangling.Open(dir / "dangling.serial", *layout, why));
+  EXPECT_NE(why.find("link"), std::string::npos) << why;
+
+  WriteFile(dir / "real.serial", "57\n");
+  ASSERT_EQ(symlink("real.serial", (dir / "link.serial").c_str()), 0);
+  SerialCounter linked;
+  ASSERT_TRUE(linked.Open(dir / "link.serial", *layout, why)) << why;
+  EXPECT_EQ(linked.Take(why), 57u) << why;
+  struct stat info {};
+  ASSERT_EQ(lstat((dir / "link.serial").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFile(dir / "real.serial"), "58\n");
 }
 
 // The word with a blank or a line end on each side.
@@ -295,6 +396,19 @@ TEST(Production, AllPortsAreTheAnsweringOnes) {
   EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, nullptr, nullptr, ports.Roots()).status, 2);
 }
 
+// More ports than Ctrl+C can reach are refused, however they were named.
+TEST(ProductionInput, NoMorePortsThanCtrlCReaches) {
+  ProductionJob job;
+  job.steps = {FindOperation("erase")};
+  for (int i = 0; i <= InterruptGuard::kMaxStates; ++i)
+    job.ports.push_back("/nonexistent/ttyUSB" + std::to_string(i));
+  std::ostringstream out, err;
+  ProductionIo io{out, err, nullptr, nullptr};
+  EXPECT_EQ(RunProduction(job, io), kExitUsage);
+  EXPECT_NE(err.str().find("at most 64 ports"), std::string::npos) << err.str();
+  EXPECT_EQ(out.str(), "");
+}
+
 // The progress line: one port's bar ends full; with two, each port's share, and the line is
 // taken away at the end.
 TEST(Production, ProgressLineShowsEachPortsShare) {
@@ -315,22 +429,18 @@ TEST(Production, ProgressLineShowsEachPortsShare) {
 }
 
 // The operator at the prompt: the callback sees each chip done, then Enter, and q after five.
-class Operator : public std::streambuf {
+class Operator : public ChipPrompt {
  public:
-  explicit Operator(std::function<void(int)> nextChip) : nextChip_(std::move(nextChip)) {}
-
- protected:
-  int_type underflow() override {
-    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  explicit Operator(std::function<void(int)> nextChip, int chips = 5)
+      : nextChip_(std::move(nextChip)), chips_(chips) {}
+  std::optional<std::string> ReadLine() override {
     nextChip_(++prompts_);
-    line_ = prompts_ < 5 ? "\n" : "q\n";
-    setg(line_.data(), line_.data(), line_.data() + line_.size());
-    return traits_type::to_int_type(*gptr());
+    return prompts_ < chips_ ? "" : "q";
   }
 
  private:
   std::function<void(int)> nextChip_;
-  std::string line_;
+  int chips_;
   int prompts_ = 0;
 };
 
@@ -353,10 +463,9 @@ TEST(Production, RepeatFiveChipsOneFailing) {
         m.MutableFaults().wrongByteAtAddress.reset();
     });
   });
-  std::istream in(&input);
   const CliRun run = Cli({"--port", sim.Path(), "--repeat", "--verify", "--lock", "2", "--serial",
                           "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
-                         &in);
+                         &input);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Lines(run.out).back(), PortShortName(sim.Path()) + ": passed 4, failed 1");
   EXPECT_EQ(Lines(run.err), std::vector<std::string>(5, kTextNextChip));
@@ -372,22 +481,66 @@ TEST(Production, RepeatFiveChipsOneFailing) {
                                       "4 lock2 ok", "5 program ok", "5 verify ok", "5 lock2 ok"}));
 }
 
+// Serial numbers go to chips only: an empty socket and an unplugged programmer spend none, and
+// the unplugged one is asked no more after its first failure.
+TEST(Production, NumbersOnlyForChipsInTheSocket) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  SimHarness a(SimChip::C2051), gone(SimChip::C2051);
+  const std::string gonePath = gone.Path();
+  gone.Hangup();
+  Operator input(
+      [&](int prompt) {
+        if (prompt == 3) return;
+        a.WithModel([prompt](sim::DeviceModel& m) {
+          m.RemoveChip();
+          if (prompt != 1) m.InsertChip();  // the second round finds the socket empty
+        });
+      },
+      3);
+  const CliRun run =
+      Cli({"--port", a.Path(), "--port", gonePath, "--timeout", "300", "--repeat", "--serial",
+           "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
+          &input);
+  EXPECT_EQ(run.status, 1);
+  std::vector<std::string> summary;
+  for (const auto& row : CsvRows(dir / "run.csv"))
+    summary.push_back((row[kPort] == gonePath ? "gone " : "a ") + row[kSerial] + " " +
+                      row[kResult]);
+  ASSERT_FALSE(summary.empty());
+  std::sort(summary.begin() + 1, summary.end());
+  EXPECT_EQ(summary, (std::vector<std::string>{"a serial result", "a  no-chip", "a 1 ok", "a 2 ok",
+                                               "gone  link-failure"}));
+  EXPECT_EQ(ReadFile(dir / "run.serial"), "3\n");
+  EXPECT_EQ(SerialIn(a), 2);
+  EXPECT_NE(run.out.find(PortShortName(gonePath) + ": passed 0, failed 1, stopped"),
+            std::string::npos)
+      << run.out;
+}
+
 // zelwik-cli as a process, with the given standard input (none: /dev/null).
+// With `readerGone`, standard output is a pipe nobody reads any more (`| tee` after Ctrl+C).
 struct Process {
-  Process(const std::string& dir, const std::string& args, const std::string& input = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  Process(const std::string& dir, const std::string& args, const std::string& input = {},
+          bool readerGone = false) {
+    int fds[2], output[2];
+    if (pipe(fds) != 0 || pipe(output) != 0) throw std::runtime_error("pipe");
     pid = fork();
     if (pid == 0) {
       dup2(fds[0], STDIN_FILENO);
       close(fds[0]);
       close(fds[1]);
-      const std::string command =
-          "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args + " >>out 2>>err";
+      if (readerGone) dup2(output[1], STDOUT_FILENO);
+      close(output[0]);
+      close(output[1]);
+      const std::string command = "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args +
+                                  (readerGone ? "" : " >>out") + " 2>>err";
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[0]);
+    close(output[0]);
+    close(output[1]);
     // Within the pipe's buffer, so that this never waits.
     if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
       ADD_FAILURE() << "input not written";
@@ -479,12 +632,13 @@ TEST(Production, EndToEndAutoRepeatEndsOnCtrlC) {
 }
 
 // A run killed with SIGKILL again and again, restarted each time, while chip after chip is
-// programmed as fast as Enter comes: no serial number is given twice, and the log stays whole CSV.
+// programmed as fast as Enter comes: no serial number reaches two chips, every logged one reached
+// its programmer, and the log stays whole CSV.
 TEST(Production, KilledRunsNeverGiveANumberTwice) {
   TempDir dir;
   WriteFile(dir / "fw.hex", kFirmware);
-  testing::SimProcess sims[2]{testing::SimProcess("--chip 89C2051"),
-                              testing::SimProcess("--chip 89C2051")};
+  testing::SimProcess sims[2]{testing::SimProcess("--chip 89C2051 --log " + (dir / "frames0")),
+                              testing::SimProcess("--chip 89C2051 --log " + (dir / "frames1"))};
   for (int run = 0; run < 4; ++run) {
     Process cli(dir.path(),
                 "--port " + sims[0].path + " --port " + sims[1].path +
@@ -497,17 +651,104 @@ TEST(Production, KilledRunsNeverGiveANumberTwice) {
     kill(cli.pid, SIGKILL);
     EXPECT_EQ(cli.Wait(), -SIGKILL);
   }
+  std::map<std::string, std::string> received;  // number: the port whose chip got it
+  int highest = 0;
+  for (int i = 0; i < 2; ++i) {
+    sims[i].Stop(SIGTERM);
+    for (const std::string& number :
+         SerialsReceived(ReadFile(dir / ("frames" + std::to_string(i))))) {
+      EXPECT_TRUE(received.emplace(number, sims[i].path).second) << number << " reached two chips";
+      highest = std::max(highest, std::stoi(number));
+    }
+  }
   const auto rows = CsvRows(dir / "run.csv");
   ASSERT_GT(rows.size(), 4u);
   EXPECT_EQ(rows[0][kTime], "time");
-  std::set<int> serials;
-  int highest = 0;
+  std::set<std::string> logged;
   for (std::size_t r = 1; r < rows.size(); ++r) {
-    const int serial = std::stoi(rows[r][kSerial]);
-    EXPECT_TRUE(serials.insert(serial).second) << serial << " twice";
-    highest = std::max(highest, serial);
+    EXPECT_TRUE(logged.insert(rows[r][kSerial]).second) << rows[r][kSerial] << " logged twice";
+    EXPECT_EQ(received[rows[r][kSerial]], rows[r][kPort]) << rows[r][kSerial];
   }
   EXPECT_GT(std::stoi(ReadFile(dir / "run.serial")), highest);
+}
+
+// Standard output gone (`| tee` ended by the same Ctrl+C) and then the terminal closed: the chip
+// in hand is finished and logged, and the hang-up ends the run as SIGTERM would, with 129.
+TEST(Production, HangUpAndALostReaderFinishTheChip) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  testing::SimProcess sim("--chip 89C2051 --latency 1 --log " + (dir / "frames"));
+  Process cli(dir.path(),
+              "--port " + sim.path + " --repeat=auto --serial 200:2:1 --log run.csv program fw.hex",
+              {}, true);
+  // Mid-chip: the writes have begun.
+  ASSERT_TRUE(WaitFor([&] { return LineCount(dir / "frames") > 300; }, 10s))
+      << ReadFile(dir / "err");
+  kill(cli.pid, SIGHUP);
+  EXPECT_EQ(cli.Wait(), 129);
+  const auto rows = CsvRows(dir / "run.csv");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][kResult], "ok");
+  EXPECT_EQ(Lines(ReadFile(dir / "frames")).back().substr(0, 2), "13");  // the closing STOP
+}
+
+// Standard error as the operator's terminal: every line whole, and a wait for the prompt.
+class Terminal : public std::streambuf {
+ public:
+  bool WaitFor(const std::string& text) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return grew_.wait_for(hold, 20s, [&] { return text_.find(text) != std::string::npos; });
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    xsputn(&ch, 1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    text_.append(s, static_cast<std::size_t>(n));
+    grew_.notify_all();
+    return n;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable grew_;
+  std::string text_;
+};
+
+// Ctrl+C while the prompt waits for Enter ends the run with its totals, and nothing is left
+// reading the input afterwards: a line typed later is still there for whoever reads next.
+TEST(Production, CtrlCAtThePrompt) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  SimHarness sim(SimChip::C2051);
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  const auto prompt = DescriptorPrompt(input[0]);
+  Terminal terminal;
+  std::ostream err(&terminal);
+  std::ostringstream out;
+  std::thread operatorAway([&] {
+    if (terminal.WaitFor(kTextNextChip)) InterruptGuard::Interrupt(130);
+  });
+  const int status = RunCommandLine(
+      {"--port", sim.Path(), "--repeat", "--log", dir / "run.csv", "program", dir / "fw.hex"}, out,
+      err, nullptr, {}, prompt.get());
+  operatorAway.join();
+  EXPECT_EQ(status, 130);
+  EXPECT_EQ(Lines(out.str()).back(), PortShortName(sim.Path()) + ": passed 1, failed 0");
+  EXPECT_EQ(CsvRows(dir / "run.csv").size(), 2u);
+  ASSERT_EQ(write(input[1], "later\n", 6), 6);
+  std::this_thread::yield();
+  fcntl(input[0], F_SETFL, O_NONBLOCK);
+  char line[16] = {};
+  EXPECT_EQ(read(input[0], line, sizeof line), 6) << "the input was read after the run";
+  close(input[0]);
+  close(input[1]);
 }
 
 }  // namespace
