@@ -20,11 +20,12 @@ constexpr const char* kSeparators = "\\/";
 constexpr const char* kSeparators = "/";
 #endif
 
-// A value that came from a file anyone may have edited: a path or a port name is one line of text.
+// A value that came from a file anyone may have edited: a path or a port name is one line of text
+// without control characters.
 std::optional<std::string> Checked(const std::optional<std::string>& value) {
   if (!value || value->empty() || value->size() > kMaxValueBytes) return std::nullopt;
   for (const char c : *value)
-    if (c == '\0' || c == '\n' || c == '\r') return std::nullopt;
+    if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
   return value;
 }
 

@@ -293,6 +293,7 @@ class FilesTest : public QObject {
     const std::size_t shownBefore = w.shown.size();
     w.Run("Com21");
     QCOMPARE(w.shown[shownBefore + 1], std::string(kTextVerifying));
+    QCOMPARE(w.form->windowTitle(), "Zelwik ver " ZELWIK_VERSION " - fw.hex");
 
     std::filesystem::remove(file);
     sim.ClearFrames();
@@ -301,12 +302,23 @@ class FilesTest : public QObject {
     QVERIFY(sim.Frames().empty());
     QCOMPARE(w.At(47), 0x40 + 47);
 
+    // After a read the image is the chip's, whatever becomes of the file it replaced.
+    WriteFile(file, HexOf(48, 0x40));
+    w.Run("SpeedButton2");
+    QCOMPARE(w.form->windowTitle(), "Zelwik ver " ZELWIK_VERSION);
+    WriteFile(file, HexOf(8, 0x10));
+    Touch(file, 7);
+    sim.ClearFrames();
+    w.Run("Com21");
+    QCOMPARE(w.shown.end()[-2], std::string(kTextVerified));
+
     // An S-record that no longer loads.
     const std::string s19 = dir / "fw.s19";
     WriteFile(s19, SrecText(state.image));
     w.Open(s19);
     WriteFile(s19, "S1030000FF\r\n");
     Touch(s19, 10);
+    sim.ClearFrames();
     w.Run("Zapis2");
     QCOMPARE(w.Status(),
              std::string(" Plik fw.s19: wiersz 1: błędna suma kontrolna; operacji nie rozpoczęto"));
@@ -314,7 +326,8 @@ class FilesTest : public QObject {
     QCOMPARE(w.At(47), 0x40 + 47);
   }
 
-  // A save over the loaded file that has changed on disk asks first; "no" leaves the file.
+  // A save over the loaded file that has changed on disk asks first; "no" leaves the file. A save
+  // writes the format its name's extension picks.
   void saveOverAChangedFileAsks() {
     TempDir dir;
     const std::string file = dir / "fw.hex";
@@ -331,6 +344,14 @@ class FilesTest : public QObject {
     w.answer = true;
     w.Run("Zapis1");
     QCOMPARE(ReadFile(file), HexOf(16, 1));
+    // The name's extension picks the format, as when loading.
+    w.form->SetSaveDialog([&] { return dir / "fw.S19"; });
+    w.Run("Zapis1");
+    QVERIFY(ReadFile(dir / "fw.S19").starts_with("S0"));
+    w.form->SetSaveDialog([&] { return dir / "fw.bin"; });
+    w.Run("Zapis1");
+    QCOMPARE(ReadFile(dir / "fw.bin").substr(0, 3), std::string("\x01\x02\x03"));
+    QCOMPARE(ReadFile(dir / "fw.bin").size(), std::size_t{16});
   }
 };
 
