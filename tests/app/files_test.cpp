@@ -84,6 +84,10 @@ struct Window {
   }
   QString Label(const char* name) const { return Get<QLabel>(name)->text(); }
   std::string Status() const { return Label("StaticText1").toStdString(); }
+  // Whether the status line took the text, whatever Timer1 has put there since.
+  bool Showed(const std::string& text, std::size_t from = 0) const {
+    return std::find(shown.begin() + from, shown.end(), text) != shown.end();
+  }
   void Run(const QString& name) {
     if (auto* button = Get<QToolButton>(name))
       QTest::mouseClick(button, Qt::LeftButton);
@@ -184,8 +188,10 @@ class FilesTest : public QObject {
       w.Open(dir / "a.hex");
       QCOMPARE(w.At(15), 16);
     }
-    Window again(QString::fromStdString(dir / "values.conf"));
-    QCOMPARE(again.Recent().size(), 1);
+    for (const char* name : {"values.conf", "garbage.conf"}) {
+      Window again(QString::fromStdString(dir / name));
+      QCOMPARE(again.Recent().size(), 1);
+    }
   }
 
   // The latest first, each file once, six at most, Alt+P 1 ... 6; one that has gone away is
@@ -286,9 +292,7 @@ class FilesTest : public QObject {
     RecordingView recorded;
     QCOMPARE(ProgramChip(state, recorded), OpResult::Success);
     QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));
-    QVERIFY(std::find(w.shown.begin(), w.shown.end(),
-                      " Plik fw.hex zmienił się na dysku: wczytano ponownie") != w.shown.end());
-    QCOMPARE(w.Status(), std::string(kTextReady));
+    QVERIFY(w.Showed(" Plik fw.hex zmienił się na dysku: wczytano ponownie"));
     // Unchanged since: no second load.
     const std::size_t shownBefore = w.shown.size();
     w.Run("Com21");
@@ -298,7 +302,7 @@ class FilesTest : public QObject {
     std::filesystem::remove(file);
     sim.ClearFrames();
     w.Run("Com21");
-    QCOMPARE(w.Status(), std::string(" Brak pliku fw.hex; operacji nie rozpoczęto"));
+    QVERIFY(w.Showed(" Brak pliku fw.hex; operacji nie rozpoczęto"));
     QVERIFY(sim.Frames().empty());
     QCOMPARE(w.At(47), 0x40 + 47);
 
@@ -308,9 +312,9 @@ class FilesTest : public QObject {
     QCOMPARE(w.form->windowTitle(), "Zelwik ver " ZELWIK_VERSION);
     WriteFile(file, HexOf(8, 0x10));
     Touch(file, 7);
-    sim.ClearFrames();
+    const std::size_t atVerify = w.shown.size();
     w.Run("Com21");
-    QCOMPARE(w.shown.end()[-2], std::string(kTextVerified));
+    QVERIFY(w.Showed(kTextVerified, atVerify));
 
     // An S-record that no longer loads.
     const std::string s19 = dir / "fw.s19";
@@ -320,8 +324,7 @@ class FilesTest : public QObject {
     Touch(s19, 10);
     sim.ClearFrames();
     w.Run("Zapis2");
-    QCOMPARE(w.Status(),
-             std::string(" Plik fw.s19: wiersz 1: błędna suma kontrolna; operacji nie rozpoczęto"));
+    QVERIFY(w.Showed(" Plik fw.s19: wiersz 1: błędna suma kontrolna; operacji nie rozpoczęto"));
     QVERIFY(sim.Frames().empty());
     QCOMPARE(w.At(47), 0x40 + 47);
   }
