@@ -344,6 +344,54 @@ expect chip 'Inny układ'
 menu alt+p 1
 wait_ready 1
 expect title 'Zelwik ver 2.2 - saved.hex'
+
+# Files dropped from a file manager (XDND, as wine takes it from X): each format loads as from
+# Plik; of two, the first with a word; a drop during an operation (the pause after COM7's link
+# failure) does nothing.
+printf '\001\002\003' >"$work/drop.bin"
+python3 - "$work/drop.s19" <<'PY'
+import sys
+data = bytes(range(0x30, 0x44))
+body = bytes([len(data) + 3, 0, 0]) + data
+with open(sys.argv[1], "w", newline="\r\n") as f:
+    f.write("S1" + body.hex().upper() + "%02X\n" % (~sum(body) & 0xFF))
+    f.write("S9030000FC\n")
+PY
+drop() {  # drop FILE...: on the listing
+  eval "$(xdotool getwindowgeometry --shell "$xid")"
+  timeout 20 /usr/bin/python3 "$src/win/tests/xdnd_drop.py" "$xid" $((X + 100)) $((Y + 100)) "$@" |
+    grep -qx accepted || fail "the drop of $* was not accepted"
+}
+drop "$work/test.hex"
+wait_ready 2
+expect title 'Zelwik ver 2.2 - test.hex'
+drop "$work/drop.bin"
+wait_ready 3
+drop "$work/drop.s19" "$work/drop.bin"
+wait_ready 4
+expect title 'Zelwik ver 2.2 - drop.s19'
+menu alt+w o  # a read on COM7, gone: the link failure, then its pause
+wait_status 'Błąd transmisji lub brak programatora'
+timeout 20 /usr/bin/python3 "$src/win/tests/xdnd_drop.py" "$xid" $((X + 100)) $((Y + 100)) \
+  "$work/test.hex" >/dev/null || true
+wait_ready 5
+sleep 0.5
+expect title 'Zelwik ver 2.2'
+cat >"$work/expected-drops" <<'TXT'
+ Odczytano 300 bajtów.
+ Gotowy...
+ Odczytano 300 bajtów.
+ Gotowy...
+ Odczytano 3 bajtów.
+ Gotowy...
+ Odczytano 20 bajtów.
+ Upuszczono kilka plików; wczytano pierwszy: drop.s19
+ Gotowy...
+
+Błąd transmisji lub brak programatora
+ Gotowy...
+TXT
+diff -u "$work/expected-drops" "$status" || fail "status texts of the drops differ"
 quit
 
 # A settings file of garbage: the defaults, and the window works. A file rebuilt (new bytes, new
