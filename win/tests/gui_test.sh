@@ -8,8 +8,8 @@
 # doing the same, the saved file its read file. Then a programmer that falls silent (pinged all
 # through the link's 2 s wait, 100 ms bound) and Esc during a read (the frames stop, the closing STOP goes out).
 # The status line must have shown exactly the expected texts. Then what the window remembers, over
-# restarts: the port (the listed COM7) and chip, the recent files in Plik (Alt+P 1), a corrupt
-# settings file, a file rebuilt after its load programmed in its new form, a vanished one refused,
+# restarts: the port (the listed COM7) and chip, the recent files in Plik (Alt+P 1), dropped
+# files, a corrupt settings file, a file rebuilt after its load programmed in its new form, a vanished one refused,
 # and --reset-settings.
 #   win/tests/gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
