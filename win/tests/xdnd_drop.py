@@ -6,7 +6,7 @@ import sys
 import time
 import urllib.parse
 
-from Xlib import X, Xatom, display, protocol
+from Xlib import X, display, protocol
 
 window_id, x, y = int(sys.argv[1], 0), int(sys.argv[2]), int(sys.argv[3])
 files = sys.argv[4:]
