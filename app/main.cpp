@@ -8,14 +8,19 @@
 
 #include "app/glyphs.h"
 #include "app/main_window.h"
+#include "app/settings_store.h"
 #include "ui/window_description.h"
 #include "zelwik_version.h"
 
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: zelwik [FILE.hex]\n"
-    "The window of the AT89 serial programmer; FILE.hex is loaded at start-up.\n"
+    "Usage: zelwik [--reset-settings] [FILE]\n"
+    "The window of the AT89 serial programmer; FILE (Intel HEX, .bin or .s19/.srec/.mot) is\n"
+    "loaded at start-up.\n"
+    "\n"
+    "The window remembers the port, the chip, the folder and the last 6 files loaded or saved in\n"
+    "~/.config/zelwik/zelwik.conf.\n"
     "\n"
     "COM1 ... COM5 in the Interfejs menu open /dev/ttyS0 ... /dev/ttyS4; ZELWIK_COM1 ...\n"
     "ZELWIK_COM5 name another device, for example ZELWIK_COM2=/dev/ttyUSB0 zelwik.\n"
@@ -24,8 +29,9 @@ constexpr const char* kHelp =
     "\n"
     "Esc stops the running operation after the exchange in flight (\" Przerwano.\").\n"
     "\n"
-    "  --help       this text\n"
-    "  --version    the program's version\n";
+    "  --reset-settings  start from the defaults, forgetting what was remembered\n"
+    "  --help            this text\n"
+    "  --version         the program's version\n";
 
 }  // namespace
 
@@ -44,10 +50,18 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("zelwik");
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(zelwik::app::AppIconImage(32))));
 
+  int first = 1;
+  zelwik::app::QtSettingsStore settings;
+  if (argc > 1 && std::strcmp(argv[1], "--reset-settings") == 0) {
+    settings.Clear();
+    first = 2;
+  }
   std::optional<std::string> hexFile;
-  if (argc > 1) hexFile = argv[1];  // the file name's own bytes, further arguments ignored
+  if (argc > first) hexFile = argv[first];  // the file name's own bytes, further arguments ignored
   try {
-    zelwik::app::TForm1 form(hexFile);
+    zelwik::app::TForm1::Hooks hooks;
+    hooks.settings = &settings;
+    zelwik::app::TForm1 form(hexFile, std::move(hooks));
     form.show();
     return app.exec();
   } catch (const std::exception& e) {

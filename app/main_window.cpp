@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolButton>
@@ -70,6 +73,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   setWindowIcon(QIcon(QPixmap::fromImage(AppIconImage(32))));
   setFont(WindowFont());
   move(form.left, form.top);
+  setAcceptDrops(true);
 
   BuildElements();
   BuildMenu();
@@ -79,6 +83,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1, hooks_.status);
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
+  router_->UseSettings(hooks_.settings);
   router_->Startup(startupHex);
 }
 
@@ -166,6 +171,7 @@ void TForm1::BuildMenu() {
       action->setObjectName(item.name);
       connect(action, &QAction::triggered, this, [this, c = item.command] { Run(c); });
     }
+    if (menu->objectName() == ui::MainWindow().menus[ui::kFileMenuIndex].name) fileMenu_ = menu;
     if (menu->objectName() == ui::MainWindow().menus[ui::kPortMenuIndex].name)
       connect(menu, &QMenu::aboutToShow, this, [this, menu] { ListPortsInMenu(menu); });
   }
@@ -208,6 +214,10 @@ void TForm1::BuildDialogs() {
   SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1->setFileMode(QFileDialog::AnyFile);
   SaveDialog1->setDefaultSuffix(form.defaultExtension);
+  if (!folder_.isEmpty()) {
+    OpenDialog1->setDirectory(folder_);
+    SaveDialog1->setDirectory(folder_);
+  }
 }
 
 std::optional<std::string> TForm1::RunFileDialog(QFileDialog* dialog) {
@@ -244,6 +254,67 @@ void TForm1::Quit() {
 
 void TForm1::ShowFailure(const std::string& what) {
   QMessageBox::critical(this, windowTitle(), QString::fromLocal8Bit(what));
+}
+
+void TForm1::SetTitle(const std::string& utf8) { setWindowTitle(Text(utf8.c_str())); }
+
+void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
+  for (QAction* action : recentFiles_) {
+    fileMenu_->removeAction(action);
+    action->deleteLater();
+  }
+  recentFiles_.clear();
+  if (captions.empty()) return;
+  const auto items = ui::MainWindow().menus[ui::kFileMenuIndex].items;
+  QAction* before = fileMenu_->findChild<QAction*>(items[ui::kRecentFilesAt].name);
+  for (std::size_t i = 0; i < captions.size(); ++i) {
+    auto* action = new QAction(Text(captions[i].c_str()), fileMenu_);
+    action->setObjectName(QString("RecentFile%1").arg(i + 1));
+    const ui::Command command{ui::Action::OpenRecent, static_cast<int>(i)};
+    connect(action, &QAction::triggered, this, [this, command] { Run(command); });
+    fileMenu_->insertAction(before, action);
+    recentFiles_.append(action);
+  }
+  recentFiles_.append(fileMenu_->insertSeparator(before));
+}
+
+void TForm1::SetFileFolder(const std::string& folder) {
+  folder_ = QFile::decodeName(QByteArray::fromStdString(folder));
+  if (OpenDialog1) {
+    OpenDialog1->setDirectory(folder_);
+    SaveDialog1->setDirectory(folder_);
+  }
+}
+
+bool TForm1::AskSaveOverChanged(const std::string& fileName) {
+  if (hooks_.askSaveOverChanged) return hooks_.askSaveOverChanged(fileName);
+  const QString text =
+      QString::fromUtf8("Plik %1 zmienił się na dysku od wczytania.\nZapisać mimo to?")
+          .arg(Text(fileName.c_str()));
+  return QMessageBox::question(this, windowTitle(), text) == QMessageBox::Yes;
+}
+
+namespace {
+
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  return paths;
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!router_->Busy() && !LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const std::vector<std::string> paths = LocalFiles(event->mimeData());
+  if (paths.empty() || router_->Busy()) return;
+  event->acceptProposedAction();
+  router_->OpenDropped(paths);
 }
 
 }  // namespace zelwik::app

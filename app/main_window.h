@@ -32,6 +32,10 @@ struct WindowHooks {
   PathDialog saveDialog = {};  // SaveDialog1 when empty
   // Told every status text as the status line takes it.
   std::function<void(const std::string&)> status = {};
+  // Where the port, chip, folder and recent files are kept; none: nothing is kept.
+  ui::SettingsStore* settings = nullptr;
+  // The question before a save over a file changed on disk; a message box when empty.
+  std::function<bool(const std::string& fileName)> askSaveOverChanged = {};
 };
 
 // The program's window: it renders ui::MainWindow() and hands every click to the router, which
@@ -56,6 +60,8 @@ class TForm1 : public QMainWindow, public ui::Shell {
   // Where the Interfejs menu finds the present ports (tests give a made-up system).
   void SetPortListRoots(PortListRoots roots) { router_->SetPortListRoots(std::move(roots)); }
   bool Busy() const { return router_->Busy(); }
+  // Where the file dialogs open.
+  const QString& FileFolder() const { return folder_; }
   // Esc.
   void Cancel() { router_->Cancel(); }
 
@@ -70,9 +76,18 @@ class TForm1 : public QMainWindow, public ui::Shell {
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
+  void SetTitle(const std::string& utf8) override;
+  void SetRecentFiles(const std::vector<std::string>& captions) override;
+  void SetFileFolder(const std::string& folder) override;
+  bool AskSaveOverChanged(const std::string& fileName) override;
 
  signals:
   void operationEnded();
+
+ protected:
+  // Files dragged from a file manager: the first one is loaded; nothing during an operation.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildElements();
@@ -93,6 +108,9 @@ class TForm1 : public QMainWindow, public ui::Shell {
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5
+  QMenu* fileMenu_ = nullptr;
+  QList<QAction*> recentFiles_;  // the Plik menu's recent files and the separator below them
+  QString folder_;
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;
   InputFilter* filter_ = nullptr;

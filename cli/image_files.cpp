@@ -10,11 +10,6 @@
 namespace zelwik::cli {
 namespace {
 
-bool EndsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(),
-                                                      suffix.data(), suffix.size()) == 0;
-}
-
 std::string Refusal(const LoadResult& result, FileFormat format) {
   using Error = LoadResult::Error;
   const std::string at = "line " + std::to_string(result.line) + ": ";
@@ -41,22 +36,6 @@ std::string Refusal(const LoadResult& result, FileFormat format) {
 }
 
 }  // namespace
-
-std::optional<FileFormat> FormatNamed(std::string_view name) {
-  const std::string lower = Lower(name);
-  if (lower == "hex") return FileFormat::Hex;
-  if (lower == "bin") return FileFormat::Binary;
-  if (lower == "srec") return FileFormat::Srec;
-  return std::nullopt;
-}
-
-FileFormat FormatOfFile(const std::string& path) {
-  const std::string lower = Lower(path);
-  if (EndsWith(lower, ".bin")) return FileFormat::Binary;
-  for (const char* ext : {".s19", ".srec", ".mot"})
-    if (EndsWith(lower, ext)) return FileFormat::Srec;
-  return FileFormat::Hex;
-}
 
 bool LoadImage(Image& image, const std::string& path, FileFormat format, bool strict, View& view,
                std::ostream& err) {

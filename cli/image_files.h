@@ -6,16 +6,15 @@
 #include <string_view>
 
 #include "image/memory_image.h"
+#include "ops/file_formats.h"
 #include "ops/view.h"
 
 namespace zelwik::cli {
 
-enum class FileFormat { Hex, Binary, Srec };
-
-// "hex", "bin" or "srec" (any case), as --format takes them.
-std::optional<FileFormat> FormatNamed(std::string_view name);
-// By extension: .bin binary; .s19, .srec, .mot S-record; anything else Intel HEX.
-FileFormat FormatOfFile(const std::string& path);
+// The formats and their extensions are the window's too.
+using zelwik::FileFormat;
+using zelwik::FormatNamed;
+using zelwik::FormatOfFile;
 
 // Loads the file for program, verify or list, showing what a HEX load shows. Intel HEX goes
 // through the window's forgiving loader unless `strict`. False when the file must not reach the

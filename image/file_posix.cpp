@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include "image/file_io.h"
 
@@ -150,6 +152,27 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   const bool ok = ReadAll(fd, out);
   close(fd);
   return ok;
+}
+
+std::optional<FileStamp> StampOfFile(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{
+      static_cast<std::int64_t>(st.st_size),
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::vector<char> buffer(4096);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return path;
+    buffer.resize(buffer.size() * 2);
+  }
+  std::string cwd = buffer.data();
+  std::string_view rest = path;
+  while (rest.substr(0, 2) == "./") rest.remove_prefix(2);
+  return cwd + (cwd.ends_with('/') ? "" : "/") + std::string(rest);
 }
 
 }  // namespace zelwik

@@ -121,4 +121,34 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data) {
   return ok;
 }
 
+std::optional<FileStamp> StampOfFile(const std::string& path) {
+  const std::wstring name = Widen(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (name.empty() || !GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data))
+    return std::nullopt;
+  const auto join = [](DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+  };
+  return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                   join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+std::string AbsolutePath(const std::string& path) {
+  const std::wstring name = Widen(path);
+  if (name.empty()) return path;
+  const DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  const DWORD got = GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return path;
+  full.resize(got);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return path;
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()), out.data(), bytes,
+                      nullptr, nullptr);
+  return out;
+}
+
 }  // namespace zelwik

@@ -6,14 +6,18 @@ namespace zelwik::ui {
 namespace {
 
 constexpr int kComPorts = 5;
-constexpr std::size_t kMaxCaptionBytes = 80;
 
-// Names come from the system (USB strings, the registry): whatever bytes they hold must reach
-// the menu as plain text. Control characters and broken UTF-8 become '?'; in a caption '&' is
-// doubled so that it stays itself.
-std::string PlainText(const std::string& raw, bool caption) {
+bool NamedByComItem(const std::string& device) {
+  for (int n = 1; n <= kComPorts; ++n)
+    if (SamePort(DeviceForPort("COM" + std::to_string(n)), device)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string PlainText(const std::string& raw, bool caption, std::size_t maxBytes) {
   std::string out;
-  for (std::size_t i = 0; i < raw.size() && out.size() < kMaxCaptionBytes;) {
+  for (std::size_t i = 0; i < raw.size() && out.size() < maxBytes;) {
     const auto c = static_cast<unsigned char>(raw[i]);
     std::size_t length = c < 0x80             ? 1
                          : (c & 0xE0) == 0xC0 ? 2
@@ -38,13 +42,12 @@ std::string PlainText(const std::string& raw, bool caption) {
   return out;
 }
 
-bool NamedByComItem(const std::string& device) {
+std::string PortLabel(const std::string& port) {
   for (int n = 1; n <= kComPorts; ++n)
-    if (SamePort(DeviceForPort("COM" + std::to_string(n)), device)) return true;
-  return false;
+    if (port == "COM" + std::to_string(n)) return "Com" + std::to_string(n);
+  const std::string name = ShortPortName(port);
+  return PlainText(name.empty() ? port : name, false);
 }
-
-}  // namespace
 
 std::vector<PortMenuEntry> ExtraPortEntries(const std::vector<PortInfo>& ports) {
   std::vector<PortMenuEntry> entries;

@@ -1,7 +1,12 @@
 #include "ui/router.h"
 
+#include <algorithm>
+#include <memory>
+#include <utility>
+
 #include "link/chips.h"
 #include "ops/command_table.h"
+#include "ops/file_formats.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
 
@@ -34,6 +39,9 @@ const OperationEntry* OperationFor(Action action) {
   return nullptr;
 }
 
+// A file name for the status line, whatever bytes it holds.
+std::string Shown(const std::string& path) { return PlainText(FileNameOf(path), false); }
+
 }  // namespace
 
 Router::Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause)
@@ -45,10 +53,122 @@ Router::Router(State& state, Screen& screen, Shell& shell, OperationRunner::Paus
 
 void Router::Startup(const std::optional<std::string>& hexFile) {
   ClearImage(state_.image);
+  if (settings_) {
+    remembered_ = ReadRemembered(*settings_);
+    state_.ChipType = remembered_.chip;
+    const ChipInfo* chip = FindChip(remembered_.chip);
+    shell_.SetChipLabel(chip && chip->label ? chip->label : "");
+    // A port that is not there now stays chosen: the first operation says so.
+    state_.PortName = remembered_.port;
+    shell_.SetPortLabel(PortLabel(remembered_.port));
+    if (!remembered_.folder.empty()) shell_.SetFileFolder(remembered_.folder);
+    ShowRecentFiles();
+  }
   if (!hexFile) return;
-  Operate([&image = state_.image, path = *hexFile](View& v) { LoadHexFileShown(image, path, v); });
+  OpenFile(*hexFile, true);
   runner_.Wait();
   shell_.StartTimer1();
+}
+
+void Router::OpenDropped(const std::vector<std::string>& paths) {
+  if (Busy() || paths.empty()) return;
+  std::string afterText;
+  if (paths.size() > 1)
+    afterText = " Upuszczono kilka plików; wczytano pierwszy: " + Shown(paths[0]);
+  OpenFile(paths[0], false, afterText);
+}
+
+void Router::OpenFile(const std::string& given, bool startup, const std::string& afterText) {
+  const std::string path = AbsolutePath(given);
+  struct Outcome {
+    bool loaded = false;
+    std::optional<FileStamp> stamp;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  Image& image = state_.image;
+  Operate(
+      [&image, path, startup, afterText, outcome](View& v) {
+        // Looked at before the read: a change while it reads shows at the next look.
+        outcome->stamp = StampOfFile(path);
+        outcome->loaded = LoadFileShown(image, path, v);
+        // A refused file leaves its reason standing, and the image as it was.
+        if (startup || (!outcome->loaded && FormatOfFile(path) != FileFormat::Hex)) return;
+        if (outcome->loaded && !afterText.empty()) {
+          v.Pause(kFilePauseMs);
+          v.SetStatus(afterText);
+        }
+        v.Pause(kFilePauseMs);
+        v.SetStatus(kTextReady);
+      },
+      [this, path, outcome] {
+        if (outcome->loaded)
+          Track(path, outcome->stamp);
+        else if (FormatOfFile(path) == FileFormat::Hex)
+          Untrack();  // a HEX file that failed half-way has left what it had in the image
+      });
+}
+
+void Router::ReloadAndRun(const OperationEntry* operation) {
+  struct Outcome {
+    bool reloaded = false;
+    std::optional<FileStamp> stamp;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  const std::string path = loaded_->path;
+  State& s = state_;
+  Operate(
+      [&s, operation, path, outcome](View& v) {
+        outcome->stamp = StampOfFile(path);
+        const std::string name = Shown(path);
+        if (!outcome->stamp) {
+          v.SetStatus(" Brak pliku " + name + "; operacji nie rozpoczęto");
+          return;
+        }
+        // Loaded whole or not at all: the chip never gets half of a file.
+        if (const LoadResult result = LoadAnyFile(s.image, path); !result.Ok()) {
+          v.SetStatus(" Plik " + name + ": " + RefusalText(result) + "; operacji nie rozpoczęto");
+          return;
+        }
+        outcome->reloaded = true;
+        v.ClearLog();
+        ShowListing(s.image, v);
+        v.SetStatus(" Plik " + name + " zmienił się na dysku: wczytano ponownie");
+        v.Pause(kFilePauseMs);
+        OperationOutput output;
+        operation->run(s, v, output);
+      },
+      [this, path, outcome] {
+        if (outcome->reloaded) Track(path, outcome->stamp);
+      });
+}
+
+void Router::Track(const std::string& path, const std::optional<FileStamp>& stamp) {
+  loaded_ = Loaded{path, stamp};
+  AddRecentFile(remembered_.recent, path);
+  remembered_.folder = FolderOf(path);
+  Remember();
+  ShowRecentFiles();
+  shell_.SetFileFolder(remembered_.folder);
+  shell_.SetTitle(WindowTitle(path));
+}
+
+void Router::Untrack() {
+  if (!loaded_) return;
+  loaded_.reset();
+  shell_.SetTitle(WindowTitle(std::nullopt));
+}
+
+void Router::Remember() {
+  remembered_.port = state_.PortName;
+  remembered_.chip = state_.ChipType;
+  if (settings_) WriteRemembered(*settings_, remembered_);
+}
+
+void Router::ShowRecentFiles() {
+  std::vector<std::string> captions;
+  for (std::size_t i = 0; i < remembered_.recent.size(); ++i)
+    captions.push_back(RecentFileCaption(i, remembered_.recent[i]));
+  shell_.SetRecentFiles(captions);
 }
 
 const std::vector<PortMenuEntry>& Router::ListPorts() {
@@ -66,12 +186,15 @@ void Router::Timer1Timer() {
   shell_.StopTimer1();
 }
 
-void Router::Operate(OperationRunner::Job job) {
+void Router::Operate(OperationRunner::Job job, std::function<void()> after) {
+  if (runner_.Busy()) return;
+  after_ = std::move(after);
   runner_.Start(std::move(job),
                 [this](const std::optional<std::string>& failure) { Ended(failure); });
 }
 
 void Router::Ended(const std::optional<std::string>& failure) {
+  if (auto after = std::exchange(after_, {})) after();
   shell_.OperationEnded();
   if (timer1Due_) Timer1Timer();
   if (failure) shell_.ShowFailure(*failure);
@@ -81,6 +204,11 @@ void Router::Run(Command command) {
   if (Busy()) return;
   State& s = state_;
   if (const OperationEntry* operation = OperationFor(command.action)) {
+    const bool fromFile = command.action == Action::Program || command.action == Action::Verify;
+    if (fromFile && loaded_ && StampOfFile(loaded_->path) != loaded_->stamp)
+      return ReloadAndRun(operation);
+    // The image becomes the chip's: no file's any more.
+    if (command.action == Action::Read) Untrack();
     return Operate([&s, operation](View& v) {
       OperationOutput output;
       operation->run(s, v, output);
@@ -91,35 +219,60 @@ void Router::Run(Command command) {
       // The dialogs belong to the window's thread: the path is chosen before the operation starts.
       auto path = shell_.AskOpenPath();
       if (!path) return;
-      return Operate([&s, path = std::move(*path)](View& v) {
-        LoadHexFileShown(s.image, path, v);
-        v.Pause(kFilePauseMs);
-        v.SetStatus(kTextReady);
-      });
+      return OpenFile(*path, false);
     }
     case Action::Save: {
-      auto path = shell_.AskSavePath();
-      if (!path) return;
-      return Operate([&s, path = std::move(*path)](View& v) {
-        const bool saved = SaveHexFileShown(s.image, path, v);
-        v.Pause(kFilePauseMs);
-        // A failed save leaves its message standing.
-        if (saved) v.SetStatus(kTextReady);
-      });
+      auto chosen = shell_.AskSavePath();
+      if (!chosen) return;
+      const std::string path = AbsolutePath(*chosen);
+      if (loaded_ && loaded_->path == path) {
+        const auto now = StampOfFile(path);
+        if (now && now != loaded_->stamp && !shell_.AskSaveOverChanged(Shown(path))) return;
+      }
+      struct Outcome {
+        bool saved = false;
+        std::optional<FileStamp> stamp;
+      };
+      auto outcome = std::make_shared<Outcome>();
+      return Operate(
+          [&s, path, outcome](View& v) {
+            outcome->saved = SaveFileShown(s.image, path, v);
+            if (outcome->saved) outcome->stamp = StampOfFile(path);
+            v.Pause(kFilePauseMs);
+            // A failed save leaves its message standing.
+            if (outcome->saved) v.SetStatus(kTextReady);
+          },
+          [this, path, outcome] {
+            if (outcome->saved) Track(path, outcome->stamp);
+          });
+    }
+    case Action::OpenRecent: {
+      if (command.arg < 0 || command.arg >= static_cast<int>(remembered_.recent.size())) return;
+      const std::string path = remembered_.recent[static_cast<std::size_t>(command.arg)];
+      if (!StampOfFile(path)) {
+        std::erase(remembered_.recent, path);
+        Remember();
+        ShowRecentFiles();
+        return screen_.ShowStatus(" Brak pliku " + Shown(path) + ": usunięto z ostatnich plików");
+      }
+      return OpenFile(path, false);
     }
     case Action::SelectChip: {
       s.ChipType = command.arg;
       const ChipInfo* chip = FindChip(command.arg);
-      return shell_.SetChipLabel(chip && chip->label ? chip->label : "");
+      shell_.SetChipLabel(chip && chip->label ? chip->label : "");
+      return Remember();
     }
     case Action::SelectPort:
       s.PortName = "COM" + std::to_string(command.arg);
-      return shell_.SetPortLabel("Com" + std::to_string(command.arg));
+      shell_.SetPortLabel("Com" + std::to_string(command.arg));
+      return Remember();
     case Action::SelectListedPort: {
       if (command.arg < 0 || command.arg >= static_cast<int>(listedPorts_.size())) return;
       const PortMenuEntry& entry = listedPorts_[static_cast<std::size_t>(command.arg)];
       s.PortName = entry.device;
-      return shell_.SetPortLabel(entry.label);
+      shell_.SetPortLabel(entry.label);
+      return Remember();
     }
     case Action::Quit:
       return shell_.Quit();

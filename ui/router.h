@@ -4,13 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "image/file_io.h"
 #include "link/port_list.h"
 #include "ui/operation_runner.h"
 #include "ui/port_menu.h"
+#include "ui/settings.h"
 #include "ui/window_description.h"
 
 namespace zelwik {
 struct State;
+struct OperationEntry;
 }  // namespace zelwik
 
 namespace zelwik::ui {
@@ -32,6 +35,14 @@ class Shell {
   virtual void Wake() = 0;
   // An operation has ended and all it showed is on the screen.
   virtual void OperationEnded() {}
+  // The window's title (ui::WindowTitle).
+  virtual void SetTitle(const std::string& utf8) { (void)utf8; }
+  // The Plik menu's recent files, their captions in order: entry i runs {OpenRecent, i}.
+  virtual void SetRecentFiles(const std::vector<std::string>& captions) { (void)captions; }
+  // Where the file dialogs open next: the folder of the last file loaded or saved.
+  virtual void SetFileFolder(const std::string& folder) { (void)folder; }
+  // The loaded file has changed on disk since it was loaded: whether to save over it all the same.
+  virtual bool AskSaveOverChanged(const std::string& fileName) { return (void)fileName, true; }
   virtual void Quit() = 0;
   // An exception that escaped an operation, shown after it has ended (a message box).
   virtual void ShowFailure(const std::string& what) = 0;
@@ -44,9 +55,18 @@ class Router {
  public:
   Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause = {});
 
-  // The constructor's part of start-up, before the window shows: the image cleared, and the file
-  // loaded when there is one (then Timer1 started). Returns once the load has ended.
+  // Where the port, the chip, the folder and the recent files are kept between starts; before
+  // Startup(). Without one, they last as long as the window.
+  void UseSettings(SettingsStore* store) { settings_ = store; }
+  // The constructor's part of start-up, before the window shows: the image cleared, what was
+  // remembered put back, and the file loaded when there is one (then Timer1 started). Returns
+  // once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
+  // Files dropped on the window: the first is loaded as Plik/Odczyt loads a file. Nothing during
+  // an operation.
+  void OpenDropped(const std::vector<std::string>& paths);
+  // The recent files, the latest first.
+  const std::vector<std::string>& RecentFiles() const { return remembered_.recent; }
   // Starts one command; does nothing while an operation runs.
   void Run(Command command);
   // A tick that falls due during an operation is handled once the operation has ended.
@@ -67,8 +87,18 @@ class Router {
   void SetPortListRoots(PortListRoots roots) { portRoots_ = std::move(roots); }
 
  private:
-  void Operate(OperationRunner::Job job);
+  // `after` runs on the window's thread once the job has ended, before the front end hears of it.
+  void Operate(OperationRunner::Job job, std::function<void()> after = {});
   void Ended(const std::optional<std::string>& failure);
+  // Loads the file by its extension's format; startup: without the pause and " Gotowy...".
+  void OpenFile(const std::string& path, bool startup, const std::string& afterText = {});
+  // Program and verify of a file that changed on disk since it was loaded: load it again first.
+  void ReloadAndRun(const OperationEntry* operation);
+  // The image is now that file's (stamp: as it was when read) or no file's.
+  void Track(const std::string& path, const std::optional<FileStamp>& stamp);
+  void Untrack();
+  void Remember();
+  void ShowRecentFiles();
 
   State& state_;
   Screen& screen_;
@@ -77,6 +107,14 @@ class Router {
   bool timer1Due_ = false;
   PortListRoots portRoots_;
   std::vector<PortMenuEntry> listedPorts_;
+  std::function<void()> after_;
+  SettingsStore* settings_ = nullptr;
+  Remembered remembered_;
+  struct Loaded {
+    std::string path;
+    std::optional<FileStamp> stamp;
+  };
+  std::optional<Loaded> loaded_;
 };
 
 }  // namespace zelwik::ui

@@ -9,7 +9,8 @@ namespace zelwik::ui {
 
 // Every handler of the window as a value: the front ends turn clicks and key presses into one of
 // these and hand it to the Router. `arg` is the chip code for SelectChip, the port number 1..5 for
-// SelectPort, the entry's index in the router's port list for SelectListedPort, 0 otherwise.
+// SelectPort, the entry's index in the router's port list for SelectListedPort and in the recent
+// files for OpenRecent, 0 otherwise.
 enum class Action : std::uint8_t {
   Program,           // SpeedButton1Click, Zapis2Click
   Read,              // SpeedButton2Click, Com11Click
@@ -28,6 +29,7 @@ enum class Action : std::uint8_t {
   SelectChip,        // Auto2Click ... Innyukad1Click
   SelectPort,        // Com12Click ... Com51Click
   SelectListedPort,  // a present port below them in the Interfejs menu
+  OpenRecent,        // a recent file in the Plik menu
   None,              // labels, the log, separators: nothing to run
 };
 
@@ -85,6 +87,11 @@ const WindowDescription& MainWindow();
 
 // The Interfejs menu: COM1 ... COM5, then a separator and the ports the router lists when it opens.
 inline constexpr int kPortMenuIndex = 4;
+
+// The Plik menu, and where in it the recent files go when there are any: after its separator, with
+// a separator of their own below them.
+inline constexpr int kFileMenuIndex = 0;
+inline constexpr int kRecentFilesAt = 3;
 
 // The element of that designer name, nullptr when there is none.
 const Element* FindElement(const char* name);

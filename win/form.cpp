@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -108,6 +109,16 @@ std::wstring FilterOf(const ui::WindowDescription& d) {
   return filter;
 }
 
+// %APPDATA%\Zelwik\zelwik.ini, the folder made when missing; "" when there is no such place.
+std::string SettingsPath() {
+  wchar_t appData[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  const std::wstring folder = std::wstring(appData) + L"\\Zelwik";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return Narrow((folder + L"\\zelwik.ini").c_str());
+}
+
 }  // namespace
 
 TForm1::TForm1(HINSTANCE instance) : instance_(instance) {}
@@ -120,7 +131,7 @@ TForm1::~TForm1() {
   if (logFont_) DeleteObject(logFont_);
 }
 
-bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
+bool TForm1::Create(const std::optional<std::string>& hexFile, int show, bool resetSettings) {
   const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   Gauge::Register(instance_);
@@ -149,6 +160,12 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_,
                                        StatusLog::FromEnvironment());
   router_ = std::make_unique<ui::Router>(state_, *view_, *this);
+  if (const std::string path = SettingsPath(); !path.empty()) {
+    settings_ = std::make_unique<ui::FileSettingsStore>(path);
+    if (resetSettings) settings_->Clear();
+    router_->UseSettings(settings_.get());
+  }
+  DragAcceptFiles(hwnd_, TRUE);
 
   router_->Startup(hexFile);
   ShowWindow(hwnd_, show);
@@ -188,6 +205,7 @@ HMENU TForm1::BuildMenu() {
       AppendMenuW(popup, MF_STRING, id, Widen(item.caption).c_str());
     }
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Widen(menu.caption).c_str());
+    if (&menu == &ui::MainWindow().menus[ui::kFileMenuIndex]) fileMenu_ = popup;
     if (&menu == &ui::MainWindow().menus[ui::kPortMenuIndex]) {
       portMenu_ = popup;
       fixedPortItems_ = GetMenuItemCount(popup);
@@ -350,6 +368,7 @@ std::optional<std::string> TForm1::AskPath(bool save) {
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = static_cast<DWORD>(file.size());
   ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+  if (!folder_.empty()) ofn.lpstrInitialDir = folder_.c_str();
   if (save) {
     ofn.lpstrDefExt = extension.c_str();
     if (!GetSaveFileNameW(&ofn)) return std::nullopt;
@@ -383,6 +402,47 @@ void TForm1::ShowFailure(const std::string& what) {
   MessageBoxW(hwnd_, Widen(what).c_str(), Widen(d.caption).c_str(), MB_OK | MB_ICONERROR);
 }
 
+void TForm1::SetTitle(const std::string& utf8) { SetWindowTextW(hwnd_, Widen(utf8).c_str()); }
+
+void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
+  for (; recentItems_ > 0; --recentItems_)
+    if (!DeleteMenu(fileMenu_, ui::kRecentFilesAt, MF_BYPOSITION)) break;
+  recentItems_ = 0;
+  if (captions.empty()) return;
+  for (const std::string& caption : captions) {
+    InsertMenuW(fileMenu_, ui::kRecentFilesAt + recentItems_, MF_BYPOSITION | MF_STRING,
+                kFirstRecentFileId + recentItems_, Widen(caption).c_str());
+    ++recentItems_;
+  }
+  InsertMenuW(fileMenu_, ui::kRecentFilesAt + recentItems_, MF_BYPOSITION | MF_SEPARATOR, 0,
+              nullptr);
+  ++recentItems_;
+}
+
+void TForm1::SetFileFolder(const std::string& folder) { folder_ = Widen(folder); }
+
+bool TForm1::AskSaveOverChanged(const std::string& fileName) {
+  const std::wstring text =
+      L"Plik " + Widen(fileName) + L" zmienił się na dysku od wczytania.\nZapisać mimo to?";
+  return MessageBoxW(hwnd_, text.c_str(), Widen(ui::MainWindow().caption).c_str(),
+                     MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+// Files dragged from Explorer: the router loads the first; during an operation it does nothing.
+void TForm1::FilesDropped(HDROP drop) {
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::wstring name(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    const UINT length = DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size()));
+    if (length == 0) continue;
+    name.resize(length);
+    paths.push_back(Narrow(name.c_str()));
+  }
+  DragFinish(drop);
+  if (router_) router_->OpenDropped(paths);
+}
+
 // --- Messages ------------------------------------------------------------------------------------
 
 LRESULT CALLBACK TForm1::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -414,6 +474,8 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         router_->Run(commands_[id - kFirstMenuId]);
       } else if (id >= kFirstListedPortId && id < kFirstListedPortId + listedPorts_) {
         router_->Run({ui::Action::SelectListedPort, id - kFirstListedPortId});
+      } else if (id >= kFirstRecentFileId && id < kFirstRecentFileId + recentItems_) {
+        router_->Run({ui::Action::OpenRecent, id - kFirstRecentFileId});
       }
       return 0;
     }
@@ -428,6 +490,9 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       LayOut();
       return 0;
     }
+    case WM_DROPFILES:
+      FilesDropped(reinterpret_cast<HDROP>(wParam));
+      return 0;
     case WM_INITMENUPOPUP:
       if (reinterpret_cast<HMENU>(wParam) == portMenu_) ListPortsInMenu();
       break;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+// after windows.h
+#include <shellapi.h>
 
 #include <memory>
 #include <optional>
@@ -9,6 +11,7 @@
 
 #include "ops/operations.h"
 #include "ui/router.h"
+#include "ui/settings.h"
 #include "win/controls.h"
 #include "win/ids.h"
 #include "win/window_view.h"
@@ -24,8 +27,9 @@ class TForm1 : public ui::Shell {
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  // Builds the window and runs the constructor's start-up; shows it afterwards.
-  bool Create(const std::optional<std::string>& hexFile, int show);
+  // Builds the window and runs the constructor's start-up; shows it afterwards. resetSettings:
+  // forget what was remembered (--reset-settings).
+  bool Create(const std::optional<std::string>& hexFile, int show, bool resetSettings = false);
   HWND Handle() const { return hwnd_; }
   // The message loop, until the program ends; its exit code. While an operation runs the user's
   // input is dropped here, and Esc cancels it.
@@ -42,6 +46,10 @@ class TForm1 : public ui::Shell {
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
+  void SetTitle(const std::string& utf8) override;
+  void SetRecentFiles(const std::vector<std::string>& captions) override;
+  void SetFileFolder(const std::string& folder) override;
+  bool AskSaveOverChanged(const std::string& fileName) override;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -56,6 +64,7 @@ class TForm1 : public ui::Shell {
   std::optional<std::string> AskPath(bool save);
   HWND Element(const char* name) const;
   bool DropInput(const MSG& msg);
+  void FilesDropped(HDROP drop);
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -68,6 +77,10 @@ class TForm1 : public ui::Shell {
   HMENU portMenu_ = nullptr;           // Interfejs
   int fixedPortItems_ = 0;             // its COM1 ... COM5
   int listedPorts_ = 0;                // the entries below them, from kFirstListedPortId on
+  HMENU fileMenu_ = nullptr;           // Plik
+  int recentItems_ = 0;                // its recent files and their separator, from kRecentFilesAt
+  std::wstring folder_;                // where the file dialogs open
+  std::unique_ptr<ui::FileSettingsStore> settings_;
   Gauge gauge_;
   DWORD endedAt_ = 0;  // GetTickCount() when the last operation ended
   State state_;

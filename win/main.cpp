@@ -2,6 +2,7 @@
 // line as wide strings and a file name in any script arrives whole.
 #include <windows.h>
 
+#include <cwchar>
 #include <exception>
 #include <optional>
 #include <string>
@@ -10,11 +11,15 @@
 #include "win/utf8.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+  int first = 1;
+  const bool reset =
+      __argc > 1 && __wargv && __wargv[1] && wcscmp(__wargv[1], L"--reset-settings") == 0;
+  if (reset) first = 2;
   std::optional<std::string> hexFile;
-  if (__argc > 1 && __wargv && __wargv[1]) hexFile = zelwik::win::Narrow(__wargv[1]);
+  if (__argc > first && __wargv && __wargv[first]) hexFile = zelwik::win::Narrow(__wargv[first]);
   try {
     zelwik::win::TForm1 form(instance);
-    if (!form.Create(hexFile, show)) return 1;
+    if (!form.Create(hexFile, show, reset)) return 1;
     return form.Run();
   } catch (const std::exception& e) {
     MessageBoxW(nullptr, zelwik::win::Widen(e.what()).c_str(), L"Zelwik ver 2.2",

@@ -35,7 +35,7 @@ make_window_prefix "$wine" "$wineserver" || fail "wineboot did not make a prefix
   /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 timeout 60 "$wineserver" -w || "$wineserver" -k
 
-"$wine" "$win/win/zelwik.exe" "Z:${src//\//\\}\\sim\\demo\\blink.hex" >"$work/zelwik.out" 2>&1 &
+"$wine" "$win/win/zelwik.exe" --reset-settings "Z:${src//\//\\}\\sim\\demo\\blink.hex" >"$work/zelwik.out" 2>&1 &
 pids+=($!)
 xid=$(timeout 60 xdotool search --sync --name '^Zelwik ver ' | head -n 1) || true
 [ -n "$xid" ] || fail "no window within 60 s"

@@ -7,7 +7,10 @@
 # end the program, and the tick comes after the read. The frames must equal those of zelwik-cli
 # doing the same, the saved file its read file. Then a programmer that falls silent (pinged all
 # through the link's 2 s wait, 100 ms bound) and Esc during a read (the frames stop, the closing STOP goes out).
-# The status line must have shown exactly the expected texts.
+# The status line must have shown exactly the expected texts. Then what the window remembers, over
+# restarts: the port (the listed COM7) and chip, the recent files in Plik (Alt+P 1), dropped
+# files, a corrupt settings file, a file rebuilt after its load programmed in its new form, a vanished one refused,
+# and --reset-settings.
 #   win/tests/gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
 win=$(realpath "$1")
@@ -51,7 +54,7 @@ dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'a
 for dll in $dlls; do
   case $dll in
     ADVAPI32.DLL | COMCTL32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | \
-      SETUPAPI.DLL | USER32.DLL | WINMM.DLL) ;;
+      SETUPAPI.DLL | SHELL32.DLL | USER32.DLL | WINMM.DLL) ;;
     *) fail "zelwik.exe needs $dll" ;;
   esac
 done
@@ -63,6 +66,9 @@ if ! make_window_prefix "$wine" "$wineserver"; then
   echo "gui_test: wineboot did not make a usable prefix in $WINEPREFIX"
   exit 1
 fi
+
+# What an earlier run remembered (%APPDATA%\Zelwik\zelwik.ini) goes: the window starts as new.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zelwik
 
 start_sim() {  # start_sim LOG [options]: sets $pty; not in a subshell, so cleanup knows the pid
   local log=$1 out=$work/sim.$RANDOM
@@ -77,7 +83,9 @@ start_sim() {  # start_sim LOG [options]: sets $pty; not in a subshell, so clean
 status=$work/status.log
 wait_ready() {
   for _ in $(seq 600); do
-    [ "$(grep -c '^ Gotowy\.\.\.$' "$status" 2>/dev/null)" -ge "$1" ] && return 0
+    local n
+    n=$(grep -c '^ Gotowy\.\.\.$' "$status" 2>/dev/null) || true
+    [ "${n:-0}" -ge "$1" ] && return 0
     sleep 0.05
   done
   fail "no ' Gotowy...' number $1; the status line showed: $(cat "$status")"
@@ -105,7 +113,7 @@ ZELWIK_STATUS_LOG=$(winpath "$status") "$wine" "$exe" "$(winpath "$work/test.hex
   >"$work/zelwik.out" 2>&1 &
 app=$!
 pids+=($app)
-xid=$(timeout 60 xdotool search --sync --name '^Zelwik ver 2\.2$' | head -n 1) || true
+xid=$(timeout 60 xdotool search --sync --name '^Zelwik ver 2\.2 - test\.hex$' | head -n 1) || true
 [ -n "$xid" ] || fail "no window within 60 s"
 read -r cw ch < <(probe wait 20)
 [ "$cw $ch" = "296 165" ] || fail "client area $cw x $ch, not 296 x 165"
@@ -282,3 +290,152 @@ diff -q "$work/cli-frames.log" "$work/frames.log" >/dev/null ||
 cmp -s "$work/read.hex" "$work/saved.hex" || fail "the saved file differs from zelwik-cli's read"
 frames=$(wc -l <"$work/frames.log")
 echo "gui_test: $frames frames as zelwik-cli sent them, status texts as expected"
+
+# --- What the window remembers ---
+restarts=0
+restart() {  # restart TITLE [ARGS...]: zelwik.exe again, with a status log of its own
+  local title=$1
+  shift
+  restarts=$((restarts + 1))
+  status=$work/status-$restarts.log
+  ZELWIK_STATUS_LOG=$(winpath "$status") "$wine" "$exe" "$@" >>"$work/zelwik.out" 2>&1 &
+  app=$!
+  pids+=($app)
+  xid=$(timeout 60 xdotool search --sync --name "^$title\$" | head -n 1) || true
+  [ -n "$xid" ] || fail "no window titled '$title' within 60 s"
+  probe wait 20 >/dev/null || fail "the window did not show"
+  read -r ox oy < <(probe origin)
+}
+quit() {
+  close_box
+  for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || return 0; sleep 0.05; done
+  fail "the close box did not end the program"
+}
+expect() {  # expect WHAT VALUE
+  local got
+  got=$(probe "$1")
+  [ "$got" = "$2" ] || fail "$1 shows '$got', not '$2'"
+}
+make_fw() {  # make_fw N: $work/fw.hex of N bytes, byte i = 5i + N
+  python3 - "$work/fw.hex" "$1" <<'PY'
+import sys
+n = int(sys.argv[2])
+data = bytes((i * 5 + n) & 0xFF for i in range(n))
+with open(sys.argv[1], "w", newline="\r\n") as f:
+    for a in range(0, n, 16):
+        rec = data[a:a + 16]
+        body = bytes([len(rec), a >> 8, a & 0xFF, 0]) + rec
+        f.write(":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\n")
+    f.write(":00000001FF\n")
+PY
+}
+ini=$(find "$WINEPREFIX/drive_c/users" -path '*/Zelwik/zelwik.ini' | head -n 1)
+[ -f "$ini" ] || fail "no zelwik.ini in %APPDATA%"
+
+# The port chosen last (COM7, gone since) and the chip come back; the latest file is Alt+P 1.
+restart 'Zelwik ver 2\.2'
+expect port COM7
+menu alt+u Up  # Układ > Inny układ, the last item
+xdotool key Return
+quit
+restart 'Zelwik ver 2\.2'
+expect port COM7
+expect chip 'Inny układ'
+menu alt+p 1
+wait_ready 1
+expect title 'Zelwik ver 2.2 - saved.hex'
+
+# Files dropped from a file manager (XDND, as wine takes it from X): each format loads as from
+# Plik; of two, the first with a word; a drop during an operation (the pause after COM7's link
+# failure) does nothing.
+printf '\001\002\003' >"$work/drop.bin"
+python3 - "$work/drop.s19" <<'PY'
+import sys
+data = bytes(range(0x30, 0x44))
+body = bytes([len(data) + 3, 0, 0]) + data
+with open(sys.argv[1], "w", newline="\r\n") as f:
+    f.write("S1" + body.hex().upper() + "%02X\n" % (~sum(body) & 0xFF))
+    f.write("S9030000FC\n")
+PY
+drop() {  # drop FILE...: on the listing
+  eval "$(xdotool getwindowgeometry --shell "$xid")"
+  timeout 20 /usr/bin/python3 "$src/win/tests/xdnd_drop.py" "$xid" $((X + 100)) $((Y + 100)) "$@" |
+    grep -qx accepted || fail "the drop of $* was not accepted"
+}
+drop "$work/test.hex"
+wait_ready 2
+expect title 'Zelwik ver 2.2 - test.hex'
+drop "$work/drop.bin"
+wait_ready 3
+drop "$work/drop.s19" "$work/drop.bin"
+wait_ready 4
+expect title 'Zelwik ver 2.2 - drop.s19'
+menu alt+w o  # a read on COM7, gone: the link failure, then its pause
+wait_status 'Błąd transmisji lub brak programatora'
+timeout 20 /usr/bin/python3 "$src/win/tests/xdnd_drop.py" "$xid" $((X + 100)) $((Y + 100)) \
+  "$work/test.hex" >/dev/null || true
+wait_ready 5
+sleep 0.5
+expect title 'Zelwik ver 2.2'
+cat >"$work/expected-drops" <<'TXT'
+ Odczytano 300 bajtów.
+ Gotowy...
+ Odczytano 300 bajtów.
+ Gotowy...
+ Odczytano 3 bajtów.
+ Gotowy...
+ Odczytano 20 bajtów.
+ Upuszczono kilka plików; wczytano pierwszy: drop.s19
+ Gotowy...
+
+Błąd transmisji lub brak programatora
+ Gotowy...
+TXT
+diff -u "$work/expected-drops" "$status" || fail "status texts of the drops differ"
+quit
+
+# A settings file of garbage: the defaults, and the window works. A file rebuilt (new bytes, new
+# size) between its load and the program is loaded again first: the frames are those of
+# zelwik-cli programming the new file. Then it vanishes: verify sends nothing and says why; Alt+P 1
+# drops it from the recent files.
+printf '\377\376\000[Zelwik\nport\r\n=COM7\nchip=89C9999\nrecent1=\001\n' >"$ini"
+make_fw 100
+start_sim "$work/rebuilt-frames.log"
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
+restart 'Zelwik ver 2\.2 - fw\.hex' "$(winpath "$work/fw.hex")"
+expect port Com2
+expect chip Automatycznie
+wait_ready 1
+make_fw 260
+click 76 12  # SpeedButton1: program
+wait_ready 2
+grep -qxF ' Plik fw.hex zmienił się na dysku: wczytano ponownie' "$status" ||
+  fail "no word of the reload: $(cat "$status")"
+rm "$work/fw.hex"
+frames=$(wc -l <"$work/rebuilt-frames.log")
+menu alt+w w  # Weryfikacja > Weryfikacja
+wait_status ' Brak pliku fw.hex; operacji nie rozpoczęto'
+sleep 0.3
+[ "$(wc -l <"$work/rebuilt-frames.log")" = "$frames" ] || fail "a frame went out for a vanished file"
+menu alt+p 1
+wait_status ' Brak pliku fw.hex: usunięto z ostatnich plików'
+quit
+start_sim "$work/rebuilt-cli-frames.log"
+make_fw 260
+"$cli" --port "$pty" program "$work/fw.hex" >/dev/null
+sleep 0.2
+diff -q "$work/rebuilt-cli-frames.log" "$work/rebuilt-frames.log" >/dev/null ||
+  fail "the rebuilt file's frames differ: $(diff "$work/rebuilt-cli-frames.log" "$work/rebuilt-frames.log" | head)"
+grep -q '^recent1=' "$ini" && fail "the vanished file is still remembered: $(cat "$ini")"
+grep -qxF $'port=COM2\r' "$ini" || fail "the settings file was not written again: $(cat "$ini")"
+
+# --reset-settings: Com5 chosen, then forgotten.
+restart 'Zelwik ver 2\.2'
+menu alt+i Up
+xdotool key Return
+expect port Com5
+quit
+restart 'Zelwik ver 2\.2' --reset-settings
+expect port Com2
+quit
+echo "gui_test: settings kept over restarts, a corrupt file ignored, a rebuilt file reloaded"

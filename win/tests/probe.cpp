@@ -5,6 +5,8 @@
 //                                    every 50 ms; prints how many were sent, failed and the slowest
 //   zelwik_probe status              prints the status line (UTF-8)
 //   zelwik_probe port                prints the port label, Label3 (UTF-8)
+//   zelwik_probe chip                prints the chip label, Label2 (UTF-8)
+//   zelwik_probe title               prints the window's title (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
 //   zelwik_probe tick                posts Timer1's WM_TIMER, as its falling due does
@@ -76,10 +78,14 @@ int main(int argc, char** argv) {
     std::printf("%s\n", Utf8(text).c_str());
     return 0;
   }
-  if (command == "port") {
-    // Label3: the seventh element, after the five buttons and Label2.
+  if (command == "port" || command == "chip" || command == "title") {
+    // Label2 and Label3: the sixth and seventh elements, after the five buttons.
+    HWND window =
+        command == "title"
+            ? form
+            : GetDlgItem(form, zelwik::win::kFirstElementId + (command == "port" ? 6 : 5));
     wchar_t text[256] = {};
-    GetWindowTextW(GetDlgItem(form, zelwik::win::kFirstElementId + 6), text, 256);
+    GetWindowTextW(window, text, 256);
     std::printf("%s\n", Utf8(text).c_str());
     return 0;
   }
