@@ -15,7 +15,7 @@
 #include "cli/command_line.h"
 #include "cli/console_view.h"
 #include "cli/interrupt.h"
-#include "cli/sha256.h"
+#include "image/sha256.h"
 #include "link/chips.h"
 #include "link/commands.h"
 #include "link/port_list.h"

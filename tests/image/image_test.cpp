@@ -10,6 +10,7 @@
 
 #include "image/binary_file.h"
 #include "image/hex_file.h"
+#include "image/sha256.h"
 #include "image/srec.h"
 #include "image/strict_hex.h"
 #include "support/temp_dir.h"
@@ -42,6 +43,25 @@ std::string Text(const Image& image) {
 int Shell(const std::string& command) {
   const int status = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Sha256, KnownDigests) {
+  const std::string million(1000000, 'a');
+  const struct {
+    std::string data;
+    const char* digest;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      // 56 bytes: the length no longer fits the block, a second one is needed.
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size()),
+              c.digest)
+        << c.data.size();
 }
 
 TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {
