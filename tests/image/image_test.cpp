@@ -9,6 +9,7 @@
 #include <random>
 
 #include "image/binary_file.h"
+#include "image/crc32.h"
 #include "image/hex_file.h"
 #include "image/sha256.h"
 #include "image/srec.h"
@@ -62,6 +63,28 @@ TEST(Sha256, KnownDigests) {
     EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size()),
               c.digest)
         << c.data.size();
+}
+
+TEST(Crc32, StandardVectorsAndTheBytesOfAnImage) {
+  const auto crc = [](std::string_view text) {
+    return Crc32(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  EXPECT_EQ(crc("123456789"), 0xCBF43926u);
+  EXPECT_EQ(crc(""), 0u);
+  EXPECT_EQ(crc("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+  EXPECT_EQ(Crc32Text(0x0000ABCDu), "0000ABCD");
+
+  // From address 0 to ImageEnd, the gap's 0xFF bytes included, nothing beyond.
+  auto image = std::make_unique<Image>();
+  FindImageEnd(*image);
+  EXPECT_EQ(ImageCrc32(*image), 0u);
+  image->MemoryImage[0] = 0x12;
+  image->MemoryImage[5] = 0x34;
+  FindImageEnd(*image);
+  const std::uint8_t programmed[] = {0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0x34};
+  EXPECT_EQ(ImageCrc32(*image), Crc32(programmed, sizeof programmed));
+  image->MemoryImage[0] = 0x13;
+  EXPECT_NE(ImageCrc32(*image), Crc32(programmed, sizeof programmed));
 }
 
 TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {
