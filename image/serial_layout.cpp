@@ -31,7 +31,9 @@ std::uint64_t Power(std::uint64_t base, int exponent) {
 
 }  // namespace
 
-std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string& why) {
+std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string& why,
+                                              std::string_view name) {
+  const std::string what(name);
   std::vector<std::string_view> parts = Split(text);
   SerialLayout layout;
   if (parts.size() >= 4) {
@@ -53,32 +55,32 @@ std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string
   }
   if (parts.size() < 3 || parts.size() > 4) {
     why =
-        "--serial takes ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii], not '" + std::string(text) + "'";
+        what + " takes ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii], not '" + std::string(text) + "'";
     return std::nullopt;
   }
   if (!Number(parts[0], 16, layout.address) || layout.address < 0 || layout.address >= kImageSize) {
-    why = "--serial: address '" + std::string(parts[0]) + "' is not a hex address below 10000";
+    why = what + ": address '" + std::string(parts[0]) + "' is not a hex address below 10000";
     return std::nullopt;
   }
   if (!Number(parts[1], 10, layout.width) || layout.width < 1 || layout.width > 8) {
-    why = "--serial: width '" + std::string(parts[1]) + "' is not 1 to 8 bytes";
+    why = what + ": width '" + std::string(parts[1]) + "' is not 1 to 8 bytes";
     return std::nullopt;
   }
   if (layout.address + layout.width > kImageSize) {
-    why = "--serial: " + std::to_string(layout.width) + " bytes from " + std::string(parts[0]) +
+    why = what + ": " + std::to_string(layout.width) + " bytes from " + std::string(parts[0]) +
           " go beyond address FFFF";
     return std::nullopt;
   }
   if (!Number(parts[2], 10, layout.first)) {
-    why = "--serial: first number '" + std::string(parts[2]) + "' is not a decimal number";
+    why = what + ": first number '" + std::string(parts[2]) + "' is not a decimal number";
     return std::nullopt;
   }
   if (parts.size() == 4 && (!Number(parts[3], 10, layout.step) || layout.step == 0)) {
-    why = "--serial: step '" + std::string(parts[3]) + "' is not a positive decimal number";
+    why = what + ": step '" + std::string(parts[3]) + "' is not a positive decimal number";
     return std::nullopt;
   }
   if (!SerialFits(layout, layout.first)) {
-    why = "--serial: " + std::to_string(layout.first) + " does not fit in " +
+    why = what + ": " + std::to_string(layout.first) + " does not fit in " +
           std::to_string(layout.width) + " bytes";
     return std::nullopt;
   }
