@@ -199,6 +199,105 @@ std::string Quoted(const std::string& text) {
   return out.str();
 }
 
+bool NonAscii(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+// One UTF-8 character from text[i] on, strictly (no overlong forms, surrogates or values beyond
+// U+10FFFF); i moves past it.
+bool DecodeUtf8(std::string_view text, std::size_t& i, char32_t& cp) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return false;
+  cp = lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return false;
+    cp = cp << 6 | (byte(i + k) & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  i += length;
+  return true;
+}
+
+// toml++ 3.3 reaches code it marks unreachable (undefined behaviour) when it asks whether some
+// characters beyond ASCII are blanks, which it does wherever it scans ahead outside a string. So
+// the parser gets ASCII only. TOML allows other characters in strings and comments alone: in a
+// string each becomes a \U escape (a literal string becomes a basic one, its backslashes and
+// quotes escaped), in a comment '?'. One anywhere else, or text that is not UTF-8, is refused
+// here, with its line. Line ends stay where they are, so the parser's lines are the file's.
+bool AsciiToml(std::string_view text, std::string& out, std::string& why) {
+  int line = 1;
+  std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;  // the byte order mark
+  const std::size_t n = text.size();
+  out.clear();
+  const auto at = [&](std::string_view what) { return text.substr(i, what.size()) == what; };
+  const auto fail = [&](const char* what) {
+    why = "line " + std::to_string(line) + ": " + what;
+    return false;
+  };
+  // One character beyond ASCII, checked; escaped in a string.
+  const auto wide = [&](bool inString) {
+    char32_t cp = 0;
+    if (!DecodeUtf8(text, i, cp)) return fail("not UTF-8 text");
+    char escape[11];
+    std::snprintf(escape, sizeof escape, "\\U%08X", static_cast<unsigned>(cp));
+    out += inString ? escape : "?";
+    return true;
+  };
+  // One character of a string's content.
+  const auto content = [&](bool literal) {
+    const char c = text[i];
+    if (NonAscii(c)) return wide(true);
+    if (literal && (c == '\\' || c == '"')) out += '\\';
+    out += c;
+    line += c == '\n';
+    ++i;
+    return true;
+  };
+  // A basic string's backslash and the character it escapes, which the parser judges.
+  const auto escaped = [&] {
+    out += text[i++];
+    if (i < n && NonAscii(text[i])) return fail("a backslash before a character that is not ASCII");
+    if (i < n && text[i] != '\n') out += text[i++];
+    return true;
+  };
+  while (i < n) {
+    const char c = text[i];
+    if (c == '#') {
+      while (i < n && text[i] != '\n')
+        if (NonAscii(text[i]) ? !wide(false) : (out += text[i++], false)) return false;
+    } else if (at("\"\"\"")) {
+      out += "\"\"\"";
+      for (i += 3; i < n && !at("\"\"\"");)
+        if (!(text[i] == '\\' ? escaped() : content(false))) return false;
+      while (i < n && text[i] == '"') out += text[i++];
+    } else if (at("'''")) {
+      out += "\"\"\"";
+      for (i += 3; i < n && !at("'''");)
+        if (!content(true)) return false;
+      std::size_t run = 0;
+      for (; i < n && text[i] == '\''; ++i) ++run;
+      if (run > 5) return fail("more than five quotes closing a string");
+      if (run >= 3) out += std::string(run - 3, '\'') + "\"\"\"";
+    } else if (c == '"' || c == '\'') {
+      out += '"';
+      for (++i; i < n && text[i] != c && text[i] != '\n';)
+        if (!(c == '"' && text[i] == '\\' ? escaped() : content(c == '\''))) return false;
+      if (i < n && text[i] == c) {
+        out += '"';
+        ++i;
+      }
+    } else if (NonAscii(c)) {
+      return fail("a character that is not ASCII outside a string or comment");
+    } else {
+      out += c;
+      line += c == '\n';
+      ++i;
+    }
+  }
+  return true;
+}
+
 Job ParseTable(const toml::table& root, const Reader& read) {
   Job job;
   const toml::node* version = root.get("zelwik_job");
@@ -337,8 +436,13 @@ std::optional<Job> ParseJob(std::string_view text, const std::string& path, std:
     why = path + ": the file is empty";
     return std::nullopt;
   }
+  std::string ascii;
+  if (!AsciiToml(text, ascii, why)) {
+    why = path + ": " + why;
+    return std::nullopt;
+  }
   try {
-    const toml::table root = toml::parse(text, std::string_view(path));
+    const toml::table root = toml::parse(ascii, std::string_view(path));
     return ParseTable(root, Reader(path));
   } catch (const toml::parse_error& e) {
     why = path + ": line " + std::to_string(e.source().begin.line) + ": " +

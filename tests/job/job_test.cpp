@@ -95,7 +95,7 @@ TEST(JobFile, WrittenJobsReadBackEqual) {
   EXPECT_EQ(why, dir / "no-such-folder/x.zjob" + ": cannot be written");
 }
 
-TEST(JobFile, ByteOrderMarkAndCrLfReadAsPlainText) {
+TEST(JobFile, ByteOrderMarkCrLfAndLettersInStringsAndComments) {
   std::string why;
   const std::optional<Job> plain = ParseJob(kJobText, "j.zjob", why);
   ASSERT_TRUE(plain) << why;
@@ -106,6 +106,14 @@ TEST(JobFile, ByteOrderMarkAndCrLfReadAsPlainText) {
     ASSERT_TRUE(job) << why;
     EXPECT_EQ(*job, *plain);
   }
+  // Letters beyond ASCII where TOML has them: comments and every kind of string.
+  const std::string lettered = Replace(
+      Replace(kJobText, "log = \"logi/run.csv\"", "log = '''ć.csv'''"), "name = \"Brama v1.3\"",
+      "# Linia 2: żółć\nname = \"\"\"Brama \\\"ż\\\" 'ł' \\  \n  ą\"\"\" # ą");
+  const std::optional<Job> letters = ParseJob(lettered, "j.zjob", why);
+  ASSERT_TRUE(letters) << why;
+  EXPECT_EQ(letters->name, "Brama \"ż\" 'ł' ą");
+  EXPECT_EQ(letters->log, "ć.csv");
   EXPECT_EQ(plain->steps, (std::vector<JobStep>{JobStep::BlankCheck, JobStep::Program,
                                                 JobStep::Verify, JobStep::Lock2}));
   EXPECT_EQ(plain->repeat, JobRepeat::Auto);
@@ -180,6 +188,13 @@ TEST(JobFile, RefusalsNameTheLineAndTheKey) {
                "serial = 3"),
        "j.zjob: line 8: serial: must be a table, not an integer"},
       {Replace(kJobText, "name = \"Brama v1.3\"", "name = \"Brama \xC5\""), "j.zjob: line 2: "},
+      // Letters outside strings, after a backslash, or not UTF-8: refused before the TOML parser,
+      // which asks whether such letters are blanks in a way that is undefined.
+      {"\xEF\xAE\xBFzelwik_job = 1\n", "j.zjob: line 1: "},
+      {"zelwik_job = 1\nż = 1\n", "j.zjob: line 2: "},
+      {"zelwik_job = 1 \xC3\xA9\n", "j.zjob: line 1: "},
+      {"zelwik_job = 1 # \xC5\n", "j.zjob: line 1: not UTF-8 text"},
+      {"zelwik_job = 1\n\nname = \"\"\"a\\\xC5\xBC\"\"\"\n", "j.zjob: line 3: "},
       // Cut short inside a value, and at the end of a line.
       {kJobText.substr(0, kJobText.find("aaaa") + 10),
        "j.zjob: line 13: Error while parsing string"},
