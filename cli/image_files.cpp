@@ -15,6 +15,31 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
                                                       suffix.data(), suffix.size()) == 0;
 }
 
+std::string Refusal(const LoadResult& result, FileFormat format) {
+  using Error = LoadResult::Error;
+  const std::string at = "line " + std::to_string(result.line) + ": ";
+  switch (result.error) {
+    case Error::None:
+    case Error::Unreadable:
+      break;
+    case Error::TooLarge:
+      return format == FileFormat::Binary ? "more than 65536 bytes, larger than any chip"
+                                          : "too large for an image file";
+    case Error::BadSyntax:
+      return at + (format == FileFormat::Srec ? "not an S-record" : "not an Intel HEX record") +
+             " (or cut short)";
+    case Error::BadChecksum:
+      return at + "checksum does not match";
+    case Error::AddressTooHigh:
+      return at + "data above address FFFF";
+    case Error::BadCount:
+      return at + "record count does not match the data records before it";
+    case Error::NoEndRecord:
+      return at + "end record missing (file cut short?)";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<FileFormat> FormatNamed(std::string_view name) {
@@ -44,7 +69,7 @@ bool LoadImage(Image& image, const std::string& path, FileFormat format, bool st
     return false;
   }
   if (!result.Ok()) {
-    err << "zelwik-cli: " << path << ": " << RefusalReason(result, format) << "; file refused\n";
+    err << "zelwik-cli: " << path << ": " << Refusal(result, format) << "; file refused\n";
     return false;
   }
   // What the HEX load shows: the listing, then the extent of the image.

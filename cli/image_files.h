@@ -5,13 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "image/load_result.h"
 #include "image/memory_image.h"
 #include "ops/view.h"
 
 namespace zelwik::cli {
 
-using FileFormat = ImageFormat;
+enum class FileFormat { Hex, Binary, Srec };
 
 // "hex", "bin" or "srec" (any case), as --format takes them.
 std::optional<FileFormat> FormatNamed(std::string_view name);

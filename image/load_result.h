@@ -24,13 +24,6 @@ struct LoadResult {
   bool Ok() const { return error == Error::None; }
 };
 
-// The three kinds of image file; the words of a refusal depend on it.
-enum class ImageFormat { Hex, Binary, Srec };
-
-// Why a file was refused, for a message that names the file: "line 12: checksum does not match".
-// Empty for None and Unreadable, which every front end words its own way.
-std::string RefusalReason(const LoadResult& result, ImageFormat format);
-
 // Parses the file's text into a scratch image and replaces the content of `image` only when the
 // whole file was accepted, so a refused file leaves the image exactly as it was. ImageEnd is
 // recomputed on success.

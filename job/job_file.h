@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "image/load_result.h"
 #include "image/memory_image.h"
 #include "ops/command_table.h"
 
@@ -28,6 +27,9 @@ const char* StepName(JobStep step);
 const OperationEntry& StepOperation(JobStep step);
 
 enum class JobRepeat { Once, Prompt, Auto };
+
+// The image file's kind, as --format names it; the job keeps it rather than trusting the extension.
+enum class ImageFormat { Hex, Binary, Srec };
 
 // Paths in a job are UTF-8, relative to the job file's folder (or absolute), with '/' between
 // folders so a job made on one system opens on the other.
