@@ -15,6 +15,7 @@
 #include "cli/production.h"
 #include "link/chips.h"
 #include "ops/command_table.h"
+#include "ops/hex_files.h"
 #include "zelwik_version.h"
 
 namespace zelwik::cli {
@@ -302,7 +303,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (command.file == FileUse::Load) {
     // A file that cannot be read or is refused must not reach the chip: not even the probe is sent.
     if (!LoadImage(*image, options.file, format, options.strict, view, err)) return kExitFailure;
-    if (command.scope == Scope::File) return kExitSuccess;
+    if (command.scope == Scope::File) {
+      view.SetStatus(ChecksumText(*image));
+      return kExitSuccess;
+    }
     if (options.serial && !SerialPlaceFree(*image, *options.serial, options.serialOverwrite, err))
       return kExitFailure;
   }

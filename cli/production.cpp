@@ -13,7 +13,7 @@
 #include "cli/command_line.h"
 #include "cli/interrupt.h"
 #include "cli/production_console.h"
-#include "cli/sha256.h"
+#include "image/sha256.h"
 #include "link/chips.h"
 #include "link/commands.h"
 #include "ops/operations.h"

@@ -9,26 +9,9 @@
 #include <vector>
 
 #include "cli/production_files.h"
+#include "image/serial_layout.h"
 
 namespace zelwik::cli {
-
-enum class SerialEncoding { Le, Be, Bcd, Ascii };
-
-// --serial ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii]
-struct SerialLayout {
-  int address = 0;  // hex on the command line
-  int width = 0;    // bytes
-  std::uint64_t first = 0;
-  std::uint64_t step = 1;
-  SerialEncoding encoding = SerialEncoding::Le;
-};
-
-// nullopt with the reason when the text is not a serial description or does not fit 64 KiB.
-std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string& why);
-// Whether the number can be written in the layout's width and encoding.
-bool SerialFits(const SerialLayout& layout, std::uint64_t number);
-// The width's bytes for the number (which must fit).
-std::vector<std::uint8_t> EncodeSerial(const SerialLayout& layout, std::uint64_t number);
 
 // The next number, kept in a state file (one decimal number and a line end) that is advanced on
 // the disk before a number is handed out, so none is given twice, after a crash neither. The run

@@ -10,6 +10,11 @@ namespace zelwik {
 // The log shows the image: the listing of addresses 0 to ImageEnd.
 void ShowListing(const Image& image, View& view);
 
+// The image's checksum as every front end shows it after a load: " Suma CRC-32 (0000-01A3):
+// 1A2B3C4D", the range being what a program writes; an empty image " Suma CRC-32 (brak danych):
+// 00000000".
+std::string ChecksumText(const Image& image);
+
 // The load of a HEX file as the user sees it: clears the log, loads, lists the image and reports
 // " Odczytano N bajtów." (after " Błąd I/O ..." and a 1,500 ms pause when the file cannot be read).
 // Returns false when the file could not be read.

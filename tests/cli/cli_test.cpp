@@ -130,7 +130,8 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
        " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Błąd I/O ...\n"},
       // Control bytes and undefined codes in the character column never reach the terminal.
       {"89C51", "list text.hex", 0,
-       "0000:41071BA5817F0AFFFFFFFFFFFFFFFFFF A..Ą...˙˙˙˙˙˙˙˙˙\n Odczytano 7 bajtów.\n"},
+       "0000:41071BA5817F0AFFFFFFFFFFFFFFFFFF A..Ą...˙˙˙˙˙˙˙˙˙\n Odczytano 7 bajtów.\n"
+       " Suma CRC-32 (0000-0006): A715233F\n"},
   };
   for (const auto& c : cases) {
     Simulator sim(c.sim);

@@ -28,7 +28,6 @@
 #include "cli/prompt.h"
 #include "cli/run_log.h"
 #include "cli/serial_numbers.h"
-#include "cli/sha256.h"
 #include "link/commands.h"
 #include "ops/command_table.h"
 #include "support/fake_ports.h"
@@ -99,25 +98,6 @@ std::uint16_t SerialIn(SimHarness& sim) {
   return sim.WithModel([](sim::DeviceModel& m) {
     return static_cast<std::uint16_t>(m.Flash()[0x7F0] | m.Flash()[0x7F1] << 8);
   });
-}
-
-TEST(Sha256, KnownDigests) {
-  const std::string million(1000000, 'a');
-  const struct {
-    std::string data;
-    const char* digest;
-  } cases[] = {
-      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      // 56 bytes: the length no longer fits the block, a second one is needed.
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size()),
-              c.digest)
-        << c.data.size();
 }
 
 TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {

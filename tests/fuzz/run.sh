@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in build/fuzz (clang) and runs them on a copy of their seed corpus.
 #   tests/fuzz/run.sh TARGET SECONDS   one target, e.g. tests/fuzz/run.sh fuzz_formats 600
-#                                      (fuzz_formats, fuzz_ops)
+#                                      (fuzz_formats, fuzz_ops, fuzz_job)
 #   tests/fuzz/run.sh all SECONDS      every fuzz_* target in turn
 # Exits non-zero when a target crashes; the crashing input is left in build/fuzz/crashes/.
 set -euo pipefail

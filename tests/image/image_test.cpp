@@ -9,7 +9,9 @@
 #include <random>
 
 #include "image/binary_file.h"
+#include "image/crc32.h"
 #include "image/hex_file.h"
+#include "image/sha256.h"
 #include "image/srec.h"
 #include "image/strict_hex.h"
 #include "support/temp_dir.h"
@@ -42,6 +44,47 @@ std::string Text(const Image& image) {
 int Shell(const std::string& command) {
   const int status = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Sha256, KnownDigests) {
+  const std::string million(1000000, 'a');
+  const struct {
+    std::string data;
+    const char* digest;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      // 56 bytes: the length no longer fits the block, a second one is needed.
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size()),
+              c.digest)
+        << c.data.size();
+}
+
+TEST(Crc32, StandardVectorsAndTheBytesOfAnImage) {
+  const auto crc = [](std::string_view text) {
+    return Crc32(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  EXPECT_EQ(crc("123456789"), 0xCBF43926u);
+  EXPECT_EQ(crc(""), 0u);
+  EXPECT_EQ(crc("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+  EXPECT_EQ(Crc32Text(0x0000ABCDu), "0000ABCD");
+
+  // From address 0 to ImageEnd, the gap's 0xFF bytes included, nothing beyond.
+  auto image = std::make_unique<Image>();
+  FindImageEnd(*image);
+  EXPECT_EQ(ImageCrc32(*image), 0u);
+  image->MemoryImage[0] = 0x12;
+  image->MemoryImage[5] = 0x34;
+  FindImageEnd(*image);
+  const std::uint8_t programmed[] = {0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0x34};
+  EXPECT_EQ(ImageCrc32(*image), Crc32(programmed, sizeof programmed));
+  image->MemoryImage[0] = 0x13;
+  EXPECT_NE(ImageCrc32(*image), Crc32(programmed, sizeof programmed));
 }
 
 TEST(Listing, ZeroBytesShowNoCharacterAndTheListEndsAtImageEnd) {

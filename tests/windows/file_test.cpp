@@ -12,6 +12,8 @@
 
 #include "cli/command_line.h"
 #include "image/file_io.h"
+#include "image/hex_file.h"
+#include "job/job_file.h"
 #include "link/port_list.h"
 #include "ops/hex_files.h"
 #include "ops/texts.h"
@@ -71,6 +73,33 @@ TEST_F(PolishFolder, HexFileSavesAndLoadsUnderAPolishName) {
   Image loaded;
   ASSERT_TRUE(LoadHexFileShown(loaded, path, view));
   EXPECT_EQ(view.LastStatus(), " Odczytano 40 bajtów.");
+  EXPECT_TRUE(loaded.MemoryImage == image.MemoryImage);
+}
+
+// A job and its image under Polish names, the image in a folder below the job's: written, read
+// back and checked through the wide-character API; another drive stays absolute.
+TEST_F(PolishFolder, JobUnderPolishNamesFindsAndChecksItsImage) {
+  ASSERT_TRUE(fs::create_directory(Native(dir_ + "obrazy")));
+  Image image;
+  ClearImage(image);
+  for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(i * 3);
+  const std::string imagePath = dir_ + "obrazy\\płytka źródłowa.hex";
+  ASSERT_TRUE(SaveHexFile(image, imagePath));
+  const std::string jobPath = dir_ + "zadanie ż.zjob";
+  Job job;
+  job.chip = "89C2051";
+  job.steps = {JobStep::Program, JobStep::Verify};
+  job.image.emplace().file = PathForJob(jobPath, imagePath);
+  EXPECT_EQ(job.image->file, "obrazy/płytka źródłowa.hex");
+  EXPECT_EQ(PathForJob(jobPath, "Q:\\obrazy\\x.hex"), "Q:/obrazy/x.hex");
+  DescribeImage(*job.image, image);
+  std::string why;
+  ASSERT_TRUE(WriteJob(jobPath, job, why)) << why;
+  const std::optional<Job> back = ReadJob(jobPath, why);
+  ASSERT_TRUE(back) << why;
+  EXPECT_EQ(*back, job);
+  Image loaded;
+  EXPECT_TRUE(CheckJobImage(*back, jobPath, loaded, why)) << why;
   EXPECT_TRUE(loaded.MemoryImage == image.MemoryImage);
 }
 

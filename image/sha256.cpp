@@ -1,8 +1,8 @@
-#include "cli/sha256.h"
+#include "image/sha256.h"
 
 #include <cstdio>
 
-namespace zelwik::cli {
+namespace zelwik {
 namespace {
 
 constexpr std::uint32_t kRound[64] = {
@@ -77,4 +77,4 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik
