@@ -11,6 +11,7 @@
 #include "ui/router.h"
 #include "win/controls.h"
 #include "win/ids.h"
+#include "win/input_gate.h"
 #include "win/window_view.h"
 
 namespace zelwik::win {
@@ -56,6 +57,7 @@ class TForm1 : public ui::Shell {
   std::optional<std::string> AskPath(bool save);
   HWND Element(const char* name) const;
   bool DropInput(const MSG& msg);
+  void NoteStart();
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -69,7 +71,7 @@ class TForm1 : public ui::Shell {
   int fixedPortItems_ = 0;             // its COM1 ... COM5
   int listedPorts_ = 0;                // the entries below them, from kFirstListedPortId on
   Gauge gauge_;
-  DWORD endedAt_ = 0;  // GetTickCount() when the last operation ended
+  InputGate inputGate_;  // on GetTickCount()
   State state_;
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;
