@@ -18,14 +18,15 @@ constexpr DWORD kWriteStallMs = 2000;
 // How long a restore may take before the line is left as it is: the process is ending, and must
 // whatever the driver does.
 constexpr DWORD kRestoreWaitMs = 600;
+constexpr const char* kInUse = "port in use by another program";
 
+// The synchronous call the thread has in flight, if any, ends as failed.
 void CancelThreadIo(DWORD threadId) {
   if (HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, threadId)) {
     CancelSynchronousIo(thread);
     CloseHandle(thread);
   }
 }
-constexpr const char* kInUse = "port in use by another program";
 
 // "COM10" and up open only through the device namespace; the short names work there too.
 std::string DevicePath(const std::string& device) {
