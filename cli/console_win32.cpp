@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <atomic>
 #include <iostream>
 #include <streambuf>
 
@@ -15,11 +16,29 @@ namespace zelwik::cli {
 
 namespace {
 
+// The console window closed: what a hang-up is on Linux. The system ends the process once the
+// handler returns, and 5 s after the event whatever it does; this long the run may stop as after
+// a first Ctrl+C and end by itself, with its own exit status.
+constexpr DWORD kClosedGraceMs = 3500;
+std::atomic<bool> g_consoleClosed{false};
+
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  InterruptGuard::Interrupt(130);
-  return TRUE;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      InterruptGuard::Interrupt(130);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      g_consoleClosed.store(true);
+      InterruptGuard::Interrupt(129);
+      Sleep(kClosedGraceMs);
+      // Still here: as a second Ctrl+C, the lines put back and the process ended.
+      InterruptGuard::Interrupt(129);
+      return TRUE;
+    default:
+      return FALSE;
+  }
 }
 
 std::string Narrow(const wchar_t* text) {
@@ -126,7 +145,11 @@ std::ostream* SetUpConsole() {
 namespace detail {
 
 void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-void RemoveInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+// The handler of a closed console may hold the handlers' lock until the process ends: the run
+// ends without waiting for it.
+void RemoveInterruptHandlers() {
+  if (!g_consoleClosed.load()) SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+}
 
 }  // namespace detail
 

@@ -14,11 +14,11 @@
 #include <linux/serial.h>
 #endif
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include "link/line_claim.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -113,7 +113,7 @@ class PosixSerialPort final : public SerialPort {
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
     owner_ = getpid();
-    restoreFd_.store(fd);
+    line_.Take();
     return true;
   }
 
@@ -164,7 +164,7 @@ class PosixSerialPort final : public SerialPort {
       fd_ = -1;
       return;
     }
-    if (restoreFd_.exchange(-1) >= 0) RestoreLine(fd_);
+    if (line_.BeginClose()) RestoreLine(fd_);
     // A late reply is discarded with the port, as a real port's last close does.
     tcflush(fd_, TCIFLUSH);
     flock(fd_, LOCK_UN);
@@ -174,10 +174,11 @@ class PosixSerialPort final : public SerialPort {
 
   bool IsOpen() const override { return fd_ >= 0; }
 
-  // Async-signal-safe: an atomic and system calls only.
+  // Async-signal-safe: atomics and system calls only. fd_ stays valid until Restored().
   void RestoreLineNow() override {
-    const int fd = restoreFd_.exchange(-1);
-    if (fd >= 0) RestoreLine(fd);
+    if (!line_.BeginRestore()) return;
+    RestoreLine(fd_);
+    line_.Restored();
   }
 
  private:
@@ -211,7 +212,7 @@ class PosixSerialPort final : public SerialPort {
 
   int fd_ = -1;
   pid_t owner_ = 0;
-  std::atomic<int> restoreFd_{-1};  // fd_ while its line is still ours to hand back
+  LineClaim line_;
   termios foundSettings_{};
   bool found_ = false;
 };

@@ -29,7 +29,7 @@ class SerialPort {
   virtual void PollPause();
   // Puts the line back as it was found and lets go of its exclusivity, for a process that is
   // about to end with the port still open. Safe from a signal handler or another thread; the
-  // port must not be used afterwards.
+  // port must not be used afterwards but may be closed: Close waits for a restore that has begun.
   virtual void RestoreLineNow() {}
 };
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "link/line_claim.h"
 #include "link/serial_port.h"
 
 namespace zelwik {
@@ -14,7 +15,18 @@ namespace zelwik {
 namespace {
 
 constexpr DWORD kWriteStallMs = 2000;
+// How long a restore may take before the line is left as it is: the process is ending, and must
+// whatever the driver does.
+constexpr DWORD kRestoreWaitMs = 600;
 constexpr const char* kInUse = "port in use by another program";
+
+// The synchronous call the thread has in flight, if any, ends as failed.
+void CancelThreadIo(DWORD threadId) {
+  if (HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, threadId)) {
+    CancelSynchronousIo(thread);
+    CloseHandle(thread);
+  }
+}
 
 // "COM10" and up open only through the device namespace; the short names work there too.
 std::string DevicePath(const std::string& device) {
@@ -141,21 +153,23 @@ class Win32SerialPort final : public SerialPort {
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     handle_ = h;
     claim_ = claim;
-    restoreHandle_.store(h);
     readTimeoutMs_ = -1;
+    line_.Take();
     // Also bounds the writes from the first frame on; the driver's own setting may be no bound.
-    SetReadTimeout(0);
+    if (Io io{*this}) SetReadTimeout(0);
     return true;
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    Io io{*this};
+    if (!io) return false;
     DWORD written = 0;
     return WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
   }
 
   int BytesWaiting() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return kPortError;
+    Io io{*this};
+    if (!io) return kPortError;
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(handle_, &errors, &status)) return kPortError;
@@ -163,7 +177,8 @@ class Win32SerialPort final : public SerialPort {
   }
 
   int ReadByte(int timeoutMs) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return kPortError;
+    Io io{*this};
+    if (!io) return kPortError;
     if (!SetReadTimeout(timeoutMs)) return kPortError;
     std::uint8_t byte = 0;
     DWORD got = 0;
@@ -173,11 +188,16 @@ class Win32SerialPort final : public SerialPort {
 
   void Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return;
-    // A late reply goes with the port, as on the last close of a POSIX port.
-    PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
-    if (restoreHandle_.exchange(INVALID_HANDLE_VALUE) != INVALID_HANDLE_VALUE) RestoreLine(handle_);
-    foundState_ = foundTimeouts_ = false;
-    CloseHandle(handle_);
+    const bool restore = line_.BeginClose();
+    // A restorer that the driver holds still uses the handle and the settings: both are left to
+    // the process's end, which is at hand.
+    if (!abandoned_) {
+      // A late reply goes with the port, as on the last close of a POSIX port.
+      PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+      if (restore) RestoreLine(handle_);
+      foundState_ = foundTimeouts_ = false;
+      CloseHandle(handle_);
+    }
     handle_ = INVALID_HANDLE_VALUE;
     if (claim_) CloseHandle(claim_);
     claim_ = nullptr;
@@ -187,10 +207,26 @@ class Win32SerialPort final : public SerialPort {
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
-  // From the console's control handler, on a thread of its own, as the process ends.
+  // From the console's control handler, on a thread of its own, as the process ends. The handle
+  // is synchronous: the restore's calls may queue behind the call in flight, a read for its whole
+  // reply bound and forever with a stuck driver. So that call is cancelled, no other starts (Io),
+  // and the restore runs on a thread of its own that is waited for kRestoreWaitMs at most.
   void RestoreLineNow() override {
-    const HANDLE h = restoreHandle_.exchange(INVALID_HANDLE_VALUE);
-    if (h != INVALID_HANDLE_VALUE) RestoreLine(h);
+    if (!line_.BeginRestore()) return;
+    // Once only: later it would cancel the restore's own calls too.
+    CancelIoEx(handle_, nullptr);
+    HANDLE restorer = CreateThread(nullptr, 0, &Win32SerialPort::Restorer, this, 0, nullptr);
+    const DWORD start = GetTickCount();
+    bool done = restorer == nullptr;
+    while (!done && GetTickCount() - start < kRestoreWaitMs) {
+      // A read that began just after the cancel, or a driver that only heeds the thread's own.
+      if (inIo_.load()) CancelThreadIo(ioThread_.load());
+      done = WaitForSingleObject(restorer, 10) == WAIT_OBJECT_0;
+    }
+    if (restorer) CloseHandle(restorer);
+    // The line stays as it is, and the handle with the restorer that may still use it.
+    if (!done) abandoned_ = true;
+    line_.Restored();
   }
 
   // std::this_thread::sleep_for rounds up to the next millisecond and then some: about 2 ms a
@@ -198,6 +234,35 @@ class Win32SerialPort final : public SerialPort {
   void PollPause() override { Sleep(1); }
 
  private:
+  // Brackets each call on the handle from the port's own thread; false once a restore has begun.
+  // inIo_ is raised before the claim is looked at, so a restore either sees the call and cancels
+  // it or the call sees the restore and never starts.
+  class Io {
+   public:
+    explicit Io(Win32SerialPort& port) : port_(port) {
+      port_.ioThread_.store(GetCurrentThreadId());
+      port_.inIo_.store(true);
+      ok_ = port_.line_.Owned();
+      if (!ok_) port_.inIo_.store(false);
+    }
+    ~Io() {
+      if (ok_) port_.inIo_.store(false);
+    }
+    Io(const Io&) = delete;
+    Io& operator=(const Io&) = delete;
+    explicit operator bool() const { return ok_; }
+
+   private:
+    Win32SerialPort& port_;
+    bool ok_ = false;
+  };
+
+  static DWORD WINAPI Restorer(void* port) {
+    auto* self = static_cast<Win32SerialPort*>(port);
+    self->RestoreLine(self->handle_);
+    return 0;
+  }
+
   void RestoreLine(HANDLE h) {
     if (foundTimeouts_) SetCommTimeouts(h, &foundLimits_);
     if (foundState_) SetCommState(h, &found_);
@@ -233,7 +298,10 @@ class Win32SerialPort final : public SerialPort {
   COMMTIMEOUTS foundLimits_{};  // and the timeouts
   bool foundState_ = false;     // whether each could be read, and so put back
   bool foundTimeouts_ = false;
-  std::atomic<HANDLE> restoreHandle_{INVALID_HANDLE_VALUE};  // handle_ while its line is ours
+  LineClaim line_;
+  std::atomic<bool> inIo_{false};   // a call on the handle is in flight or about to start
+  std::atomic<DWORD> ioThread_{0};  // the thread that made the last one
+  bool abandoned_ = false;          // a restore gave up on the driver: the handle is left open
 };
 
 }  // namespace

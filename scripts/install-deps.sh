@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           srecord sdcc clang clang-format libclang-rt-14-dev xvfb xauth libxcb1-dev
           fonts-dejavu-core fonts-liberation2 g++-mingw-w64-x86-64-posix wine64 googletest
-          xdotool fonts-wine imagemagick python3 python3-xlib libtomlplusplus-dev
+          xdotool fonts-wine imagemagick python3 python3-xlib libtomlplusplus-dev faketime
           dpkg-dev file lintian appstream desktop-file-utils man-db)
 missing=()
 for p in "${packages[@]}"; do

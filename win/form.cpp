@@ -328,9 +328,11 @@ int TForm1::Run() {
   BOOL got;
   while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
     if (got == -1) return 0;
+    NoteStart();
     if (IsUserInput(msg) && DropInput(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+    NoteStart();
   }
   return static_cast<int>(msg.wParam);
 }
@@ -340,9 +342,13 @@ bool TForm1::DropInput(const MSG& msg) {
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) router_->Cancel();
     return true;
   }
-  // Input made before the last operation ended may come out of the queue only now, behind the
-  // message that ended it: it belongs to the operation.
-  return static_cast<LONG>(msg.time - endedAt_) < 0;
+  return inputGate_.Drops(msg.time);
+}
+
+// An operation starts within the dispatch of a message, or of one sent from elsewhere while the
+// loop waited: noted as soon as the loop is back.
+void TForm1::NoteStart() {
+  if (router_ && router_->Busy() && !inputGate_.Running()) inputGate_.Started(GetTickCount());
 }
 
 // --- ui::Shell -----------------------------------------------------------------------------------
@@ -391,7 +397,7 @@ void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
 
 void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
-void TForm1::OperationEnded() { endedAt_ = GetTickCount(); }
+void TForm1::OperationEnded() { inputGate_.Ended(GetTickCount()); }
 
 void TForm1::Quit() {
   if (hwnd_) DestroyWindow(hwnd_);

@@ -14,6 +14,7 @@
 #include "ui/settings.h"
 #include "win/controls.h"
 #include "win/ids.h"
+#include "win/input_gate.h"
 #include "win/window_view.h"
 
 namespace zelwik::win {
@@ -65,6 +66,7 @@ class TForm1 : public ui::Shell {
   HWND Element(const char* name) const;
   bool DropInput(const MSG& msg);
   void FilesDropped(HDROP drop);
+  void NoteStart();
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -82,7 +84,7 @@ class TForm1 : public ui::Shell {
   std::wstring folder_;                // where the file dialogs open
   std::unique_ptr<ui::FileSettingsStore> settings_;
   Gauge gauge_;
-  DWORD endedAt_ = 0;  // GetTickCount() when the last operation ended
+  InputGate inputGate_;  // on GetTickCount()
   State state_;
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;

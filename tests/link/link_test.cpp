@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -91,6 +92,14 @@ TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
   EXPECT_EQ(second.Transact(CMD_PROBE), kProbeAnswer);
 }
 
+// A silent programmer after STOP: the next frame must fail within the bound and no later.
+void ExpectBoundHolds(const std::string& path, Link& link, int bound) {
+  const auto start = Clock::now();
+  EXPECT_TRUE(Faulted(link, CMD_START)) << path;
+  EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300)
+      << bound << ": " << MsSince(start);
+}
+
 TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBound) {
   for (const int bound : {200, 250, 60}) {
     SimHarness sim(C51_12V);
@@ -100,17 +109,8 @@ TEST(ReplyBound, SilenceMidStreamThrowsWithinTheBound) {
     ASSERT_TRUE(link.OpenLink(sim.Path()));
     EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
     EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
-    const auto start = Clock::now();
-    EXPECT_TRUE(Faulted(link, CMD_START));
-    EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300) << bound;
+    ExpectBoundHolds(sim.Path(), link, bound);
   }
-}
-
-// A silent programmer after STOP: the next frame must fail within the bound and no later.
-void ExpectBoundHolds(const std::string& path, Link& link, int bound) {
-  const auto start = Clock::now();
-  EXPECT_TRUE(Faulted(link, CMD_START)) << path;
-  EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300) << MsSince(start);
 }
 
 // The bound belongs to the wait, not to a thread or a signal: it holds for a port opened on a
@@ -206,6 +206,48 @@ TEST(Port, LeavesTheThreadsCallsAndAForkedChildAlone) {
   Link second;
   EXPECT_FALSE(second.OpenLink(sim.Path()));  // still locked
   EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
+}
+
+// A second Ctrl+C's restore on one thread while the operation's own thread closes the port: once
+// Close has returned the line is as it was found, and the restore never reaches the descriptor's
+// number when the next open takes it over.
+TEST(Port, RestoreRacingCloseIsOverWhenCloseReturns) {
+  SimHarness ours(C51_12V), next(C51_12V);
+  termios found = LineSettings(ours.Path());
+  cfsetspeed(&found, B9600);
+  LineSettings(ours.Path(), &found);
+  termios nextFound = LineSettings(next.Path());
+  cfsetspeed(&nextFound, B4800);
+  LineSettings(next.Path(), &nextFound);
+  int lost = 0, hitNext = 0;
+  for (int i = 0; i < 100; ++i) {
+    const auto port = MakePlatformSerialPort();
+    std::string reason;
+    int error = 0;
+    ASSERT_TRUE(port->Open(ours.Path(), reason, error)) << reason;
+    std::atomic<int> ready{0};
+    const auto together = [&ready] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+    };
+    std::thread handler([&] {
+      together();
+      port->RestoreLineNow();
+    });
+    together();
+    port->Close();
+    const int reopened = open(next.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (const termios line = LineSettings(ours.Path()); cfgetospeed(&line) != B9600) ++lost;
+    handler.join();
+    if (const termios line = LineSettings(next.Path()); cfgetospeed(&line) != B4800) {
+      ++hitNext;
+      LineSettings(next.Path(), &nextFound);
+    }
+    close(reopened);
+  }
+  EXPECT_EQ(lost, 0) << "times the line was not yet put back when Close returned";
+  EXPECT_EQ(hitNext, 0) << "times the restore reached the next port's descriptor";
 }
 
 // Pulling the port out during a reply's wait must end it at once, as a port failure, not at the

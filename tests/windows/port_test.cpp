@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli/command_line.h"
 #include "link/commands.h"
@@ -58,14 +60,22 @@ bool SetForeignSettings(const std::string& port) {
   return set;
 }
 
-TEST(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
+// The port under test, with settings no programmer uses; empty when the test is to be skipped.
+std::string ForeignPort(std::string& before) {
   const char* env = std::getenv("ZELWIK_TEST_PORT");
-  if (!env || !*env) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
+  if (!env || !*env) return {};
   const std::string port = env;
-  ASSERT_TRUE(SetForeignSettings(port));
-  const std::string before = Settings(port);
+  EXPECT_TRUE(SetForeignSettings(port));
+  before = Settings(port);
   // Otherwise the test could not tell a line put back from one never changed.
-  ASSERT_EQ(before.rfind("9600 baud", 0), 0u) << before;
+  EXPECT_EQ(before.rfind("9600 baud", 0), 0u) << before;
+  return port;
+}
+
+TEST(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
+  std::string before;
+  const std::string port = ForeignPort(before);
+  if (port.empty()) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
 
   Link link;
   ASSERT_TRUE(link.OpenLink(port)) << link.LastError();
@@ -78,6 +88,37 @@ TEST(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
             cli::kExitSuccess)
       << out.str() << err.str();
   EXPECT_EQ(Settings(port), before) << "after an operation";
+}
+
+// A second Ctrl+C's restore racing the operation's Close on another thread: over when Close
+// returns, the line put back once, never on a closed handle.
+TEST(Win32Port, RestoreRacingCloseIsOverWhenCloseReturns) {
+  std::string before;
+  const std::string port = ForeignPort(before);
+  if (port.empty()) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
+  std::string reason;
+  int error = 0;
+  int early = 0;
+  for (int round = 0; round < 40; ++round) {
+    const auto serial = MakePlatformSerialPort();
+    ASSERT_TRUE(serial->Open(DeviceForPort(port), reason, error)) << reason;
+    std::atomic<int> ready{0};
+    const auto together = [&ready] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+    };
+    std::thread handler([&] {
+      together();
+      serial->RestoreLineNow();
+    });
+    together();
+    serial->Close();
+    if (Settings(port) != before) ++early;
+    handler.join();
+  }
+  EXPECT_EQ(early, 0) << "times Close returned before the line was put back";
+  EXPECT_EQ(Settings(port), before);
 }
 
 }  // namespace

@@ -256,6 +256,45 @@ fault silent-after-40 1500 --chip 89C51 --stop-after 40 -- --timeout 500 read @F
 fault double-reply 3000 --chip 89C1051 --double-reply 30 -- read @FILE@
 check "silent after frame 40: no file written" test ! -e "$WINEPREFIX/drive_c/silent-after-40.hex"
 
+# A second Ctrl+C while the program waits for a reply that will not come within its 30 s bound
+# (wine turns SIGINT into the console's Ctrl+C): the program ends within a second of it, with
+# 130 and the line as it was found.
+start_sim "$work/ctrl-c.frames" --chip 89C51 --stop-after 1
+stty -F "$pts" 9600
+"$wine" "$cli_win" --timeout 30000 --port "$port" erase >"$work/win.ctrl-c.raw" 2>&1 </dev/null &
+victim=$!
+for _ in $(seq 250); do [ "$(wc -l <"$work/ctrl-c.frames")" -ge 2 ] && break; sleep 0.02; done
+kill -INT "$victim"
+sleep 0.3
+second=$(now_ms)
+kill -INT "$victim"
+wait "$victim"
+echo $? >"$work/win.ctrl-c.rc"
+echo $(($(now_ms) - second)) >"$work/win.ctrl-c.ms"
+line=$(stty -F "$pts" speed)
+stop_sim
+check "second Ctrl+C during a reply's wait: 130 within a second, the line put back" eval \
+  'rc_is win.ctrl-c 130 && [ "$(cat "$work/win.ctrl-c.ms")" -le 1000 ] && [ "$line" = 9600 ] ||
+   { echo "rc $(cat "$work/win.ctrl-c.rc"), $(cat "$work/win.ctrl-c.ms") ms, speed $line"; false; }'
+
+# The console window closed during that wait, as the system tells it (zelwik_probe): a hang-up,
+# 129 and the line put back, before the system's 5 s are up.
+start_sim "$work/closed.frames" --chip 89C51 --stop-after 1
+stty -F "$pts" 9600
+"$wine" "$cli_win" --timeout 30000 --port "$port" erase >"$work/win.closed.raw" 2>&1 </dev/null &
+victim=$!
+for _ in $(seq 250); do [ "$(wc -l <"$work/closed.frames")" -ge 2 ] && break; sleep 0.02; done
+closed=$(now_ms)
+"$wine" "$win/win/zelwik_probe.exe" console-closed zelwik-cli.exe
+wait "$victim"
+echo $? >"$work/win.closed.rc"
+echo $(($(now_ms) - closed)) >"$work/win.closed.ms"
+line=$(stty -F "$pts" speed)
+stop_sim
+check "console closed during a reply's wait: 129 within 5 s, the line put back" eval \
+  'rc_is win.closed 129 && [ "$(cat "$work/win.closed.ms")" -le 5000 ] && [ "$line" = 9600 ] ||
+   { echo "rc $(cat "$work/win.closed.rc"), $(cat "$work/win.closed.ms") ms, speed $line"; false; }'
+
 # A port held by another run of zelwik-cli.exe: a clean refusal naming the port, and the holder's
 # read goes on undisturbed.
 start_sim "$work/held.frames" --chip 89C51 --flash "$demo" --baud 38400

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # zelwik.exe under wine and Xvfb against zelwik-sim on the wine port COM2, driven by keyboard and
-# mouse with xdotool: a start-up load, a program (tool button), a verify and a read (menu
-# accelerators), then a save and a load through the file dialogs. During the read a second
-# process pings the window (WM_NULL, SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys,
-# a click, the close box and a Timer1 tick arrive; none of them may send a frame, open a menu or
-# end the program, and the tick comes after the read. The frames must equal those of zelwik-cli
-# doing the same, the saved file its read file. Then a programmer that falls silent (pinged all
-# through the link's 2 s wait, 100 ms bound) and Esc during a read (the frames stop, the closing STOP goes out).
-# The status line must have shown exactly the expected texts. Then what the window remembers, over
-# restarts: the port (the listed COM7) and chip, the recent files in Plik (Alt+P 1), dropped
-# files, a corrupt settings file, a file rebuilt after its load programmed in its new form, a vanished one refused,
-# and --reset-settings.
+# mouse with xdotool, on clocks 25 days ahead: the close box of a window that has run nothing, then
+# a start-up load, a program (tool button), a verify and a read (menu accelerators), then a save and
+# a load through the file dialogs. During the read a second process pings the window (WM_NULL,
+# SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys, a click, the close box and a Timer1
+# tick arrive; none of them may send a frame, open a menu or end the program, and the tick comes
+# after the read. The frames must equal those of zelwik-cli doing the same, the saved file its read
+# file. Then a programmer that falls silent (pinged all through the link's 2 s wait, 100 ms bound)
+# and Esc during a read (the frames stop, the closing STOP goes out). The status line must have
+# shown exactly the expected texts. Then what the window remembers, over restarts: the port (the
+# listed COM7) and chip, the recent files in Plik (Alt+P 1), dropped files, a corrupt settings
+# file, a file rebuilt after its load programmed in its new form, a vanished one refused, and
+# --reset-settings.
 #   win/tests/gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
 win=$(realpath "$1")
@@ -23,6 +24,12 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 export WINEPREFIX=$win/wine-gui WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The system's tick count past 2^31 ms, as after 24.9 days of uptime (Fast Startup keeps it across
+# shutdowns): input must be taken all the same. libfaketime moves the clocks of every program here,
+# wine's server among them, by the same 25 days.
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n 1)
+[ -n "$faketime_lib" ] || { echo "gui_test: libfaketime missing (scripts/install-deps.sh)"; exit 1; }
+export LD_PRELOAD=$faketime_lib FAKETIME=+25d
 exe=$win/win/zelwik.exe
 probe_exe=$win/win/zelwik_probe.exe
 sim=$linux/sim/zelwik-sim
@@ -109,19 +116,37 @@ PY
 start_sim "$work/frames.log" --baud 115200
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
 
-ZELWIK_STATUS_LOG=$(winpath "$status") "$wine" "$exe" "$(winpath "$work/test.hex")" \
-  >"$work/zelwik.out" 2>&1 &
-app=$!
-pids+=($app)
-xid=$(timeout 60 xdotool search --sync --name '^Zelwik ver 2\.2 - test\.hex$' | head -n 1) || true
-[ -n "$xid" ] || fail "no window within 60 s"
-read -r cw ch < <(probe wait 20)
-[ "$cw $ch" = "296 165" ] || fail "client area $cw x $ch, not 296 x 165"
-read -r ox oy < <(probe origin)
 close_box() {  # wine draws the frame itself: its close box is the top right corner's button
   eval "$(xdotool getwindowgeometry --shell "$xid")"
   xdotool mousemove $((X + WIDTH - 10)) $((Y + 11)) click 1
 }
+window() {  # window [TITLE]: waits for the window of zelwik.exe; sets $xid
+  xid=$(timeout 60 xdotool search --sync --name "${1:-^Zelwik ver 2\.2\$}" | head -n 1) || true
+  [ -n "$xid" ] || fail "no window within 60 s"
+}
+ended() {  # ended PID: whether the program ends within 5 s
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.05; done
+  false
+}
+
+# Started without a file no operation has run: the close box is taken all the same, with the
+# tick count past 2^31.
+"$wine" "$exe" >"$work/first.out" 2>&1 &
+first=$!
+pids+=($first)
+window
+probe wait 20 >/dev/null || fail "the window without a file never showed"
+close_box
+ended "$first" || fail "the close box did not end a window that had run no operation"
+
+ZELWIK_STATUS_LOG=$(winpath "$status") "$wine" "$exe" "$(winpath "$work/test.hex")" \
+  >"$work/zelwik.out" 2>&1 &
+app=$!
+pids+=($app)
+window '^Zelwik ver 2\.2 - test\.hex$'
+read -r cw ch < <(probe wait 20)
+[ "$cw $ch" = "296 165" ] || fail "client area $cw x $ch, not 296 x 165"
+read -r ox oy < <(probe origin)
 
 # Start-up load, then Timer1's " Gotowy..." about a second later.
 wait_ready 1
@@ -238,8 +263,7 @@ if [ -n "$shot" ]; then
 fi
 
 close_box
-for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$app" 2>/dev/null && fail "the close box did not end the program"
+ended "$app" || fail "the close box did not end the program"
 
 cat >"$work/expected-status" <<TXT
  Odczytano 300 bajtów.

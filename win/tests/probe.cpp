@@ -15,7 +15,12 @@
 //   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
 //   zelwik_probe jiggle              moves the window and back, minimises and restores it; each
 //                                    step waits for the window's own thread to carry it out
+//   zelwik_probe console-closed EXE  tells each running EXE (zelwik-cli.exe) that its console
+//                                    window was closed, the way the system does: a thread of
+//                                    its own at CtrlRoutine with CTRL_CLOSE_EVENT
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -49,11 +54,39 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
+// Returns how many processes were told.
+int CloseConsoleOf(const char* exe) {
+  const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine")));
+  if (!routine) return 0;
+  int told = 0;
+  HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(all, &entry); more; more = Process32Next(all, &entry)) {
+    char name[MAX_PATH] = {};
+    WideCharToMultiByte(CP_UTF8, 0, entry.szExeFile, -1, name, sizeof name - 1, nullptr, nullptr);
+    if (_stricmp(name, exe) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine,
+                                       reinterpret_cast<void*>(CTRL_CLOSE_EVENT), 0, nullptr);
+    if (thread) {
+      ++told;
+      CloseHandle(thread);
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(all);
+  return told;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string command = argv[1];
+  if (command == "console-closed" && argc > 2) return CloseConsoleOf(argv[2]) > 0 ? 0 : 1;
   if (command == "wait") {
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
     for (int i = 0; i < seconds * 20; ++i) {
