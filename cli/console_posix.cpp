@@ -87,6 +87,8 @@ class DescriptorLines final : public ChipPrompt {
 namespace detail {
 
 // SA_RESTART: the output's writes go on; the link's waits retry their poll() for what is left.
+// The three signals block each other while one is handled: a SIGTERM arriving inside the second
+// Ctrl+C's restore would otherwise find the restore under way and end the process half through it.
 void InstallInterruptHandlers() {
   MakeWakePipe();
   DrainWakePipe();
@@ -94,6 +96,7 @@ void InstallInterruptHandlers() {
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
   sigaction(SIGINT, &action, &g_savedInt);
   sigaction(SIGTERM, &action, &g_savedTerm);
   sigaction(SIGHUP, &action, &g_savedHup);
