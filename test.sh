@@ -38,16 +38,16 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_ctest build/asan
 
-# ThreadSanitizer on what has threads: the operation runner and router, the link, both Linux front
-# ends (the Qt window's tests and the command line's). Only Qt's and libxcb's own reports are
-# suppressed (tests/tsan.supp).
+# ThreadSanitizer on what has threads: the operation runner and router, the link, the production
+# run (a thread per port), both Linux front ends (the Qt window's tests and the command line's).
+# Only Qt's and libxcb's own reports are suppressed (tests/tsan.supp).
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELWIK_SANITIZE=thread \
   -DZELWIK_BENCH=OFF
-cmake --build build/tsan -j "$jobs" --target ui_tests link_tests cli_tests app_test \
+cmake --build build/tsan -j "$jobs" --target ui_tests link_tests cli_tests production_tests app_test \
   window_alive_test zelwik-cli zelwik-sim
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" --repeat until-pass:2 \
-  -R '^(RouterTest|OperationRunner|Probe|ReplyBound|Port|DeviceForPort|SimProcess|Model|CommandLine|EndToEnd|Every|NoProgrammer|Ports|ImageFiles|app_test|window_alive_test)' \
+  -R '^(RouterTest|OperationRunner|Probe|ReplyBound|Port|DeviceForPort|SimProcess|Model|CommandLine|EndToEnd|Every|NoProgrammer|Ports|ImageFiles|Production|app_test|window_alive_test)' \
   | tee build/tsan/ctest.log
 
 tests/fuzz/run.sh all 20
