@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     QEventLoop loop;
     QObject::connect(&form, &zelwik::app::TForm1::operationEnded, &loop, &QEventLoop::quit);
     clock.restart();
-    form.Run({zelwik::ui::Action::Read});
+    form.Run(zelwik::ui::RunOperation("read"));
     loop.exec();
     window.push_back(clock.nsecsElapsed() / 1e6);
   }

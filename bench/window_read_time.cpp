@@ -54,12 +54,12 @@ int main(int argc, char** argv) {
     else
       QTimer::singleShot(kIdleBeforeClickMs, &app, [&] {
         clock.start();
-        form.Run({zelwik::ui::Action::Read});
+        form.Run(zelwik::ui::RunOperation("read"));
       });
   });
   QTimer::singleShot(kIdleBeforeClickMs, &app, [&] {
     clock.start();
-    form.Run({zelwik::ui::Action::Read});
+    form.Run(zelwik::ui::RunOperation("read"));
   });
   app.exec();
   return status;

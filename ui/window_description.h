@@ -2,30 +2,23 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "link/chips.h"
+#include "ops/command_table.h"
 
 namespace zelwik::ui {
 
 // Every handler of the window as a value: the front ends turn clicks and key presses into one of
-// these and hand it to the Router. `arg` is the chip code for SelectChip, the port number 1..5 for
-// SelectPort, the entry's index in the router's port list for SelectListedPort and in the recent
-// files for OpenRecent, 0 otherwise.
+// these and hand it to the Router. An operation is an entry of the command table every front end
+// runs; the rest are the window's own. `arg` is the chip code for SelectChip, the port number 1..5
+// for SelectPort, the entry's index in the router's port list for SelectListedPort and in the
+// recent files for OpenRecent, 0 otherwise.
 enum class Action : std::uint8_t {
-  Program,           // SpeedButton1Click, Zapis2Click
-  Read,              // SpeedButton2Click, Com11Click
+  Operation,         // `operation`, from the command table
   Load,              // SpeedButton3Click, Odczyt1Click
   Save,              // SpeedButton4Click, Zapis1Click
-  LockAll,           // SpeedButton5Click
   Quit,              // Zakocz1Click
-  Verify,            // Com21Click
-  SignatureDevice,   // Com31Click
-  SignatureMaker,    // Com41Click
-  SignatureVoltage,  // Sygnaturanapi1Click
-  Erase,             // Kasowanie1Click
-  Lock1,             // Blokada11Click
-  Lock2,             // Blokada21Click
-  Lock3,             // Blokada31Click
   SelectChip,        // Auto2Click ... Innyukad1Click
   SelectPort,        // Com12Click ... Com51Click
   SelectListedPort,  // a present port below them in the Interfejs menu
@@ -36,8 +29,13 @@ enum class Action : std::uint8_t {
 struct Command {
   Action action;
   int arg = 0;
+  const OperationEntry* operation = nullptr;
   friend constexpr bool operator==(const Command&, const Command&) = default;
 };
+
+// The command table's entry of that name as a window command; {Action::None} for a name the table
+// lacks.
+Command RunOperation(std::string_view name);
 
 // The tool buttons' pictures; their pixels are in ui/glyphs.h.
 enum class Glyph : std::uint8_t { OpenFolder, Floppy, ChipZ, ChipO, ChipB };

@@ -182,8 +182,9 @@ TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTimer1WaitsForItsEnd) {
   hold = true;
   router.Run({Action::Load});
   RunToPause();
-  for (Action a : {Action::Save, Action::Read, Action::Load, Action::SelectChip, Action::Quit})
-    router.Run({a, 5});
+  for (Command c : {Command{Action::Save}, RunOperation("read"), Command{Action::Load},
+                    Command{Action::SelectChip, 5}, Command{Action::Quit}})
+    router.Run(c);
   router.Timer1Timer();
   EXPECT_EQ(front.shown.back(), "status  Odczytano 1 bajtów.");
   gate.Open();
