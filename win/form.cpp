@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/win32_text.h"
 #include "ui/glyphs.h"
 #include "win/user_input.h"
-#include "win/utf8.h"
 
 namespace zelwik::win {
 namespace {
