@@ -35,7 +35,7 @@ enum class OpResult {
 
 OpResult ProgramChip(State& state, View& view);
 OpResult ReadChip(State& state, View& view);
-OpResult VerifyChip(State& state, View& view);  // Com21Click
+OpResult VerifyChip(State& state, View& view);
 
 enum class ChipCommand { Erase, Lock1, Lock2, Lock3, LockAll };
 OpResult RunChipCommand(State& state, View& view, ChipCommand command);

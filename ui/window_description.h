@@ -16,11 +16,11 @@ namespace zelwik::ui {
 // recent files for OpenRecent, 0 otherwise.
 enum class Action : std::uint8_t {
   Operation,         // `operation`, from the command table
-  Load,              // SpeedButton3Click, Odczyt1Click
-  Save,              // SpeedButton4Click, Zapis1Click
-  Quit,              // Zakocz1Click
-  SelectChip,        // Auto2Click ... Innyukad1Click
-  SelectPort,        // Com12Click ... Com51Click
+  Load,              // the open-folder button, Plik/Odczyt
+  Save,              // the floppy button, Plik/Zapis
+  Quit,              // Plik/Zakończ
+  SelectChip,        // the Układ menu
+  SelectPort,        // COM1 ... COM5 in the Interfejs menu
   SelectListedPort,  // a present port below them in the Interfejs menu
   OpenRecent,        // a recent file in the Plik menu
   None,              // labels, the log, separators: nothing to run
