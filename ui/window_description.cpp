@@ -58,7 +58,7 @@ const char* ChipItemName(ChipCode code) {
 const WindowDescription& MainWindow() {
   // Built at first use: the operations are the command table's entries.
   static const Element kElements[] = {
-      {"SpeedButton3",
+      {"openButton",
        ElementKind::ToolButton,
        8,
        0,
@@ -67,7 +67,7 @@ const WindowDescription& MainWindow() {
        "Odczyt",
        Glyph::OpenFolder,
        {Action::Load}},
-      {"SpeedButton4",
+      {"saveButton",
        ElementKind::ToolButton,
        32,
        0,
@@ -76,17 +76,17 @@ const WindowDescription& MainWindow() {
        "Zapis",
        Glyph::Floppy,
        {Action::Save}},
-      {"SpeedButton1", ElementKind::ToolButton, 64, 0, 25, 25, "Programowanie", Glyph::ChipZ,
+      {"programButton", ElementKind::ToolButton, 64, 0, 25, 25, "Programowanie", Glyph::ChipZ,
        RunOperation("program")},
-      {"SpeedButton2", ElementKind::ToolButton, 88, 0, 25, 25, "Odczyt", Glyph::ChipO,
+      {"readButton", ElementKind::ToolButton, 88, 0, 25, 25, "Odczyt", Glyph::ChipO,
        RunOperation("read")},
-      {"SpeedButton5", ElementKind::ToolButton, 112, 0, 25, 25, "Blokada", Glyph::ChipB,
+      {"lockButton", ElementKind::ToolButton, 112, 0, 25, 25, "Blokada", Glyph::ChipB,
        RunOperation("lock")},
-      {"Label2", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
-      {"Label3", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
-      {"ListBox1", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
-      {"StaticText1", ElementKind::StaticText, 0, 150, 185, 17, " Zelwik (c) 2003", Glyph{}, kNone},
-      {"CGauge1", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
+      {"chipLabel", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
+      {"portLabel", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
+      {"logList", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
+      {"statusLine", ElementKind::StaticText, 0, 150, 185, 17, " Zelwik (c) 2003", Glyph{}, kNone},
+      {"progressGauge", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
   };
 
   static const MenuItem kFileItems[] = {
@@ -125,7 +125,7 @@ const WindowDescription& MainWindow() {
       {"Interfejs1", "&Interfejs", kPortItems},
   };
   static const WindowDescription window = {
-      .name = "Form1",
+      .name = "mainForm",
       .caption = "Zelwik ver " ZELWIK_VERSION,
       .left = 300,
       .top = 154,
@@ -135,7 +135,7 @@ const WindowDescription& MainWindow() {
       .menus = menus,
       .logItemHeight = 12,
       .logFontHeight = 9,
-      .timer1IntervalMs = 1000,
+      .readyTimerMs = 1000,
       .openFilter = {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"},
       .defaultExtension = "hex",
   };

@@ -68,15 +68,15 @@ struct Menu {
 };
 
 struct WindowDescription {
-  const char* name;     // "Form1"
+  const char* name;     // "mainForm"
   const char* caption;  // "Zelwik ver " and the version of the build
   int left, top;
   int clientWidth, clientHeight;
   std::span<const Element> elements;  // in creation (and tab) order
   std::span<const Menu> menus;        // left to right
-  int logItemHeight;                  // ListBox1's item height
-  int logFontHeight;                  // ListBox1's character height, pixels
-  int timer1IntervalMs;               // Timer1
+  int logItemHeight;                  // logList's item height
+  int logFontHeight;                  // logList's character height, pixels
+  int readyTimerMs;                   // readyTimer
   const char* openFilter[4];          // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
   const char* defaultExtension;       // "hex"
 };

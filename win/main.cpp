@@ -18,12 +18,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::optional<std::string> hexFile;
   if (__argc > first && __wargv && __wargv[first]) hexFile = zelwik::Narrow(__wargv[first]);
   try {
-    zelwik::win::TForm1 form(instance);
+    zelwik::win::MainForm form(instance);
     if (!form.Create(hexFile, show, reset)) return 1;
     return form.Run();
   } catch (const std::exception& e) {
-    MessageBoxW(nullptr, zelwik::Widen(e.what()).c_str(), L"Zelwik ver 2.2",
-                MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, zelwik::Widen(e.what()).c_str(), L"Zelwik ver 2.2", MB_OK | MB_ICONERROR);
     return 0;
   }
 }
