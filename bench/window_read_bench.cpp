@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     QEventLoop loop;
     QObject::connect(&form, &zelwik::app::MainForm::operationEnded, &loop, &QEventLoop::quit);
     clock.restart();
-    form.Run(zelwik::ui::RunOperation("read"));
+    form.Run(zelwik::ui::Operation("read"));
     loop.exec();
     window.push_back(clock.nsecsElapsed() / 1e6);
   }

@@ -54,12 +54,12 @@ int main(int argc, char** argv) {
     else
       QTimer::singleShot(kIdleBeforeClickMs, &app, [&] {
         clock.start();
-        form.Run(zelwik::ui::RunOperation("read"));
+        form.Run(zelwik::ui::Operation("read"));
       });
   });
   QTimer::singleShot(kIdleBeforeClickMs, &app, [&] {
     clock.start();
-    form.Run(zelwik::ui::RunOperation("read"));
+    form.Run(zelwik::ui::Operation("read"));
   });
   app.exec();
   return status;

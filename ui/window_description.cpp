@@ -27,7 +27,7 @@ const std::vector<MenuItem>& ChipItems() {
 
 }  // namespace
 
-Command RunOperation(std::string_view name) {
+Command Operation(std::string_view name) {
   const OperationEntry* entry = FindOperation(name);
   return entry ? Command{Action::Operation, 0, entry} : Command{Action::None};
 }
@@ -77,11 +77,11 @@ const WindowDescription& MainWindow() {
        Glyph::Floppy,
        {Action::Save}},
       {"programButton", ElementKind::ToolButton, 64, 0, 25, 25, "Programowanie", Glyph::ChipZ,
-       RunOperation("program")},
+       Operation("program")},
       {"readButton", ElementKind::ToolButton, 88, 0, 25, 25, "Odczyt", Glyph::ChipO,
-       RunOperation("read")},
+       Operation("read")},
       {"lockButton", ElementKind::ToolButton, 112, 0, 25, 25, "Blokada", Glyph::ChipB,
-       RunOperation("lock")},
+       Operation("lock")},
       {"chipLabel", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
       {"portLabel", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
       {"logList", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
@@ -97,20 +97,17 @@ const WindowDescription& MainWindow() {
   };
 
   static const MenuItem kVerifyItems[] = {
-      {"Com11", "&Odczyt", RunOperation("read")},
-      {"Com21", "&Weryfikacja", RunOperation("verify")},
-      {"Com31", "Sygnatura układu", RunOperation("signature-device")},
-      {"Com41", "Sygnatura producenta", RunOperation("signature-maker")},
-      {"Sygnaturanapi1", "Sygnatura napięć", RunOperation("signature-voltage")},
-  };
+      {"Com11", "&Odczyt", Operation("read")},
+      {"Com21", "&Weryfikacja", Operation("verify")},
+      {"Com31", "Sygnatura układu", Operation("signature-device")},
+      {"Com41", "Sygnatura producenta", Operation("signature-maker")},
+      {"Sygnaturanapi1", "Sygnatura napięć", Operation("signature-voltage")}};
 
-  static const MenuItem kProgramItems[] = {
-      {"Zapis2", "&Programowanie", RunOperation("program")},
-      {"Kasowanie1", "&Kasowanie", RunOperation("erase")},
-      {"Blokada11", "Blokada1", RunOperation("lock1")},
-      {"Blokada21", "Blokada2", RunOperation("lock2")},
-      {"Blokada31", "Blokada3", RunOperation("lock3")},
-  };
+  static const MenuItem kProgramItems[] = {{"Zapis2", "&Programowanie", Operation("program")},
+                                           {"Kasowanie1", "&Kasowanie", Operation("erase")},
+                                           {"Blokada11", "Blokada1", Operation("lock1")},
+                                           {"Blokada21", "Blokada2", Operation("lock2")},
+                                           {"Blokada31", "Blokada3", Operation("lock3")}};
 
   static const MenuItem kPortItems[] = {
       {"Com12", "Com1", {Action::SelectPort, 1}}, {"Com22", "Com2", {Action::SelectPort, 2}},

@@ -35,7 +35,7 @@ struct Command {
 
 // The command table's entry of that name as a window command; {Action::None} for a name the table
 // lacks.
-Command RunOperation(std::string_view name);
+Command Operation(std::string_view name);
 
 // The tool buttons' pictures; their pixels are in ui/glyphs.h.
 enum class Glyph : std::uint8_t { OpenFolder, Floppy, ChipZ, ChipO, ChipB };

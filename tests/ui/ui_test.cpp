@@ -182,7 +182,7 @@ TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTheReadyTimerWaitsForIt
   hold = true;
   router.Run({Action::Load});
   RunToPause();
-  for (Command c : {Command{Action::Save}, RunOperation("read"), Command{Action::Load},
+  for (Command c : {Command{Action::Save}, Operation("read"), Command{Action::Load},
                     Command{Action::SelectChip, 5}, Command{Action::Quit}})
     router.Run(c);
   router.ReadyTimerDue();
