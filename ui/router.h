@@ -49,8 +49,8 @@ class Shell {
 };
 
 // Runs the window's commands against the program's state: the operations on the runner's worker
-// thread, one at a time, with the window's input dropped meanwhile; the start-up load, readyTimer
-// and the chip and port choices.
+// thread, one at a time, with the window's input dropped meanwhile; the start-up load, the ready
+// timer and the chip and port choices.
 class Router {
  public:
   Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause = {});
@@ -59,8 +59,8 @@ class Router {
   // Startup(). Without one, they last as long as the window.
   void UseSettings(SettingsStore* store) { settings_ = store; }
   // The constructor's part of start-up, before the window shows: the image cleared, what was
-  // remembered put back, and the file loaded when there is one (then readyTimer started). Returns
-  // once the load has ended.
+  // remembered put back, and the file loaded when there is one (then the ready timer started).
+  // Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
   // Files dropped on the window: the first is loaded as Plik/Odczyt loads a file. Nothing during
   // an operation.

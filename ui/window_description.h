@@ -45,7 +45,7 @@ enum class ElementKind : std::uint8_t { ToolButton, Label, ListBox, StaticText, 
 // One element of the client area at 96 dpi. `text` is the caption (labels, status line) or the
 // hint (tool buttons), UTF-8; `glyph` and `command` mean something for tool buttons only.
 struct Element {
-  const char* name;  // designer name, used as the object name
+  const char* name;  // by role, used as the object name
   ElementKind kind;
   int left, top, width, height;
   const char* text;
@@ -91,7 +91,7 @@ inline constexpr int kPortMenuIndex = 4;
 inline constexpr int kFileMenuIndex = 0;
 inline constexpr int kRecentFilesAt = 3;
 
-// The element of that designer name, nullptr when there is none.
+// The element of that name, nullptr when there is none.
 const Element* FindElement(const char* name);
 
 // The chip menu item's designer name ("Auto2" for Detect), nullptr for the codes the menu lacks.
