@@ -11,6 +11,7 @@
 
 #include "cli/console.h"
 #include "cli/interrupt.h"
+#include "image/win32_text.h"
 
 namespace zelwik::cli {
 
@@ -39,15 +40,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     default:
       return FALSE;
   }
-}
-
-std::string Narrow(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), n, nullptr, nullptr);
-  narrow.pop_back();
-  return narrow;
 }
 
 // Length of the longest prefix of text that ends on a whole UTF-8 character.
@@ -96,11 +88,8 @@ class ConsoleBuffer final : public std::streambuf {
       for (std::size_t at; (at = text.find("\x1b[K")) != std::string::npos;) text.erase(at, 3);
     }
     if (text.empty()) return;
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return;
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    const std::wstring wide = Widen(text);
+    if (wide.empty()) return;
     DWORD written = 0;
     WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
   }

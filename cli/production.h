@@ -51,11 +51,12 @@ struct ProductionIo {
 // "ttyUSB1" for /dev/ttyUSB1, "pts/5" for /dev/pts/5, COM3 as it is.
 std::string PortShortName(const std::string& port);
 
-// Runs the job on every port at once, each on its own thread and link. Lines are prefixed with
-// the port when there are several; several ports or a repeat end with a line per port. The exit
-// status: 0 only when every port succeeded on every chip; 130, 143 or 129 after Ctrl+C, SIGTERM
-// or SIGHUP, which stop the operations in flight, or with a repeat let the chips in hand finish.
-// More ports than InterruptGuard::kMaxStates are refused (kExitUsage).
+// Runs the job on every port at once, each with its own link, on a thread of its own when there
+// are several. Lines are prefixed with the port when there are several; several ports or a repeat
+// end with a line per port. The exit status: 0 only when every port succeeded on every chip; 130,
+// 143 or 129 after Ctrl+C, SIGTERM or SIGHUP, which stop the operations in flight, or with a
+// repeat let the chips in hand finish. More ports than InterruptGuard::kMaxStates are refused
+// (kExitUsage).
 int RunProduction(const ProductionJob& job, ProductionIo& io);
 
 }  // namespace zelwik::cli

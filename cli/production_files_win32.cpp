@@ -7,30 +7,10 @@
 #include <string>
 
 #include "cli/production_files.h"
+#include "image/win32_text.h"
 
 namespace zelwik::cli {
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Reason() {
-  const DWORD code = GetLastError();
-  char text[256] = {};
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                      text, sizeof text, nullptr))
-    return "error " + std::to_string(code);
-  std::string reason = text;
-  while (!reason.empty() &&
-         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
-    reason.pop_back();
-  return reason;
-}
 
 class Win32AppendFile final : public AppendFile {
  public:
@@ -50,7 +30,7 @@ class Win32AppendFile final : public AppendFile {
     const BOOL wrote =
         WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     if (!wrote || written != line.size()) {
-      reason = Reason();
+      reason = SystemErrorText(GetLastError());
       if (written > 0) torn_ = line[written - 1] != '\n';
       DWORD one = 0;
       if (torn_ && WriteFile(file_, "\n", 1, &one, nullptr) && one == 1) torn_ = false;
@@ -58,7 +38,7 @@ class Win32AppendFile final : public AppendFile {
     }
     torn_ = false;
     if (!FlushFileBuffers(file_)) {
-      reason = Reason();
+      reason = SystemErrorText(GetLastError());
       return false;
     }
     return true;
@@ -102,27 +82,27 @@ class Win32Lock final : public ExclusiveLock {
 
 std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empty,
                                              std::string& reason) {
-  const HANDLE file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  const HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    reason = Reason();
+    reason = SystemErrorText(GetLastError());
     return nullptr;
   }
   LARGE_INTEGER size{};
   empty = GetFileSizeEx(file, &size) && size.QuadPart == 0;
-  return std::make_unique<Win32AppendFile>(file, !empty && LastLineTorn(Wide(path)));
+  return std::make_unique<Win32AppendFile>(file, !empty && LastLineTorn(Widen(path)));
 }
 
 std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,
                                                    std::string& reason) {
   // No sharing at all: a second open, here or in another run, fails until this one is closed.
-  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   busy = false;
   if (file == INVALID_HANDLE_VALUE) {
     busy = GetLastError() == ERROR_SHARING_VIOLATION;
-    reason = busy ? "in use by another run" : Reason();
+    reason = busy ? "in use by another run" : SystemErrorText(GetLastError());
     return nullptr;
   }
   return std::make_unique<Win32Lock>(file);
@@ -130,22 +110,22 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
 
 bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
   const std::string temporary = path + ".new";
-  const HANDLE file = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(Widen(temporary).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    reason = temporary + ": " + Reason();
+    reason = temporary + ": " + SystemErrorText(GetLastError());
     return false;
   }
   DWORD written = 0;
   const bool ok =
       WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
       written == content.size() && FlushFileBuffers(file);
-  if (!ok) reason = temporary + ": " + Reason();
+  if (!ok) reason = temporary + ": " + SystemErrorText(GetLastError());
   CloseHandle(file);
-  if (!ok || !MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
+  if (!ok || !MoveFileExW(Widen(temporary).c_str(), Widen(path).c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    if (ok) reason = path + ": " + Reason();
-    DeleteFileW(Wide(temporary).c_str());
+    if (ok) reason = path + ": " + SystemErrorText(GetLastError());
+    DeleteFileW(Widen(temporary).c_str());
     return false;
   }
   return true;

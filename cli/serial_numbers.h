@@ -19,12 +19,11 @@ namespace zelwik::cli {
 class SerialCounter {
  public:
   // Locks and reads the state file (absent: the layout's first number; below it: the first number).
-  // False with the reason for a file that is locked, corrupt or unreadable; `busy` tells locked.
+  // False with the reason for a file that is locked, corrupt or unreadable.
   bool Open(const std::string& path, const SerialLayout& layout, std::string& why);
   // The number for the next chip, already advanced past in the file; nullopt with the reason when
   // the file cannot be written or the numbers no longer fit the width.
   std::optional<std::uint64_t> Take(std::string& why);
-  std::uint64_t Peek() const { return next_; }
 
  private:
   std::mutex mutex_;

@@ -6,27 +6,11 @@
 #include <atomic>
 
 #include "image/file_io.h"
+#include "image/win32_text.h"
 
 namespace zelwik {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  // A name that is no valid UTF-8 came from the ANSI side of the system.
-  UINT page = CP_UTF8;
-  DWORD flags = MB_ERR_INVALID_CHARS;
-  int n = MultiByteToWideChar(page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) {
-    page = CP_ACP;
-    flags = 0;
-    n = MultiByteToWideChar(page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return {};
-  }
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(page, flags, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 class Handle {
  public:
@@ -63,7 +47,7 @@ std::atomic<unsigned> tempCounter{0};
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  const std::wstring name = Widen(path);
+  const std::wstring name = Widen(path, true);
   if (name.empty()) return false;
   Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -90,7 +74,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& data) {
-  const std::wstring target = Widen(path);
+  const std::wstring target = Widen(path, true);
   if (target.empty()) return false;
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -122,7 +106,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data) {
 }
 
 std::optional<FileStamp> StampOfFile(const std::string& path) {
-  const std::wstring name = Widen(path);
+  const std::wstring name = Widen(path, true);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (name.empty() || !GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data))
     return std::nullopt;
@@ -134,7 +118,7 @@ std::optional<FileStamp> StampOfFile(const std::string& path) {
 }
 
 std::string AbsolutePath(const std::string& path) {
-  const std::wstring name = Widen(path);
+  const std::wstring name = Widen(path, true);
   if (name.empty()) return path;
   const DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
@@ -142,13 +126,8 @@ std::string AbsolutePath(const std::string& path) {
   const DWORD got = GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
   if (got == 0 || got >= n) return path;
   full.resize(got);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()),
-                                        nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return path;
-  std::string out(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()), out.data(), bytes,
-                      nullptr, nullptr);
-  return out;
+  std::string out = Narrow(full);
+  return out.empty() ? path : out;
 }
 
 }  // namespace zelwik

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "image/win32_text.h"
 #include "link/port_list.h"
 
 namespace zelwik {
@@ -25,17 +26,6 @@ constexpr int kMaxCom = 255;
 // The Ports (COM & LPT) device class.
 constexpr GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
 
 // Registry strings need not end in a NUL, and may hold several; the first one, whole.
 std::wstring FirstString(const std::vector<wchar_t>& data, DWORD bytes) {
@@ -133,7 +123,7 @@ void ReadSetupApi(std::map<int, PortInfo>& ports) {
     PortInfo& port = ports[n];
     port.device = "COM" + std::to_string(n);
     if (hasLatency) port.latencyTimerMs = static_cast<int>(latency);
-    std::string friendly = Utf8(DeviceProperty(set, info, SPDRP_FRIENDLYNAME));
+    std::string friendly = Narrow(DeviceProperty(set, info, SPDRP_FRIENDLYNAME));
     // "USB Serial Port (COM7)": the port's name is shown beside it anyway.
     const std::string suffix = " (" + port.device + ")";
     if (friendly.size() > suffix.size() &&
@@ -141,7 +131,7 @@ void ReadSetupApi(std::map<int, PortInfo>& ports) {
       friendly.resize(friendly.size() - suffix.size());
     port.product = friendly;
     port.usbId = UsbId(DeviceProperty(set, info, SPDRP_HARDWAREID));
-    port.driver = Utf8(DeviceProperty(set, info, SPDRP_SERVICE));
+    port.driver = Narrow(DeviceProperty(set, info, SPDRP_SERVICE));
   }
   SetupDiDestroyDeviceInfoList(set);
 }

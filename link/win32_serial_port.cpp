@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "image/win32_text.h"
 #include "link/line_claim.h"
 #include "link/serial_port.h"
 
@@ -37,21 +38,6 @@ std::string DevicePath(const std::string& device) {
     return "\\\\.\\" + device;
   }
   return device;
-}
-
-std::string SystemText(DWORD error) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-      nullptr);
-  std::string message = n > 0 && text ? std::string(text, n) : "";
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "system error " + std::to_string(error) : message;
 }
 
 // Settings of the programmer's line, made from the ones found. Failures are carried on from: a
@@ -129,7 +115,7 @@ class Win32SerialPort final : public SerialPort {
           break;
         default:
           errnoValue = EIO;
-          reason = SystemText(error);
+          reason = SystemErrorText(error);
       }
       return false;
     }

@@ -10,7 +10,7 @@ namespace zelwik {
 // The log shows the image: the listing of addresses 0 to ImageEnd.
 void ShowListing(const Image& image, View& view);
 
-// The image's checksum as every front end shows it after a load: " Suma CRC-32 (0000-01A3):
+// The image's checksum as `zelwik-cli list` ends with it: " Suma CRC-32 (0000-01A3):
 // 1A2B3C4D", the range being what a program writes; an empty image " Suma CRC-32 (brak danych):
 // 00000000".
 std::string ChecksumText(const Image& image);

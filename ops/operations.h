@@ -33,9 +33,9 @@ enum class OpResult {
   Cancelled,     // stopped on request between two exchanges: " Przerwano."
 };
 
-OpResult ProgramChip(State& state, View& view);  // SpeedButton1Click
-OpResult ReadChip(State& state, View& view);     // SpeedButton2Click
-OpResult VerifyChip(State& state, View& view);   // Com21Click
+OpResult ProgramChip(State& state, View& view);
+OpResult ReadChip(State& state, View& view);
+OpResult VerifyChip(State& state, View& view);
 
 enum class ChipCommand { Erase, Lock1, Lock2, Lock3, LockAll };
 OpResult RunChipCommand(State& state, View& view, ChipCommand command);

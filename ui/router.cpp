@@ -16,29 +16,6 @@ namespace {
 // After a file load or save: long enough to read the count before " Gotowy..." replaces it.
 constexpr int kFilePauseMs = 1000;
 
-// The window's operation commands by their names in the table every front end runs.
-const OperationEntry* OperationFor(Action action) {
-  static constexpr struct {
-    Action action;
-    const char* name;
-  } kNames[] = {
-      {Action::Program, "program"},
-      {Action::Read, "read"},
-      {Action::Verify, "verify"},
-      {Action::SignatureDevice, "signature-device"},
-      {Action::SignatureMaker, "signature-maker"},
-      {Action::SignatureVoltage, "signature-voltage"},
-      {Action::Erase, "erase"},
-      {Action::Lock1, "lock1"},
-      {Action::Lock2, "lock2"},
-      {Action::Lock3, "lock3"},
-      {Action::LockAll, "lock"},
-  };
-  for (const auto& entry : kNames)
-    if (entry.action == action) return FindOperation(entry.name);
-  return nullptr;
-}
-
 // A file name for the status line, whatever bytes it holds.
 std::string Shown(const std::string& path) { return PlainText(FileNameOf(path), false); }
 
@@ -67,7 +44,7 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
   if (!hexFile) return;
   OpenFile(*hexFile, true);
   runner_.Wait();
-  shell_.StartTimer1();
+  shell_.StartReadyTimer();
 }
 
 void Router::OpenDropped(const std::vector<std::string>& paths) {
@@ -176,14 +153,14 @@ const std::vector<PortMenuEntry>& Router::ListPorts() {
   return listedPorts_;
 }
 
-void Router::Timer1Timer() {
+void Router::ReadyTimerDue() {
   if (Busy()) {
-    timer1Due_ = true;
+    readyTimerDue_ = true;
     return;
   }
-  timer1Due_ = false;
+  readyTimerDue_ = false;
   screen_.ShowStatus(kTextReady);
-  shell_.StopTimer1();
+  shell_.StopReadyTimer();
 }
 
 void Router::Operate(OperationRunner::Job job, std::function<void()> after) {
@@ -196,19 +173,20 @@ void Router::Operate(OperationRunner::Job job, std::function<void()> after) {
 void Router::Ended(const std::optional<std::string>& failure) {
   if (auto after = std::exchange(after_, {})) after();
   shell_.OperationEnded();
-  if (timer1Due_) Timer1Timer();
+  if (readyTimerDue_) ReadyTimerDue();
   if (failure) shell_.ShowFailure(*failure);
 }
 
 void Router::Run(Command command) {
   if (Busy()) return;
   State& s = state_;
-  if (const OperationEntry* operation = OperationFor(command.action)) {
-    const bool fromFile = command.action == Action::Program || command.action == Action::Verify;
+  if (const OperationEntry* operation = command.operation;
+      command.action == Action::Operation && operation && operation->run) {
+    const bool fromFile = operation->file == FileUse::Load;
     if (fromFile && loaded_ && StampOfFile(loaded_->path) != loaded_->stamp)
       return ReloadAndRun(operation);
     // The image becomes the chip's: no file's any more.
-    if (command.action == Action::Read) Untrack();
+    if (operation->file == FileUse::Save) Untrack();
     return Operate([&s, operation](View& v) {
       OperationOutput output;
       operation->run(s, v, output);

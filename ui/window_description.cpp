@@ -11,86 +11,6 @@ namespace {
 
 constexpr Command kNone{Action::None};
 
-constexpr Element kElements[] = {
-    {"SpeedButton3",
-     ElementKind::ToolButton,
-     8,
-     0,
-     25,
-     25,
-     "Odczyt",
-     Glyph::OpenFolder,
-     {Action::Load}},
-    {"SpeedButton4",
-     ElementKind::ToolButton,
-     32,
-     0,
-     25,
-     25,
-     "Zapis",
-     Glyph::Floppy,
-     {Action::Save}},
-    {"SpeedButton1",
-     ElementKind::ToolButton,
-     64,
-     0,
-     25,
-     25,
-     "Programowanie",
-     Glyph::ChipZ,
-     {Action::Program}},
-    {"SpeedButton2",
-     ElementKind::ToolButton,
-     88,
-     0,
-     25,
-     25,
-     "Odczyt",
-     Glyph::ChipO,
-     {Action::Read}},
-    {"SpeedButton5",
-     ElementKind::ToolButton,
-     112,
-     0,
-     25,
-     25,
-     "Blokada",
-     Glyph::ChipB,
-     {Action::LockAll}},
-    {"Label2", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
-    {"Label3", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
-    {"ListBox1", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
-    {"StaticText1", ElementKind::StaticText, 0, 150, 185, 17, " Zelwik (c) 2003", Glyph{}, kNone},
-    {"CGauge1", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
-};
-
-constexpr MenuItem kFileItems[] = {
-    {"Odczyt1", "&Odczyt", {Action::Load}},
-    {"Zapis1", "&Zapis", {Action::Save}},
-    {"N1", nullptr, kNone},
-    {"Zakocz1", "&Zakończ", {Action::Quit}},
-};
-
-constexpr MenuItem kVerifyItems[] = {
-    {"Com11", "&Odczyt", {Action::Read}},
-    {"Com21", "&Weryfikacja", {Action::Verify}},
-    {"Com31", "Sygnatura układu", {Action::SignatureDevice}},
-    {"Com41", "Sygnatura producenta", {Action::SignatureMaker}},
-    {"Sygnaturanapi1", "Sygnatura napięć", {Action::SignatureVoltage}},
-};
-
-constexpr MenuItem kProgramItems[] = {
-    {"Zapis2", "&Programowanie", {Action::Program}}, {"Kasowanie1", "&Kasowanie", {Action::Erase}},
-    {"Blokada11", "Blokada1", {Action::Lock1}},      {"Blokada21", "Blokada2", {Action::Lock2}},
-    {"Blokada31", "Blokada3", {Action::Lock3}},
-};
-
-constexpr MenuItem kPortItems[] = {
-    {"Com12", "Com1", {Action::SelectPort, 1}}, {"Com22", "Com2", {Action::SelectPort, 2}},
-    {"Com32", "Com3", {Action::SelectPort, 3}}, {"Com42", "Com4", {Action::SelectPort, 4}},
-    {"Com51", "Com5", {Action::SelectPort, 5}},
-};
-
 // The chip menu's items in chip-table order: every chip with a menu caption.
 const std::vector<MenuItem>& ChipItems() {
   static const std::vector<MenuItem> items = [] {
@@ -106,6 +26,11 @@ const std::vector<MenuItem>& ChipItems() {
 }
 
 }  // namespace
+
+Command Operation(std::string_view name) {
+  const OperationEntry* entry = FindOperation(name);
+  return entry ? Command{Action::Operation, 0, entry} : Command{Action::None};
+}
 
 const char* ChipItemName(ChipCode code) {
   switch (code) {
@@ -131,6 +56,64 @@ const char* ChipItemName(ChipCode code) {
 }
 
 const WindowDescription& MainWindow() {
+  // Built at first use: the operations are the command table's entries.
+  static const Element kElements[] = {
+      {"openButton",
+       ElementKind::ToolButton,
+       8,
+       0,
+       25,
+       25,
+       "Odczyt",
+       Glyph::OpenFolder,
+       {Action::Load}},
+      {"saveButton",
+       ElementKind::ToolButton,
+       32,
+       0,
+       25,
+       25,
+       "Zapis",
+       Glyph::Floppy,
+       {Action::Save}},
+      {"programButton", ElementKind::ToolButton, 64, 0, 25, 25, "Programowanie", Glyph::ChipZ,
+       Operation("program")},
+      {"readButton", ElementKind::ToolButton, 88, 0, 25, 25, "Odczyt", Glyph::ChipO,
+       Operation("read")},
+      {"lockButton", ElementKind::ToolButton, 112, 0, 25, 25, "Blokada", Glyph::ChipB,
+       Operation("lock")},
+      {"chipLabel", ElementKind::Label, 160, 8, 73, 17, "Automatycznie", Glyph{}, kNone},
+      {"portLabel", ElementKind::Label, 248, 8, 33, 13, "Com2", Glyph{}, kNone},
+      {"logList", ElementKind::ListBox, 0, 32, 297, 113, "", Glyph{}, kNone},
+      {"statusLine", ElementKind::StaticText, 0, 150, 185, 17, " Zelwik (c) 2003", Glyph{}, kNone},
+      {"progressGauge", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
+  };
+
+  static const MenuItem kFileItems[] = {
+      {"Odczyt1", "&Odczyt", {Action::Load}},
+      {"Zapis1", "&Zapis", {Action::Save}},
+      {"N1", nullptr, kNone},
+      {"Zakocz1", "&Zakończ", {Action::Quit}},
+  };
+
+  static const MenuItem kVerifyItems[] = {
+      {"Com11", "&Odczyt", Operation("read")},
+      {"Com21", "&Weryfikacja", Operation("verify")},
+      {"Com31", "Sygnatura układu", Operation("signature-device")},
+      {"Com41", "Sygnatura producenta", Operation("signature-maker")},
+      {"Sygnaturanapi1", "Sygnatura napięć", Operation("signature-voltage")}};
+
+  static const MenuItem kProgramItems[] = {{"Zapis2", "&Programowanie", Operation("program")},
+                                           {"Kasowanie1", "&Kasowanie", Operation("erase")},
+                                           {"Blokada11", "Blokada1", Operation("lock1")},
+                                           {"Blokada21", "Blokada2", Operation("lock2")},
+                                           {"Blokada31", "Blokada3", Operation("lock3")}};
+
+  static const MenuItem kPortItems[] = {
+      {"Com12", "Com1", {Action::SelectPort, 1}}, {"Com22", "Com2", {Action::SelectPort, 2}},
+      {"Com32", "Com3", {Action::SelectPort, 3}}, {"Com42", "Com4", {Action::SelectPort, 4}},
+      {"Com51", "Com5", {Action::SelectPort, 5}},
+  };
   static const Menu menus[] = {
       {"Plik1", "&Plik", kFileItems},
       {"Opcje1", "&Weryfikacja", kVerifyItems},
@@ -139,7 +122,7 @@ const WindowDescription& MainWindow() {
       {"Interfejs1", "&Interfejs", kPortItems},
   };
   static const WindowDescription window = {
-      .name = "Form1",
+      .name = "mainForm",
       .caption = "Zelwik ver " ZELWIK_VERSION,
       .left = 300,
       .top = 154,
@@ -149,7 +132,7 @@ const WindowDescription& MainWindow() {
       .menus = menus,
       .logItemHeight = 12,
       .logFontHeight = 9,
-      .timer1IntervalMs = 1000,
+      .readyTimerMs = 1000,
       .openFilter = {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"},
       .defaultExtension = "hex",
   };

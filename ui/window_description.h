@@ -2,32 +2,25 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "link/chips.h"
+#include "ops/command_table.h"
 
 namespace zelwik::ui {
 
 // Every handler of the window as a value: the front ends turn clicks and key presses into one of
-// these and hand it to the Router. `arg` is the chip code for SelectChip, the port number 1..5 for
-// SelectPort, the entry's index in the router's port list for SelectListedPort and in the recent
-// files for OpenRecent, 0 otherwise.
+// these and hand it to the Router. An operation is an entry of the command table every front end
+// runs; the rest are the window's own. `arg` is the chip code for SelectChip, the port number 1..5
+// for SelectPort, the entry's index in the router's port list for SelectListedPort and in the
+// recent files for OpenRecent, 0 otherwise.
 enum class Action : std::uint8_t {
-  Program,           // SpeedButton1Click, Zapis2Click
-  Read,              // SpeedButton2Click, Com11Click
-  Load,              // SpeedButton3Click, Odczyt1Click
-  Save,              // SpeedButton4Click, Zapis1Click
-  LockAll,           // SpeedButton5Click
-  Quit,              // Zakocz1Click
-  Verify,            // Com21Click
-  SignatureDevice,   // Com31Click
-  SignatureMaker,    // Com41Click
-  SignatureVoltage,  // Sygnaturanapi1Click
-  Erase,             // Kasowanie1Click
-  Lock1,             // Blokada11Click
-  Lock2,             // Blokada21Click
-  Lock3,             // Blokada31Click
-  SelectChip,        // Auto2Click ... Innyukad1Click
-  SelectPort,        // Com12Click ... Com51Click
+  Operation,         // `operation`, from the command table
+  Load,              // the open-folder button, Plik/Odczyt
+  Save,              // the floppy button, Plik/Zapis
+  Quit,              // Plik/Zakończ
+  SelectChip,        // the Układ menu
+  SelectPort,        // COM1 ... COM5 in the Interfejs menu
   SelectListedPort,  // a present port below them in the Interfejs menu
   OpenRecent,        // a recent file in the Plik menu
   None,              // labels, the log, separators: nothing to run
@@ -36,8 +29,13 @@ enum class Action : std::uint8_t {
 struct Command {
   Action action;
   int arg = 0;
+  const OperationEntry* operation = nullptr;
   friend constexpr bool operator==(const Command&, const Command&) = default;
 };
+
+// The command table's entry of that name as a window command; {Action::None} for a name the table
+// lacks.
+Command Operation(std::string_view name);
 
 // The tool buttons' pictures; their pixels are in ui/glyphs.h.
 enum class Glyph : std::uint8_t { OpenFolder, Floppy, ChipZ, ChipO, ChipB };
@@ -47,7 +45,7 @@ enum class ElementKind : std::uint8_t { ToolButton, Label, ListBox, StaticText, 
 // One element of the client area at 96 dpi. `text` is the caption (labels, status line) or the
 // hint (tool buttons), UTF-8; `glyph` and `command` mean something for tool buttons only.
 struct Element {
-  const char* name;  // designer name, used as the object name
+  const char* name;  // by role, used as the object name
   ElementKind kind;
   int left, top, width, height;
   const char* text;
@@ -70,15 +68,15 @@ struct Menu {
 };
 
 struct WindowDescription {
-  const char* name;     // "Form1"
+  const char* name;     // "mainForm"
   const char* caption;  // "Zelwik ver " and the version of the build
   int left, top;
   int clientWidth, clientHeight;
   std::span<const Element> elements;  // in creation (and tab) order
   std::span<const Menu> menus;        // left to right
-  int logItemHeight;                  // ListBox1's item height
-  int logFontHeight;                  // ListBox1's character height, pixels
-  int timer1IntervalMs;               // Timer1
+  int logItemHeight;                  // logList's item height
+  int logFontHeight;                  // logList's character height, pixels
+  int readyTimerMs;                   // readyTimer
   const char* openFilter[4];          // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
   const char* defaultExtension;       // "hex"
 };
@@ -93,7 +91,7 @@ inline constexpr int kPortMenuIndex = 4;
 inline constexpr int kFileMenuIndex = 0;
 inline constexpr int kRecentFilesAt = 3;
 
-// The element of that designer name, nullptr when there is none.
+// The element of that name, nullptr when there is none.
 const Element* FindElement(const char* name);
 
 // The chip menu item's designer name ("Auto2" for Detect), nullptr for the codes the menu lacks.

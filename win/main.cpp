@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "image/win32_text.h"
 #include "win/form.h"
-#include "win/utf8.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   int first = 1;
@@ -16,14 +16,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       __argc > 1 && __wargv && __wargv[1] && wcscmp(__wargv[1], L"--reset-settings") == 0;
   if (reset) first = 2;
   std::optional<std::string> hexFile;
-  if (__argc > first && __wargv && __wargv[first]) hexFile = zelwik::win::Narrow(__wargv[first]);
+  if (__argc > first && __wargv && __wargv[first]) hexFile = zelwik::Narrow(__wargv[first]);
   try {
-    zelwik::win::TForm1 form(instance);
+    zelwik::win::MainForm form(instance);
     if (!form.Create(hexFile, show, reset)) return 1;
     return form.Run();
   } catch (const std::exception& e) {
-    MessageBoxW(nullptr, zelwik::win::Widen(e.what()).c_str(), L"Zelwik ver 2.2",
-                MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, zelwik::Widen(e.what()).c_str(), L"Zelwik ver 2.2", MB_OK | MB_ICONERROR);
     return 0;
   }
 }

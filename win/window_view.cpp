@@ -1,8 +1,8 @@
 #include "win/window_view.h"
 
 #include "image/cp1250.h"
+#include "image/win32_text.h"
 #include "win/controls.h"
-#include "win/utf8.h"
 
 namespace zelwik::win {
 

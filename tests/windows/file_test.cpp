@@ -13,6 +13,7 @@
 #include "cli/command_line.h"
 #include "image/file_io.h"
 #include "image/hex_file.h"
+#include "image/win32_text.h"
 #include "job/job_file.h"
 #include "link/port_list.h"
 #include "ops/hex_files.h"
@@ -128,6 +129,24 @@ TEST_F(PolishFolder, ReplaceAndItsFailures) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"katalog.hex", "zajęty.hex"}));
   std::string text;
   EXPECT_FALSE(ReadWholeFile(dir_ + "brak.hex", text) || ReadWholeFile(dir_, text));
+}
+
+// The one crossing between UTF-8 and the W calls, and the system's words for an error.
+TEST(Win32Text, ConversionsAndSystemErrors) {
+  EXPECT_EQ(Widen("Użytkownik ł"), L"U\u017cytkownik \u0142");
+  EXPECT_EQ(Narrow(Widen("zajęty \xF0\x9F\x94\x8C")), "zajęty \xF0\x9F\x94\x8C");
+  EXPECT_EQ(Widen("a\xB3"), L"a\uFFFD");
+  // No UTF-8: a name of the narrow calls, read in the ANSI code page character for character.
+  const std::wstring ansi = Widen("a\xB3", true);
+  EXPECT_EQ(ansi.size(), 2u);
+  EXPECT_NE(ansi, L"a\uFFFD");
+  EXPECT_EQ(Widen(""), L"");
+  EXPECT_EQ(Narrow(L""), "");
+
+  const std::string missing = SystemErrorText(ERROR_FILE_NOT_FOUND);
+  ASSERT_FALSE(missing.empty());
+  EXPECT_EQ(std::string(".\r\n ").find(missing.back()), std::string::npos) << missing;
+  EXPECT_EQ(SystemErrorText(0x2000FFFF), "system error 536936447");
 }
 
 TEST(CommandLine, PortsThatCannotOpenAreLinkFailuresNamingWhy) {
