@@ -76,6 +76,12 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   wake_ = new WakePipe([this] { router_->Drain(); }, this);
+  drainTimer_ = new QTimer(this);
+  drainTimer_->setSingleShot(true);
+  drainTimer_->setTimerType(Qt::PreciseTimer);
+  connect(drainTimer_, &QTimer::timeout, this, [this] {
+    if (router_) router_->Drain();
+  });
   view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1, hooks_.status);
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
@@ -234,6 +240,8 @@ void TForm1::StartTimer1() { Timer1->start(); }
 void TForm1::StopTimer1() { Timer1->stop(); }
 
 void TForm1::Wake() { wake_->Wake(); }
+
+void TForm1::DrainAfter(std::chrono::milliseconds after) { drainTimer_->start(after); }
 
 void TForm1::OperationEnded() { emit operationEnded(); }
 

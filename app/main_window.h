@@ -67,6 +67,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   void StartTimer1() override;
   void StopTimer1() override;
   void Wake() override;
+  void DrainAfter(std::chrono::milliseconds after) override;
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
@@ -90,6 +91,7 @@ class TForm1 : public QMainWindow, public ui::Shell {
   QLabel* StaticText1 = nullptr;
   CGauge* CGauge1 = nullptr;
   QTimer* Timer1 = nullptr;
+  QTimer* drainTimer_ = nullptr;  // the runner's gauge frames
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5

@@ -17,6 +17,8 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr int kListingCells = 54;
 // Posted by the operations' thread: what the operation showed is waiting in the runner.
 constexpr UINT kDrainMessage = WM_APP + 1;
+// The runner's gauge frames: one single-shot timer.
+constexpr UINT_PTR kDrainTimerId = 2;
 
 // Windows 10's per-monitor calls, looked up so that the program still starts on Windows 7.
 template <typename Fn>
@@ -372,6 +374,10 @@ void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
 
 void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
+void TForm1::DrainAfter(std::chrono::milliseconds after) {
+  SetTimer(hwnd_, kDrainTimerId, static_cast<UINT>(after.count()), nullptr);
+}
+
 void TForm1::OperationEnded() { endedAt_ = GetTickCount(); }
 
 void TForm1::Quit() {
@@ -437,6 +443,11 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (router_) router_->Timer1Timer();
         return 0;
       }
+      if (wParam == kDrainTimerId) {
+        KillTimer(hwnd, kDrainTimerId);
+        if (router_) router_->Drain();
+        return 0;
+      }
       break;
     case WM_SYSCOMMAND: {
       const WPARAM command = wParam & 0xFFF0;
@@ -452,6 +463,7 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_DESTROY:
       KillTimer(hwnd, kTimer1Id);
+      KillTimer(hwnd, kDrainTimerId);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -39,6 +39,7 @@ class TForm1 : public ui::Shell {
   void StartTimer1() override;
   void StopTimer1() override;
   void Wake() override;
+  void DrainAfter(std::chrono::milliseconds after) override;
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
