@@ -374,8 +374,9 @@ void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
 
 void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
+// Without a window SetTimer would make a thread timer that repeats and is never killed.
 void TForm1::DrainAfter(std::chrono::milliseconds after) {
-  SetTimer(hwnd_, kDrainTimerId, static_cast<UINT>(after.count()), nullptr);
+  if (hwnd_) SetTimer(hwnd_, kDrainTimerId, static_cast<UINT>(after.count()), nullptr);
 }
 
 void TForm1::OperationEnded() { endedAt_ = GetTickCount(); }
