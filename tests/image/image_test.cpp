@@ -227,7 +227,8 @@ struct ReaderCase {
   std::string text;
   Error error;
   int line;
-  std::string stored;  // from address 0; an 0xFF where a refused record would have written
+  std::string stored;  // from `at`; an 0xFF where a refused record would have written
+  unsigned at = 0;
 };
 
 const Reader kSrec = LoadSrecText, kHex = LoadStrictHexText;
@@ -238,12 +239,15 @@ const ReaderCase kReaderCases[] = {
     {"SrecBadChecksum", kSrec, "S1040000AA51\nS1040001BB3E\n", Error::BadChecksum, 2, "\xAA\xFF"},
     {"SrecTruncatedLine", kSrec, "S1040000AA51\nS1060001BBCC\n", Error::BadSyntax, 2, "\xAA\xFF"},
     {"SrecDataAboveFFFF", kSrec, "S105FFFF0102F9\n", Error::AddressTooHigh, 1, ""},
+    {"SrecDataEndingAtFFFF", kSrec, "S105FFFEAABB98\n", Error::None, 0, "\xAA\xBB", 0xFFFE},
     {"SrecCountDisagrees", kSrec, "S1040000AA51\nS5030002FA\n", Error::BadCount, 2, "\xAA"},
     {"HexBadChecksum", kHex, ":01000000AA55\n:01000100BB44\n:00000001FF\n", Error::BadChecksum, 2,
      "\xAA\xFF"},
     {"HexLinearBaseAboveFFFF", kHex, ":020000040001F9\n:01000000AA55\n", Error::AddressTooHigh, 2,
      "\xFF"},
     {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
+    {"HexDataEndingAtFFFF", kHex, ":02FFFE00AABB9C\n:00000001FF\n", Error::None, 0, "\xAA\xBB",
+     0xFFFE},
 };
 
 class Readers : public ::testing::TestWithParam<ReaderCase> {};
@@ -254,7 +258,7 @@ TEST_P(Readers, AcceptOrStopAtTheFirstBadLine) {
   const LoadResult result = c.read(*image, c.text);
   EXPECT_EQ(result.error, c.error);
   EXPECT_EQ(result.line, c.line);
-  EXPECT_EQ(Text(*image).substr(0, c.stored.size()), c.stored);
+  EXPECT_EQ(Text(*image).substr(c.at, c.stored.size()), c.stored);
 }
 INSTANTIATE_TEST_SUITE_P(Records, Readers, ::testing::ValuesIn(kReaderCases),
                          [](const auto& info) { return std::string(info.param.name); });
