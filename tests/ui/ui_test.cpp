@@ -11,6 +11,7 @@
 #include "ops/operations.h"
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
+#include "ui/glyphs.h"
 #include "ui/router.h"
 
 namespace zelwik::ui {
@@ -150,6 +151,8 @@ TEST_F(RouterTest, SelectionsChangeStateAndLabelOnly) {
     EXPECT_EQ(state.ChipType, item.command.arg) << item.name;
     expected.push_back("chip " + std::string(FindChip(item.command.arg)->label));
   }
+  router.Run({Action::SelectChip, 999});  // no such chip (a stale setting): no label, no crash
+  expected.push_back("chip ");
   for (const MenuItem& item : MainWindow().menus[4].items) {
     router.Run(item.command);
     EXPECT_EQ(state.PortName, "COM" + std::to_string(item.command.arg));
@@ -311,6 +314,16 @@ TEST_F(RouterTest, AnEscapingExceptionIsShownAfterTheOperation) {
   router.Run({Action::Quit});
   EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", "ended",
                                   "failure no memory", "quit"}));
+}
+
+// A disabled button's picture keeps its transparent pixels and shows the rest in two greys.
+TEST(Glyphs, GreyKeepsTransparencyAndSplitsDarkFromLight) {
+  GlyphPixels normal{};
+  normal[1] = 0xFF000080u;
+  normal[2] = 0xFFFFFF00u;
+  const GlyphPixels grey = GreyGlyph(normal);
+  EXPECT_EQ(std::vector(grey.begin(), grey.begin() + 4),
+            (std::vector<std::uint32_t>{0, 0xFF808080u, 0xFFC0C0C0u, 0}));
 }
 
 }  // namespace
