@@ -245,6 +245,8 @@ const ReaderCase kReaderCases[] = {
      "\xAA\xFF"},
     {"HexLinearBaseAboveFFFF", kHex, ":020000040001F9\n:01000000AA55\n", Error::AddressTooHigh, 2,
      "\xFF"},
+    {"HexRecordAfterTheEnd", kHex, ":00000001FF\n:01000000AA55\n", Error::BadSyntax, 2, "\xFF"},
+    {"HexLineWithoutColon", kHex, ";01000000AA55\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
     {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
     {"HexDataEndingAtFFFF", kHex, ":02FFFE00AABB9C\n:00000001FF\n", Error::None, 0, "\xAA\xBB",
      0xFFFE},
