@@ -58,20 +58,21 @@ struct Front : Screen, Shell {
   void ShowFailure(const std::string& what) override { shown.push_back("failure " + what); }
 
   // The window's event loop: drains at a wake or when the timer is due, and at nothing else,
-  // until `done` holds; false when nothing woke it for 10 s.
+  // until `done` holds; false when that takes 10 s.
   template <typename Drain>
   bool Loop(Drain drain, const std::function<bool()>& done) {
+    const auto giveUp = Clock::now() + 10s;
     while (!done()) {
       {
         std::unique_lock lock(mutex);
-        const auto giveUp = Clock::now() + 10s;
         woken.wait_until(lock, drainAt ? std::min(*drainAt, giveUp) : giveUp, [&] { return wake; });
-        const bool timer = drainAt && Clock::now() >= *drainAt;
-        if (!wake && !timer) {
-          ADD_FAILURE() << "the window was left waiting";
+        const auto now = Clock::now();
+        if (now >= giveUp) {
+          ADD_FAILURE() << (wake || drainAt ? "the operation never ended"
+                                            : "the window was left waiting");
           return false;
         }
-        if (timer) drainAt.reset();
+        if (drainAt && now >= *drainAt) drainAt.reset();
         wake = false;
       }
       drain();
@@ -91,12 +92,17 @@ struct Gate {
   void Hold() {
     std::unique_lock lock(mutex);
     entered = true;
+    cv.notify_all();
     if (front) front->Wake();
     cv.wait(lock, [&] { return open; });
   }
   bool Entered() {
     const std::lock_guard lock(mutex);
     return entered;
+  }
+  void WaitEntered() {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return entered; });
   }
   void Open() {
     const std::lock_guard lock(mutex);
@@ -246,9 +252,9 @@ TEST(OperationRunner, DeliversInOrderCoalescesTheGaugeAndPausesAfterShowing) {
   EXPECT_LT(front.gauges, 200);
 }
 
-// A position posted just after the window drew the gauge is drawn within a frame even though the
-// operation then blocks (an erase, a silent programmer) and posts nothing more; the frames stop
-// once the gauge does.
+// Positions posted within a frame of the window drawing the gauge wake nobody, and the last is
+// drawn at the frame's end even though the operation then blocks (an erase, a silent programmer)
+// and posts nothing more; once the gauge stands still the frames stop.
 TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
   Front front;
   CancelToken cancel;
@@ -258,18 +264,22 @@ TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
       [&](std::chrono::milliseconds after) { front.DrainAfter(after); });
   runner.Start(
       [&](View& v) {
-        v.SetGaugeMax(100);
+        v.SetGaugeMax(1000);
         v.Pause(0);  // returns once the bar is on the screen
-        v.SetGaugeProgress(50);
+        for (int i = 1; i <= 1000; ++i) v.SetGaugeProgress(i);
         gate.Hold();
       },
       {});
-  const bool drawn = front.Loop([&] { runner.Drain(); }, [&] { return front.gauge.second == 50; });
-  const bool stopped = front.Loop([&] { runner.Drain(); }, [&] { return !front.drainAt; });
+  auto drain = [&] { runner.Drain(); };
+  const bool range = front.Loop(drain, [&] { return front.gauge.first == 1000; });
+  gate.WaitEntered();  // the test's thread, not the window's: nothing is drawn meanwhile
+  EXPECT_FALSE(front.wake);
+  const bool last = front.Loop(drain, [&] { return front.gauge.second == 1000; });
+  const bool stopped = front.Loop(drain, [&] { return !front.drainAt; });
   gate.Open();
-  EXPECT_TRUE(drawn && stopped);
+  EXPECT_TRUE(range && last && stopped);
   EXPECT_EQ(front.gauges, 2);
-  front.Loop([&] { runner.Drain(); }, [&] { return !runner.Busy(); });
+  front.Loop(drain, [&] { return !runner.Busy(); });
 }
 
 // Esc ends a pause at once; Esc when idle leaves the next operation alone. A runner destroyed
