@@ -280,6 +280,22 @@ class AppTest : public QObject {
     QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
   }
 
+  // A programmer that falls silent mid-read: while the link waits out its 2 s, the gauge stands
+  // at the last byte read, not at whatever the last wake-up had drawn.
+  void gaugeShowsTheLastByteWhileTheLinkWaits() {
+    sim::Faults silent;
+    silent.stopAfterFrames = 300;
+    SimHarness sim(sim::SimChip::C51_12V, silent);
+    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
+    Window w(std::nullopt, true);
+    w.Start("SpeedButton2");
+    QTRY_VERIFY(sim.Frames().size() > 300);
+    const sim::Frame last = sim.Frames()[299];  // a 40-pin chip's read: the address in the frame
+    QTRY_COMPARE_WITH_TIMEOUT(w.Get<CGauge>("CGauge1")->Progress(), last[1] << 8 | last[2], 1000);
+    QVERIFY(w.form->Busy());
+    w.WaitIdle();
+  }
+
   // The file commands take their paths from the dialogs, pause and end ready; the file is exact.
   void loadAndSave() {
     QTemporaryDir dir;
