@@ -257,9 +257,8 @@ class AppTest : public QObject {
     QTRY_COMPARE(log->selectedItems().size(), 1);
   }
 
-  // Esc during a 4 KiB read on a 115,200 baud wire: the frames stop after the exchange in flight,
-  // the closing STOP goes out, the gauge returns to 0 and nothing is listed. Esc when idle does
-  // nothing.
+  // Esc during a 4 KiB read on a 115,200 baud wire stops it: nothing is listed and the gauge is
+  // drawn back at 0 (what the stop sends is the operations' test's). Esc when idle does nothing.
   void escapeStopsAnOperation() {
     SimHarness sim(sim::SimChip::C51_12V, {}, 115200);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
@@ -267,15 +266,9 @@ class AppTest : public QObject {
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
     w.Start("SpeedButton2");
     QTRY_VERIFY(sim.Frames().size() > 100);
-    const std::size_t atKey = sim.Frames().size();
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
     w.WaitIdle();
-    const auto frames = sim.Frames();
-    QVERIFY2(frames.size() <= atKey + 3,
-             qPrintable(QString("%1 then %2").arg(atKey).arg(frames.size())));
-    QCOMPARE(FramesText({frames.back()}), std::string("13000000"));
     QCOMPARE(w.shown.back(), std::string(" Przerwano."));
-    QVERIFY(w.pauses.Taken().empty());
     QCOMPARE(w.LogSize(), 0);
     QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
   }
