@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "ops/operations.h"
@@ -324,6 +325,31 @@ TEST_F(RouterTest, AnEscapingExceptionIsShownAfterTheOperation) {
   router.Run({Action::Quit});
   EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", "ended",
                                   "failure no memory", "quit"}));
+}
+
+// The front ends and their tests find elements and menu items by name, the chip menu offers every
+// chip, and every tool button shows a picture of its own.
+TEST(WindowDescription, NamesAreUniqueAndEveryPictureIsSeen) {
+  std::set<std::string> names;
+  std::set<GlyphPixels> pictures;
+  for (const Element& e : MainWindow().elements) {
+    ASSERT_TRUE(e.name && *e.name);
+    EXPECT_TRUE(names.insert(e.name).second) << e.name;
+    if (e.kind != ElementKind::ToolButton) continue;
+    const GlyphPixels pixels = GlyphImage(e.glyph);
+    EXPECT_GT(std::count_if(pixels.begin(), pixels.end(), [](auto p) { return p >> 24; }), 32);
+    pictures.insert(pixels);
+  }
+  EXPECT_EQ(pictures.size(), 5u);
+  Strings chips;
+  for (const MenuItem& item : MainWindow().menus[3].items) chips.push_back(item.caption);
+  EXPECT_EQ(chips, (Strings{"Automatycznie", "  89C51 ", "  89C52 ", "  89C55", "  89C1051",
+                            "  89C2051", "  89C4051", "  Inny układ"}));
+  for (const Menu& menu : MainWindow().menus)
+    for (const MenuItem& item : menu.items) {
+      ASSERT_TRUE(item.name && *item.name);
+      EXPECT_TRUE(names.insert(item.name).second) << item.name;
+    }
 }
 
 // A disabled button's picture keeps its transparent pixels and shows the rest in two greys.
