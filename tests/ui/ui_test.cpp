@@ -34,6 +34,7 @@ struct Front : Screen, Shell {
   std::mutex mutex;
   std::condition_variable woken;
   bool wake = false;
+  int wakes = 0;
 
   void ShowStatus(const std::string& s) override { shown.push_back("status " + s); }
   void ClearLog() override { shown.push_back("clear"); }
@@ -51,6 +52,7 @@ struct Front : Screen, Shell {
   void Wake() override {
     const std::lock_guard lock(mutex);
     wake = true;
+    ++wakes;
     woken.notify_all();
   }
   void DrainAfter(std::chrono::milliseconds after) override { drainAt = Clock::now() + after; }
@@ -253,18 +255,23 @@ TEST(OperationRunner, DeliversInOrderCoalescesTheGaugeAndPausesAfterShowing) {
   EXPECT_LT(front.gauges, 200);
 }
 
-// Positions posted within a frame of the window drawing the gauge wake nobody, and the last is
-// drawn at the frame's end even though the operation then blocks (an erase, a silent programmer)
-// and posts nothing more; once the gauge stands still the frames stop.
+// Texts queued before the window's thread drains wake it once. Positions posted within a frame of
+// the window drawing the gauge wake nobody, and the last is drawn at the frame's end even though
+// the operation then blocks (an erase, a silent programmer) and posts nothing more; once the gauge
+// stands still the frames stop.
 TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
   Front front;
   CancelToken cancel;
-  Gate gate{nullptr};  // blocks as a link waits: silently
+  Gate queued{nullptr}, gate{nullptr};  // block as a link waits: silently
   OperationRunner runner(
       front, cancel, [&] { front.Wake(); }, {},
       [&](std::chrono::milliseconds after) { front.DrainAfter(after); });
   runner.Start(
       [&](View& v) {
+        v.SetStatus("a");
+        v.AddLogLine("b");
+        v.SetStatus("c");
+        queued.Hold();
         v.SetGaugeMax(1000);
         v.Pause(0);  // returns once the bar is on the screen
         for (int i = 1; i <= 1000; ++i) v.SetGaugeProgress(i);
@@ -272,6 +279,9 @@ TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
       },
       {});
   auto drain = [&] { runner.Drain(); };
+  queued.WaitEntered();
+  EXPECT_EQ(front.wakes, 1);
+  queued.Open();
   const bool range = front.Loop(drain, [&] { return front.gauge.first == 1000; });
   gate.WaitEntered();  // the test's thread, not the window's: nothing is drawn meanwhile
   EXPECT_FALSE(front.wake);
@@ -280,6 +290,7 @@ TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
   gate.Open();
   EXPECT_TRUE(range && last && stopped);
   EXPECT_EQ(front.gauges, 2);
+  EXPECT_EQ(front.shown, (Strings{"status a", "line b", "status c"}));
   front.Loop(drain, [&] { return !runner.Busy(); });
 }
 
