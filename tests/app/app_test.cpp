@@ -133,9 +133,9 @@ class AppTest : public QObject {
     system.Tty("ttyS0", "platform/serial8250/tty/ttyS0", "serial8250", 4);
     system.Tty("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio");
     system.Usb("pci0/usb1/1-1", "0403:6001", "FTDI", "FT232R USB UART");
-    for (const char* name : {"ZELWIK_COM2", "ZELWIK_COM3", "ZELWIK_COM4", "ZELWIK_COM5"})
+    for (const char* name : {"ZELWIK_COM1", "ZELWIK_COM2", "ZELWIK_COM3", "ZELWIK_COM4"})
       qunsetenv(name);
-    qputenv("ZELWIK_COM1", QByteArray::fromStdString(system.Root("dev/ttyS0")));
+    qputenv("ZELWIK_COM5", QByteArray::fromStdString(system.Root("dev/ttyS0")));
     Window w(std::nullopt, true, system.Roots());
     auto* menu = w.Get<QMenu>("Interfejs1");
     auto captions = [menu] {
@@ -154,7 +154,7 @@ class AppTest : public QObject {
     std::filesystem::remove(system.Root("dev/ttyUSB0"));
     emit menu->aboutToShow();
     QCOMPARE(captions(), fixed);
-    qunsetenv("ZELWIK_COM1");
+    qunsetenv("ZELWIK_COM5");
   }
 
   // The window and the terminal show each of the 256 bytes as the same cell.
