@@ -240,6 +240,7 @@ const ReaderCase kReaderCases[] = {
     {"SrecTruncatedLine", kSrec, "S1040000AA51\nS1060001BBCC\n", Error::BadSyntax, 2, "\xAA\xFF"},
     {"SrecDataAboveFFFF", kSrec, "S105FFFF0102F9\n", Error::AddressTooHigh, 1, ""},
     {"SrecDataEndingAtFFFF", kSrec, "S105FFFEAABB98\n", Error::None, 0, "\xAA\xBB", 0xFFFE},
+    {"SrecRecordAfterTheEnd", kSrec, "S9030000FC\nS1040000AA51\n", Error::BadSyntax, 2, "\xFF"},
     {"SrecCountDisagrees", kSrec, "S1040000AA51\nS5030002FA\n", Error::BadCount, 2, "\xAA"},
     {"HexBadChecksum", kHex, ":01000000AA55\n:01000100BB44\n:00000001FF\n", Error::BadChecksum, 2,
      "\xAA\xFF"},

@@ -258,11 +258,11 @@ TEST(OperationRunner, DeliversInOrderCoalescesTheGaugeAndPausesAfterShowing) {
 // Texts queued before the window's thread drains wake it once. Positions posted within a frame of
 // the window drawing the gauge wake nobody, and the last is drawn at the frame's end even though
 // the operation then blocks (an erase, a silent programmer) and posts nothing more; once the gauge
-// stands still the frames stop.
+// stands still the frames stop, and the next position wakes the window again.
 TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
   Front front;
   CancelToken cancel;
-  Gate queued{nullptr}, gate{nullptr};  // block as a link waits: silently
+  Gate queued{nullptr}, gate{nullptr}, again{nullptr};  // block as a link waits: silently
   OperationRunner runner(
       front, cancel, [&] { front.Wake(); }, {},
       [&](std::chrono::milliseconds after) { front.DrainAfter(after); });
@@ -276,6 +276,8 @@ TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
         v.Pause(0);  // returns once the bar is on the screen
         for (int i = 1; i <= 1000; ++i) v.SetGaugeProgress(i);
         gate.Hold();
+        v.SetGaugeProgress(7);
+        again.Hold();
       },
       {});
   auto drain = [&] { runner.Drain(); };
@@ -288,8 +290,10 @@ TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
   const bool last = front.Loop(drain, [&] { return front.gauge.second == 1000; });
   const bool stopped = front.Loop(drain, [&] { return !front.drainAt; });
   gate.Open();
-  EXPECT_TRUE(range && last && stopped);
-  EXPECT_EQ(front.gauges, 2);
+  const bool moved = front.Loop(drain, [&] { return front.gauge.second == 7; });
+  again.Open();
+  EXPECT_TRUE(range && last && stopped && moved);
+  EXPECT_EQ(front.gauges, 3);
   EXPECT_EQ(front.shown, (Strings{"status a", "line b", "status c"}));
   front.Loop(drain, [&] { return !runner.Busy(); });
 }
