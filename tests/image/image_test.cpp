@@ -151,14 +151,17 @@ TEST_F(HexFiles, ReplacedFileKeepsItsModeOwnerAndSymlink) {
   const std::string target = dir / "t.hex", link = dir / "link.hex";
   WriteFile(target, "old");
   ASSERT_EQ(chmod(target.c_str(), 0604), 0);
-  const bool root = geteuid() == 0 && chown(target.c_str(), 65534, 65534) == 0;
   ASSERT_EQ(symlink("t.hex", link.c_str()), 0);
-  EXPECT_TRUE(SaveHexFile(image, link));
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadFile(target), kEnd);  // ImageEnd 0 but nothing in the image
-  EXPECT_EQ(mode(target), 0604u);
-  struct stat st {};
-  EXPECT_TRUE(!root || (stat(target.c_str(), &st) == 0 && st.st_uid == 65534u));
+  // As root, another owner, then another group alone, is kept.
+  for (const auto& [uid, gid] : {std::pair{65534u, getegid()}, std::pair{geteuid(), 65534u}}) {
+    const bool root = geteuid() == 0 && chown(target.c_str(), uid, gid) == 0;
+    EXPECT_TRUE(SaveHexFile(image, link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), kEnd);  // ImageEnd 0 but nothing in the image
+    EXPECT_EQ(mode(target), 0604u);
+    struct stat st {};
+    EXPECT_TRUE(!root || (stat(target.c_str(), &st) == 0 && st.st_uid == uid && st.st_gid == gid));
+  }
   // The longest name a folder takes: no room for a longer temporary name.
   EXPECT_TRUE(SaveHexFile(image, dir / (std::string(251, 'n') + ".hex")));
   EXPECT_EQ(Files(), 4);
