@@ -68,6 +68,7 @@ TEST(HexLoad, RecordsAsAnyToolWritesThem) {
   } cases[] = {
       {":03000000020030CB\r\n" + kEnd, 0, ex},
       {":03000000020030CB\n:00000001FF\n", 0, ex},
+      {":01000000af50\r\n" + kEnd, 0, {0xAF}},
       {":03000000020030CB:00000001FF", 0, ex},
       {"\r\n\n:0100000011EE\n\n:0100010022DC\r\n\r\n:0100020033CA\n" + kEnd, 0, {0x11, 0x22, 0x33}},
       {":02000000ab1fxx\r\n:0100010044xx\r\n", 0, {0xAB, 0x44}},  // later records win
@@ -251,6 +252,7 @@ const ReaderCase kReaderCases[] = {
      "\xFF"},
     {"HexRecordAfterTheEnd", kHex, ":00000001FF\n:01000000AA55\n", Error::BadSyntax, 2, "\xFF"},
     {"HexLineWithoutColon", kHex, ";01000000AA55\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
+    {"HexCountDisagrees", kHex, ":02000000AA54\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
     {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
     {"HexDataEndingAtFFFF", kHex, ":02FFFE00AABB9C\n:00000001FF\n", Error::None, 0, "\xAA\xBB",
      0xFFFE},
