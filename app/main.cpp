@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> hexFile;
   if (argc > 1) hexFile = argv[1];  // the file name's own bytes, further arguments ignored
   try {
-    zelwik::app::TForm1 form(hexFile);
+    zelwik::app::MainForm form(hexFile);
     form.show();
     return app.exec();
   } catch (const std::exception& e) {

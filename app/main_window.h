@@ -28,15 +28,15 @@ struct WindowHooks {
   using PathDialog = std::function<std::optional<std::string>()>;
   // Replaces the wait of the operations' pauses; runs on the operations' thread.
   std::function<void(int)> pause = {};
-  PathDialog openDialog = {};  // OpenDialog1 when empty (built at first use)
-  PathDialog saveDialog = {};  // SaveDialog1 when empty
+  PathDialog openDialog = {};  // openFileDialog when empty (built at first use)
+  PathDialog saveDialog = {};  // saveFileDialog when empty
   // Told every status text as the status line takes it.
   std::function<void(const std::string&)> status = {};
 };
 
 // The program's window: it renders ui::MainWindow() and hands every click to the router, which
 // runs the operations of the core on a thread of its own.
-class TForm1 : public QMainWindow, public ui::Shell {
+class MainForm : public QMainWindow, public ui::Shell {
   Q_OBJECT
 
  public:
@@ -44,9 +44,9 @@ class TForm1 : public QMainWindow, public ui::Shell {
   using Hooks = WindowHooks;
 
   // startupHex: the first command-line argument, loaded before the window first shows.
-  explicit TForm1(std::optional<std::string> startupHex = std::nullopt, Hooks hooks = {},
-                  QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainForm(std::optional<std::string> startupHex = std::nullopt, Hooks hooks = {},
+                    QWidget* parent = nullptr);
+  ~MainForm() override;
 
   State& state() { return state_; }
   void SetOpenDialog(PathDialog dialog) { hooks_.openDialog = std::move(dialog); }
@@ -64,8 +64,8 @@ class TForm1 : public QMainWindow, public ui::Shell {
   void SetPortLabel(const std::string& utf8) override;
   std::optional<std::string> AskOpenPath() override;
   std::optional<std::string> AskSavePath() override;
-  void StartTimer1() override;
-  void StopTimer1() override;
+  void StartReadyTimer() override;
+  void StopReadyTimer() override;
   void Wake() override;
   void DrainAfter(std::chrono::milliseconds after) override;
   void OperationEnded() override;
@@ -85,15 +85,15 @@ class TForm1 : public QMainWindow, public ui::Shell {
   State state_;
   Hooks hooks_;
 
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QListWidget* ListBox1 = nullptr;
-  QLabel* StaticText1 = nullptr;
-  CGauge* CGauge1 = nullptr;
-  QTimer* Timer1 = nullptr;
+  QLabel* chipLabel = nullptr;
+  QLabel* portLabel = nullptr;
+  QListWidget* logList = nullptr;
+  QLabel* statusLine = nullptr;
+  CGauge* progressGauge = nullptr;
+  QTimer* readyTimer = nullptr;
   QTimer* drainTimer_ = nullptr;  // the runner's gauge frames
-  QFileDialog* OpenDialog1 = nullptr;
-  QFileDialog* SaveDialog1 = nullptr;
+  QFileDialog* openFileDialog = nullptr;
+  QFileDialog* saveFileDialog = nullptr;
   QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5
   std::unique_ptr<WindowView> view_;
   std::unique_ptr<ui::Router> router_;

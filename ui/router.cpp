@@ -49,7 +49,7 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
   if (!hexFile) return;
   Operate([&image = state_.image, path = *hexFile](View& v) { LoadHexFileShown(image, path, v); });
   runner_.Wait();
-  shell_.StartTimer1();
+  shell_.StartReadyTimer();
 }
 
 const std::vector<PortMenuEntry>& Router::ListPorts() {
@@ -57,14 +57,14 @@ const std::vector<PortMenuEntry>& Router::ListPorts() {
   return listedPorts_;
 }
 
-void Router::Timer1Timer() {
+void Router::ReadyTimerDue() {
   if (Busy()) {
-    timer1Due_ = true;
+    readyTimerDue_ = true;
     return;
   }
-  timer1Due_ = false;
+  readyTimerDue_ = false;
   screen_.ShowStatus(kTextReady);
-  shell_.StopTimer1();
+  shell_.StopReadyTimer();
 }
 
 void Router::Operate(OperationRunner::Job job) {
@@ -74,7 +74,7 @@ void Router::Operate(OperationRunner::Job job) {
 
 void Router::Ended(const std::optional<std::string>& failure) {
   shell_.OperationEnded();
-  if (timer1Due_) Timer1Timer();
+  if (readyTimerDue_) ReadyTimerDue();
   if (failure) shell_.ShowFailure(*failure);
 }
 

@@ -22,13 +22,13 @@ namespace zelwik::ui {
 class Shell {
  public:
   virtual ~Shell() = default;
-  virtual void SetChipLabel(const std::string& utf8) = 0;  // Label2
-  virtual void SetPortLabel(const std::string& utf8) = 0;  // Label3
+  virtual void SetChipLabel(const std::string& utf8) = 0;  // chipLabel
+  virtual void SetPortLabel(const std::string& utf8) = 0;  // portLabel
   // The file dialogs: the chosen path (bytes the file functions take), nothing when cancelled.
   virtual std::optional<std::string> AskOpenPath() = 0;
   virtual std::optional<std::string> AskSavePath() = 0;
-  virtual void StartTimer1() = 0;
-  virtual void StopTimer1() = 0;
+  virtual void StartReadyTimer() = 0;
+  virtual void StopReadyTimer() = 0;
   // Have the window's thread call Router::Drain() at its next turn; may be called from any thread.
   virtual void Wake() = 0;
   // Have the window's thread call Router::Drain() after this long; a later call replaces an
@@ -42,19 +42,19 @@ class Shell {
 };
 
 // Runs the window's commands against the program's state: the operations on the runner's worker
-// thread, one at a time, with the window's input dropped meanwhile; the start-up load, Timer1 and
-// the chip and port choices.
+// thread, one at a time, with the window's input dropped meanwhile; the start-up load, readyTimer
+// and the chip and port choices.
 class Router {
  public:
   Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause = {});
 
   // The constructor's part of start-up, before the window shows: the image cleared, and the file
-  // loaded when there is one (then Timer1 started). Returns once the load has ended.
+  // loaded when there is one (then readyTimer started). Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
   // Starts one command; does nothing while an operation runs.
   void Run(Command command);
   // A tick that falls due during an operation is handled once the operation has ended.
-  void Timer1Timer();
+  void ReadyTimerDue();
   // Esc: stops the running operation; nothing when idle.
   void Cancel() { runner_.Cancel(); }
   // For Shell::Wake().
@@ -78,7 +78,7 @@ class Router {
   Screen& screen_;
   Shell& shell_;
   OperationRunner runner_;
-  bool timer1Due_ = false;
+  bool readyTimerDue_ = false;
   PortListRoots portRoots_;
   std::vector<PortMenuEntry> listedPorts_;
 };

@@ -112,9 +112,9 @@ std::wstring FilterOf(const ui::WindowDescription& d) {
 
 }  // namespace
 
-TForm1::TForm1(HINSTANCE instance) : instance_(instance) {}
+MainForm::MainForm(HINSTANCE instance) : instance_(instance) {}
 
-TForm1::~TForm1() {
+MainForm::~MainForm() {
   // The router first: it stops a running operation before the controls go.
   router_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
@@ -122,7 +122,7 @@ TForm1::~TForm1() {
   if (logFont_) DeleteObject(logFont_);
 }
 
-bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
+bool MainForm::Create(const std::optional<std::string>& hexFile, int show) {
   const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   Gauge::Register(instance_);
@@ -148,18 +148,18 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show) {
   BuildElements();
   LayOut();
 
-  view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_,
+  view_ = std::make_unique<WindowView>(Element("statusLine"), Element("logList"), gauge_,
                                        StatusLog::FromEnvironment());
   router_ = std::make_unique<ui::Router>(state_, *view_, *this);
 
   router_->Startup(hexFile);
   ShowWindow(hwnd_, show);
   UpdateWindow(hwnd_);
-  SetFocus(Element("ListBox1"));
+  SetFocus(Element("logList"));
   return true;
 }
 
-void TForm1::FitClientArea() {
+void MainForm::FitClientArea() {
   const ui::WindowDescription& d = ui::MainWindow();
   const int width = Scale(d.clientWidth), height = Scale(d.clientHeight);
   RECT r{0, 0, width, height};
@@ -176,7 +176,7 @@ void TForm1::FitClientArea() {
   }
 }
 
-HMENU TForm1::BuildMenu() {
+HMENU MainForm::BuildMenu() {
   HMENU bar = CreateMenu();
   for (const ui::Menu& menu : ui::MainWindow().menus) {
     HMENU popup = CreatePopupMenu();
@@ -199,7 +199,7 @@ HMENU TForm1::BuildMenu() {
 }
 
 // The ports present now, each time the menu opens: an adapter plugged in since shows up.
-void TForm1::ListPortsInMenu() {
+void MainForm::ListPortsInMenu() {
   while (GetMenuItemCount(portMenu_) > fixedPortItems_)
     if (!DeleteMenu(portMenu_, fixedPortItems_, MF_BYPOSITION)) break;
   listedPorts_ = 0;
@@ -213,7 +213,7 @@ void TForm1::ListPortsInMenu() {
   }
 }
 
-void TForm1::BuildElements() {
+void MainForm::BuildElements() {
   const ui::WindowDescription& d = ui::MainWindow();
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -267,7 +267,7 @@ void TForm1::BuildElements() {
 
 // Every size of the design is at 96 dpi and grows with the monitor's, so the window keeps its
 // proportions: at 144 dpi it is half as large again, text and pictures included.
-void TForm1::LayOut() {
+void MainForm::LayOut() {
   const ui::WindowDescription& d = ui::MainWindow();
   FitClientArea();
   const auto elements = d.elements;
@@ -287,9 +287,9 @@ void TForm1::LayOut() {
                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   for (HWND hwnd : elements_)
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (HWND gauge = Element("CGauge1")) gauge_.Attach(gauge, font_);
+  if (HWND gauge = Element("progressGauge")) gauge_.Attach(gauge, font_);
   if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (HWND list = Element("ListBox1")) {
+  if (HWND list = Element("logList")) {
     logFont_ = ChooseLogFont(list, Scale(d.logFontHeight), dpi_);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
     SendMessageW(list, LB_SETITEMHEIGHT, 0, Scale(d.logItemHeight));
@@ -299,7 +299,7 @@ void TForm1::LayOut() {
   InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-HWND TForm1::Element(const char* name) const {
+HWND MainForm::Element(const char* name) const {
   const auto elements = ui::MainWindow().elements;
   for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i) {
     if (std::strcmp(elements[i].name, name) == 0) return elements_[i];
@@ -307,7 +307,7 @@ HWND TForm1::Element(const char* name) const {
   return nullptr;
 }
 
-int TForm1::Run() {
+int MainForm::Run() {
   MSG msg;
   BOOL got;
   while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
@@ -319,7 +319,7 @@ int TForm1::Run() {
   return static_cast<int>(msg.wParam);
 }
 
-bool TForm1::DropInput(const MSG& msg) {
+bool MainForm::DropInput(const MSG& msg) {
   if (router_ && router_->Busy()) {
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) router_->Cancel();
     return true;
@@ -331,15 +331,15 @@ bool TForm1::DropInput(const MSG& msg) {
 
 // --- ui::Shell -----------------------------------------------------------------------------------
 
-void TForm1::SetChipLabel(const std::string& utf8) {
-  SetWindowTextW(Element("Label2"), Widen(utf8).c_str());
+void MainForm::SetChipLabel(const std::string& utf8) {
+  SetWindowTextW(Element("chipLabel"), Widen(utf8).c_str());
 }
 
-void TForm1::SetPortLabel(const std::string& utf8) {
-  SetWindowTextW(Element("Label3"), Widen(utf8).c_str());
+void MainForm::SetPortLabel(const std::string& utf8) {
+  SetWindowTextW(Element("portLabel"), Widen(utf8).c_str());
 }
 
-std::optional<std::string> TForm1::AskPath(bool save) {
+std::optional<std::string> MainForm::AskPath(bool save) {
   const ui::WindowDescription& d = ui::MainWindow();
   const std::wstring filter = FilterOf(d);
   const std::wstring extension = Widen(d.defaultExtension);
@@ -362,49 +362,49 @@ std::optional<std::string> TForm1::AskPath(bool save) {
   return Narrow(file.c_str());
 }
 
-std::optional<std::string> TForm1::AskOpenPath() { return AskPath(false); }
+std::optional<std::string> MainForm::AskOpenPath() { return AskPath(false); }
 
-std::optional<std::string> TForm1::AskSavePath() { return AskPath(true); }
+std::optional<std::string> MainForm::AskSavePath() { return AskPath(true); }
 
-void TForm1::StartTimer1() {
-  SetTimer(hwnd_, kTimer1Id, ui::MainWindow().timer1IntervalMs, nullptr);
+void MainForm::StartReadyTimer() {
+  SetTimer(hwnd_, kReadyTimerId, ui::MainWindow().readyTimerMs, nullptr);
 }
 
-void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
+void MainForm::StopReadyTimer() { KillTimer(hwnd_, kReadyTimerId); }
 
-void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
+void MainForm::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
 // Without a window SetTimer would make a thread timer that repeats and is never killed.
-void TForm1::DrainAfter(std::chrono::milliseconds after) {
+void MainForm::DrainAfter(std::chrono::milliseconds after) {
   if (hwnd_) SetTimer(hwnd_, kDrainTimerId, static_cast<UINT>(after.count()), nullptr);
 }
 
-void TForm1::OperationEnded() { endedAt_ = GetTickCount(); }
+void MainForm::OperationEnded() { endedAt_ = GetTickCount(); }
 
-void TForm1::Quit() {
+void MainForm::Quit() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void TForm1::ShowFailure(const std::string& what) {
+void MainForm::ShowFailure(const std::string& what) {
   const ui::WindowDescription& d = ui::MainWindow();
   MessageBoxW(hwnd_, Widen(what).c_str(), Widen(d.caption).c_str(), MB_OK | MB_ICONERROR);
 }
 
 // --- Messages ------------------------------------------------------------------------------------
 
-LRESULT CALLBACK TForm1::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainForm::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    auto* self = static_cast<TForm1*>(create->lpCreateParams);
+    auto* self = static_cast<MainForm*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = reinterpret_cast<MainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
   return self->Handle(hwnd, msg, wParam, lParam);
 }
 
-LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT MainForm::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case kDrainMessage:
       if (router_) router_->Drain();
@@ -440,8 +440,8 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_TIMER:
       // A tick during an operation is the router's to hold until it has ended.
-      if (wParam == kTimer1Id) {
-        if (router_) router_->Timer1Timer();
+      if (wParam == kReadyTimerId) {
+        if (router_) router_->ReadyTimerDue();
         return 0;
       }
       if (wParam == kDrainTimerId) {
@@ -463,7 +463,7 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (router_ && router_->Busy()) return 0;
       break;
     case WM_DESTROY:
-      KillTimer(hwnd, kTimer1Id);
+      KillTimer(hwnd, kReadyTimerId);
       KillTimer(hwnd, kDrainTimerId);
       PostQuitMessage(0);
       return 0;

@@ -7,6 +7,6 @@ inline constexpr const wchar_t* kFormClass = L"ZelwikForm1";
 inline constexpr int kFirstElementId = 100;  // then one id per element, in the description's order
 inline constexpr int kFirstMenuId = 1000;    // then one id per menu item
 inline constexpr int kFirstListedPortId = 3000;  // the Interfejs menu's present ports, in order
-inline constexpr int kTimer1Id = 1;
+inline constexpr int kReadyTimerId = 1;
 
 }  // namespace zelwik::win

@@ -13,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::optional<std::string> hexFile;
   if (__argc > 1 && __wargv && __wargv[1]) hexFile = zelwik::win::Narrow(__wargv[1]);
   try {
-    zelwik::win::TForm1 form(instance);
+    zelwik::win::MainForm form(instance);
     if (!form.Create(hexFile, show)) return 1;
     return form.Run();
   } catch (const std::exception& e) {

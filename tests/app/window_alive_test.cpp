@@ -95,7 +95,7 @@ class WindowAliveTest : public QObject {
 
   // Runs the command in a shown window against the simulator, pinged every 200 ms from the start
   // to the end of the operation. The milliseconds of every answer (-1: none came).
-  std::vector<int> PingedDuring(TForm1& form, const char* command) {
+  std::vector<int> PingedDuring(MainForm& form, const char* command) {
     Desktop desktop(form.winId());
     std::atomic<bool> running = true;
     std::vector<int> answers;
@@ -130,18 +130,19 @@ class WindowAliveTest : public QObject {
     SimHarness sim(sim::SimChip::C4051, {}, 115200);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     std::vector<int> pauses;
-    TForm1 form(std::nullopt, {.pause =
-                                   [&](int ms) {
-                                     pauses.push_back(ms);
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(ms / 5));
-                                   },
-                               .openDialog = {},
-                               .saveDialog = {},
-                               .status = {}});
+    MainForm form(std::nullopt,
+                  {.pause =
+                       [&](int ms) {
+                         pauses.push_back(ms);
+                         std::this_thread::sleep_for(std::chrono::milliseconds(ms / 5));
+                       },
+                   .openDialog = {},
+                   .saveDialog = {},
+                   .status = {}});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.findChild<QAction*>("N89C40511")->trigger();
-    const std::vector<int> answers = PingedDuring(form, "SpeedButton2");
+    const std::vector<int> answers = PingedDuring(form, "readButton");
     QCOMPARE(pauses, std::vector<int>{1500});
     QVERIFY2(took_ > 1500, qPrintable(QString::number(took_)));
     QVERIFY(qint64(answers.size()) >= took_ / kPingEvery.count());
@@ -156,13 +157,13 @@ class WindowAliveTest : public QObject {
     silent.stopAfterFrames = 200;
     SimHarness sim(sim::SimChip::C4051, silent);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    TForm1 form(std::nullopt,
-                {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}, .status = {}});
+    MainForm form(std::nullopt,
+                  {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}, .status = {}});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const std::vector<int> answers = PingedDuring(form, "SpeedButton2");
+    const std::vector<int> answers = PingedDuring(form, "readButton");
     QVERIFY2(took_ >= kDefaultReplyTimeoutMs, qPrintable(QString::number(took_)));
-    QCOMPARE(form.findChild<QLabel*>("StaticText1")->text(), QString(" Gotowy..."));
+    QCOMPARE(form.findChild<QLabel*>("statusLine")->text(), QString(" Gotowy..."));
     QVERIFY(qint64(answers.size()) >= took_ / kPingEvery.count());
     QVERIFY2(AllWithin(answers, 100), qPrintable(Latencies(answers)));
   }
