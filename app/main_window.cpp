@@ -80,6 +80,12 @@ MainForm::MainForm(std::optional<std::string> startupHex, Hooks hooks, QWidget* 
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   wake_ = new WakePipe([this] { router_->Drain(); }, this);
+  drainTimer_ = new QTimer(this);
+  drainTimer_->setSingleShot(true);
+  drainTimer_->setTimerType(Qt::PreciseTimer);
+  connect(drainTimer_, &QTimer::timeout, this, [this] {
+    if (router_) router_->Drain();
+  });
   view_ = std::make_unique<WindowView>(statusLine, logList, progressGauge, hooks_.status);
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
@@ -244,6 +250,8 @@ void MainForm::StartReadyTimer() { readyTimer->start(); }
 void MainForm::StopReadyTimer() { readyTimer->stop(); }
 
 void MainForm::Wake() { wake_->Wake(); }
+
+void MainForm::DrainAfter(std::chrono::milliseconds after) { drainTimer_->start(after); }
 
 void MainForm::OperationEnded() { emit operationEnded(); }
 

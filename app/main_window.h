@@ -73,6 +73,7 @@ class MainForm : public QMainWindow, public ui::Shell {
   void StartReadyTimer() override;
   void StopReadyTimer() override;
   void Wake() override;
+  void DrainAfter(std::chrono::milliseconds after) override;
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;
@@ -105,6 +106,7 @@ class MainForm : public QMainWindow, public ui::Shell {
   QLabel* statusLine = nullptr;
   CGauge* progressGauge = nullptr;
   QTimer* readyTimer = nullptr;
+  QTimer* drainTimer_ = nullptr;  // the runner's gauge frames
   QFileDialog* openFileDialog = nullptr;
   QFileDialog* saveFileDialog = nullptr;
   QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5

@@ -21,11 +21,13 @@ class OperationRunner::WorkerView : public View {
   OperationRunner& runner_;
 };
 
-OperationRunner::OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause)
+OperationRunner::OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause,
+                                 DrainLaterFn drainLater)
     : screen_(screen),
       cancel_(cancel),
       wake_(std::move(wake)),
       pauseHook_(std::move(pause)),
+      drainLater_(std::move(drainLater)),
       view_(std::make_unique<WorkerView>(*this)) {
   worker_ = std::thread(&OperationRunner::WorkerLoop, this);
 }
@@ -72,6 +74,9 @@ void OperationRunner::Drain() {
       updates_.clear();
     }
     if (std::exchange(gaugeChanged_, false)) takenGauge_ = {gaugeMax_, gaugePosition_};
+    // The frame stays open while there is a gauge to draw: this Drain's slices draw it and ask for
+    // the Drain that ends the frame. One that finds the gauge unchanged closes it.
+    frameOpen_ = takenGauge_.has_value() && drainLater_ != nullptr;
     wakePending_ = false;
     takenUpTo_ = posted_;
     if (std::exchange(finished_, false)) {
@@ -100,8 +105,14 @@ void OperationRunner::Drain() {
   }
   taken_.clear();
   takenShown_ = 0;
-  if (const auto gauge = std::exchange(takenGauge_, std::nullopt))
+  frameEnds_.reset();
+  if (const auto gauge = std::exchange(takenGauge_, std::nullopt)) {
     screen_.ShowGauge(gauge->first, gauge->second);
+    if (drainLater_) {
+      frameEnds_ = Clock::now() + kFrame;
+      drainLater_(kFrame);
+    }
+  }
   {
     const std::lock_guard lock(mutex_);
     shown_ = std::max(shown_, takenUpTo_);
@@ -118,7 +129,12 @@ void OperationRunner::Wait() {
   while (busy_) {
     {
       std::unique_lock lock(mutex_);
-      windowCv_.wait(lock, [&] { return wakePending_ || finished_ || !taken_.empty(); });
+      // Before the window's event loop runs, its timer cannot end a frame: this wait does.
+      const auto due = [&] { return wakePending_ || finished_ || !taken_.empty(); };
+      if (frameEnds_)
+        windowCv_.wait_until(lock, *frameEnds_, due);
+      else
+        windowCv_.wait(lock, due);
     }
     Drain();
   }
@@ -144,7 +160,7 @@ void OperationRunner::WorkerLoop() {
     finished_ = true;
     failure_ = std::move(failure);
     ++posted_;
-    if (WakeDue(true)) {
+    if (WakeDue()) {
       lock.unlock();
       Wake();
       lock.lock();
@@ -158,7 +174,7 @@ void OperationRunner::Post(UpdateKind kind, const std::string& text) {
     const std::lock_guard lock(mutex_);
     updates_.push_back({kind, text});
     ++posted_;
-    wake = WakeDue(true);
+    wake = WakeDue();
   }
   if (wake) Wake();
 }
@@ -171,8 +187,13 @@ void OperationRunner::PostGauge(std::optional<int> max, std::optional<int> posit
     if (position) gaugePosition_ = *position;
     gaugeChanged_ = true;
     ++posted_;
-    // A new range is rare and changes the whole bar; a position waits for the next frame.
-    wake = WakeDue(max.has_value());
+    // A position moves on every byte, far faster than a screen shows. The worker never reads a
+    // clock nor waits for it: each Drain that draws the gauge asks the window's own timer for
+    // the next Drain a frame later (a trailing edge), and a position posted meanwhile waits for
+    // that one. So the last position is drawn within a frame even when the operation then blocks
+    // (a silent programmer's 2 s, an erase), and once the gauge stops the frames stop. A new range
+    // is rare and changes the whole bar: it wakes at once.
+    wake = (max || !frameOpen_) && WakeDue();
   }
   if (wake) Wake();
 }
@@ -183,7 +204,7 @@ void OperationRunner::Pause(int milliseconds) {
   {
     const std::lock_guard lock(mutex_);
     upTo = posted_;
-    wake = shown_ < upTo && WakeDue(true);
+    wake = shown_ < upTo && WakeDue();
   }
   if (wake) Wake();
   std::unique_lock lock(mutex_);
@@ -200,12 +221,9 @@ void OperationRunner::Pause(int milliseconds) {
   workerCv_.wait_for(lock, std::chrono::milliseconds(std::max(milliseconds, 0)), ends);
 }
 
-bool OperationRunner::WakeDue(bool urgent) {
+bool OperationRunner::WakeDue() {
   if (wakePending_ || stopping_) return false;
-  const Clock::time_point now = Clock::now();
-  if (!urgent && now - lastWake_ < kFrame) return false;
   wakePending_ = true;
-  lastWake_ = now;
   return true;
 }
 

@@ -43,14 +43,20 @@ class OperationRunner {
   using WakeFn = std::function<void()>;
   // Replaces the wait of a pause (tests and measurements); runs on the worker.
   using PauseHook = std::function<void(int milliseconds)>;
+  // The window's thread is to call Drain() once this much time has passed, a later request
+  // replacing an earlier one (a single-shot timer of the window's); called on the window's thread.
+  using DrainLaterFn = std::function<void(std::chrono::milliseconds after)>;
 
-  // A gauge that only moves wakes the window's thread at most once a display frame.
+  // A gauge that only moves is drawn at most about once a display frame.
   static constexpr std::chrono::milliseconds kFrame{16};
   // One Drain() puts at most about this much work on the screen, then leaves the rest to the next
   // turn of the window's event loop: a 4,096-line listing must not keep it from the desktop.
   static constexpr std::chrono::milliseconds kDrainSlice{8};
 
-  OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause = {});
+  // Without `drainLater` every position wakes the window's thread (a drain is then pending at most
+  // once).
+  OperationRunner(Screen& screen, CancelToken& cancel, WakeFn wake, PauseHook pause = {},
+                  DrainLaterFn drainLater = {});
   // Cancels a running job and waits for it, without touching the screen again.
   ~OperationRunner();
   OperationRunner(const OperationRunner&) = delete;
@@ -87,13 +93,14 @@ class OperationRunner {
   void PostGauge(std::optional<int> max, std::optional<int> position);
   void Pause(int milliseconds);
   // With mutex_ held: whether the caller is to call wake_ (after letting go of the mutex).
-  bool WakeDue(bool urgent);
+  bool WakeDue();
   void Wake();
 
   Screen& screen_;
   CancelToken& cancel_;
   WakeFn wake_;
   PauseHook pauseHook_;
+  DrainLaterFn drainLater_;
   std::unique_ptr<WorkerView> view_;
 
   // Window's thread only: the job's state and what was taken from the queue but not yet shown.
@@ -105,6 +112,7 @@ class OperationRunner {
   std::uint64_t takenUpTo_ = 0;
   bool takenFinished_ = false;
   std::optional<std::string> takenFailure_;
+  std::optional<Clock::time_point> frameEnds_;  // the Drain asked of drainLater_, for Wait()
 
   std::mutex mutex_;
   std::condition_variable workerCv_;  // a job, a drain, a cancel or the end
@@ -115,7 +123,8 @@ class OperationRunner {
   int gaugeMax_ = 0, gaugePosition_ = 0;
   bool gaugeChanged_ = false;
   bool wakePending_ = false;
-  Clock::time_point lastWake_{};
+  // A Drain is due by the frame's end (a timer, or the next slice): a position waits for it.
+  bool frameOpen_ = false;
   std::uint64_t posted_ = 0, shown_ = 0;  // changes queued, and put on the screen
   bool finished_ = false;
   std::optional<std::string> failure_;

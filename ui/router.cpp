@@ -26,7 +26,8 @@ Router::Router(State& state, Screen& screen, Shell& shell, OperationRunner::Paus
       screen_(screen),
       shell_(shell),
       runner_(
-          screen, state.cancel, [&shell] { shell.Wake(); }, std::move(pause)) {}
+          screen, state.cancel, [&shell] { shell.Wake(); }, std::move(pause),
+          [&shell](std::chrono::milliseconds after) { shell.DrainAfter(after); }) {}
 
 void Router::Startup(const std::optional<std::string>& hexFile) {
   ClearImage(state_.image);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ class Shell {
   virtual void StopReadyTimer() = 0;
   // Have the window's thread call Router::Drain() at its next turn; may be called from any thread.
   virtual void Wake() = 0;
+  // Have the window's thread call Router::Drain() after this long; a later call replaces an
+  // earlier one that has not yet fired (one single-shot timer).
+  virtual void DrainAfter(std::chrono::milliseconds after) = 0;
   // An operation has ended and all it showed is on the screen.
   virtual void OperationEnded() {}
   // The window's title (ui::WindowTitle).

@@ -18,6 +18,8 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr int kListingCells = 54;
 // Posted by the operations' thread: what the operation showed is waiting in the runner.
 constexpr UINT kDrainMessage = WM_APP + 1;
+// The runner's gauge frames: one single-shot timer.
+constexpr UINT_PTR kDrainTimerId = 2;
 
 // Windows 10's per-monitor calls, looked up so that the program still starts on Windows 7.
 template <typename Fn>
@@ -397,6 +399,11 @@ void MainForm::StopReadyTimer() { KillTimer(hwnd_, kReadyTimerId); }
 
 void MainForm::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
+// Without a window SetTimer would make a thread timer that repeats and is never killed.
+void MainForm::DrainAfter(std::chrono::milliseconds after) {
+  if (hwnd_) SetTimer(hwnd_, kDrainTimerId, static_cast<UINT>(after.count()), nullptr);
+}
+
 void MainForm::OperationEnded() { inputGate_.Ended(GetTickCount()); }
 
 void MainForm::Quit() {
@@ -508,6 +515,11 @@ LRESULT MainForm::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (router_) router_->ReadyTimerDue();
         return 0;
       }
+      if (wParam == kDrainTimerId) {
+        KillTimer(hwnd, kDrainTimerId);
+        if (router_) router_->Drain();
+        return 0;
+      }
       break;
     case WM_SYSCOMMAND: {
       const WPARAM command = wParam & 0xFFF0;
@@ -523,6 +535,7 @@ LRESULT MainForm::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_DESTROY:
       KillTimer(hwnd, kReadyTimerId);
+      KillTimer(hwnd, kDrainTimerId);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -44,6 +44,7 @@ class MainForm : public ui::Shell {
   void StartReadyTimer() override;
   void StopReadyTimer() override;
   void Wake() override;
+  void DrainAfter(std::chrono::milliseconds after) override;
   void OperationEnded() override;
   void Quit() override;
   void ShowFailure(const std::string& what) override;

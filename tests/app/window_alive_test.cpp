@@ -1,6 +1,6 @@
 // The window on a real X server (xvfb-run): during an operation it answers the window manager's
-// pings and drops the user's input. A second X connection on a thread of its own plays the window
-// manager and the user, from outside the program.
+// pings. A second X connection on a thread of its own plays the window manager. (That the input
+// is dropped meanwhile is app_test's: the same filter sees X's events and the test's.)
 #include <poll.h>
 #include <xcb/xcb.h>
 
@@ -9,12 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "app/main_window.h"
 #include "ops/operations.h"
-#include "support/recording_view.h"
 #include "support/sim_harness.h"
 
 using namespace zelwik;
@@ -74,31 +72,7 @@ class Desktop {
     return answeredMs;
   }
 
-  // A press and its release as the server delivers them to the window's owner: button 1 at a
-  // point of the window, or Alt+P (opens the "&Plik" menu of an idle window; P is key 33 in
-  // Xvfb's keymap).
-  void Click(QPoint at) { Press(XCB_BUTTON_PRESS, 1, at, 0); }
-  void AltP() { Press(XCB_KEY_PRESS, 33, {}, XCB_MOD_MASK_1); }
-
  private:
-  void Press(uint8_t type, uint8_t detail, QPoint at, uint16_t state) {
-    xcb_key_press_event_t e{};  // a button event has the same layout
-    e.response_type = type;
-    e.detail = detail;
-    e.time = ++time_;
-    e.root = root_;
-    e.event = window_;
-    e.event_x = e.root_x = static_cast<int16_t>(at.x());
-    e.event_y = e.root_y = static_cast<int16_t>(at.y());
-    e.state = state;
-    e.same_screen = 1;
-    Send(e);
-    e.response_type = type + 1;  // the release
-    e.time = ++time_;
-    if (type == XCB_BUTTON_PRESS) e.state |= XCB_BUTTON_MASK_1;
-    Send(e);
-  }
-
   template <typename Event>
   void Send(const Event& e) {
     char buffer[32] = {};
@@ -112,7 +86,6 @@ class Desktop {
   xcb_window_t root_;
   xcb_atom_t protocols_;
   xcb_atom_t ping_;
-  uint32_t time_ = 1;
 };
 
 }  // namespace
@@ -121,18 +94,13 @@ class WindowAliveTest : public QObject {
   Q_OBJECT
 
   // Runs the command in a shown window against the simulator, pinged every 200 ms from the start
-  // to the end of the operation; `during` runs on the pinging thread after the third ping. The
-  // milliseconds of every answer (-1: none came).
-  std::vector<int> PingedDuring(MainForm& form, const char* command,
-                                const std::function<void(Desktop&)>& during = {}) {
+  // to the end of the operation. The milliseconds of every answer (-1: none came).
+  std::vector<int> PingedDuring(MainForm& form, const char* command) {
     Desktop desktop(form.winId());
     std::atomic<bool> running = true;
     std::vector<int> answers;
     std::thread wm([&] {
-      for (uint32_t stamp = 1; running; ++stamp) {
-        answers.push_back(desktop.Ping(stamp));
-        if (stamp == 3 && during) during(desktop);
-      }
+      for (uint32_t stamp = 1; running; ++stamp) answers.push_back(desktop.Ping(stamp));
     });
     QElapsedTimer clock;
     clock.start();
@@ -156,15 +124,12 @@ class WindowAliveTest : public QObject {
   qint64 took_ = 0;
 
  private slots:
-  // A 4 KiB read on a 115,200 baud wire (about 2 s), then its pause, pinged every 200 ms. A click
-  // on a tool button and Alt+P come half a second in; neither has any effect, then or later, and
-  // the frames are those of the read alone.
-  void answersPingsAndDropsInputDuringAnOperation() {
+  // A 4 KiB read on a 115,200 baud wire (about 2 s), then its pause, pinged every 200 ms.
+  void answersPingsDuringAReadAndItsPause() {
     if (QGuiApplication::platformName() != "xcb") QSKIP("needs an X server");
-    SimHarness sim(sim::SimChip::C4051, {}, 115200), direct(sim::SimChip::C4051);
+    SimHarness sim(sim::SimChip::C4051, {}, 115200);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     std::vector<int> pauses;
-    int saveAsked = 0;
     MainForm form(std::nullopt,
                   {.pause =
                        [&](int ms) {
@@ -172,43 +137,16 @@ class WindowAliveTest : public QObject {
                          std::this_thread::sleep_for(std::chrono::milliseconds(ms / 5));
                        },
                    .openDialog = {},
-                   .saveDialog = [&]() -> std::optional<std::string> {
-                     ++saveAsked;
-                     return std::nullopt;
-                   },
+                   .saveDialog = {},
                    .status = {}});
     form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.findChild<QAction*>("N89C40511")->trigger();
-    auto* save = form.findChild<QToolButton*>("saveButton");
-    const QPoint saveAt = save->mapTo(&form, save->rect().center());
-
-    // The input reaches an idle window: the menu opens, the button asks for a file.
-    {
-      Desktop desktop(form.winId());
-      desktop.AltP();
-      QTRY_VERIFY(QApplication::activePopupWidget());
-      QApplication::activePopupWidget()->close();
-      desktop.Click(saveAt);
-      QTRY_COMPARE(saveAsked, 1);
-    }
-
-    const std::vector<int> answers = PingedDuring(form, "readButton", [&](Desktop& desktop) {
-      desktop.Click(saveAt);
-      desktop.AltP();
-    });
-    State state{{}, form.state().ChipType, direct.Path(), {}, {}};
-    RecordingView recorded;
-    ReadChip(state, recorded);
-    QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));
+    const std::vector<int> answers = PingedDuring(form, "readButton");
     QCOMPARE(pauses, std::vector<int>{1500});
     QVERIFY2(took_ > 1500, qPrintable(QString::number(took_)));
     QVERIFY(qint64(answers.size()) >= took_ / kPingEvery.count());
     QVERIFY2(AllWithin(answers, 100), qPrintable(Latencies(answers)));
-    QTest::qWait(100);
-    QCOMPARE(saveAsked, 1);
-    QVERIFY(!QApplication::activePopupWidget());
   }
 
   // A programmer that falls silent mid-read: the link waits out its 2 s bound, and the window

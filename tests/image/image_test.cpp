@@ -111,6 +111,7 @@ TEST(HexLoad, RecordsAsAnyToolWritesThem) {
   } cases[] = {
       {":03000000020030CB\r\n" + kEnd, 0, ex},
       {":03000000020030CB\n:00000001FF\n", 0, ex},
+      {":01000000af50\r\n" + kEnd, 0, {0xAF}},
       {":03000000020030CB:00000001FF", 0, ex},
       {"\r\n\n:0100000011EE\n\n:0100010022DC\r\n\r\n:0100020033CA\n" + kEnd, 0, {0x11, 0x22, 0x33}},
       {":02000000ab1fxx\r\n:0100010044xx\r\n", 0, {0xAB, 0x44}},  // later records win
@@ -194,14 +195,17 @@ TEST_F(HexFiles, ReplacedFileKeepsItsModeOwnerAndSymlink) {
   const std::string target = dir / "t.hex", link = dir / "link.hex";
   WriteFile(target, "old");
   ASSERT_EQ(chmod(target.c_str(), 0604), 0);
-  const bool root = geteuid() == 0 && chown(target.c_str(), 65534, 65534) == 0;
   ASSERT_EQ(symlink("t.hex", link.c_str()), 0);
-  EXPECT_TRUE(SaveHexFile(image, link));
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadFile(target), kEnd);  // ImageEnd 0 but nothing in the image
-  EXPECT_EQ(mode(target), 0604u);
-  struct stat st {};
-  EXPECT_TRUE(!root || (stat(target.c_str(), &st) == 0 && st.st_uid == 65534u));
+  // As root, another owner, then another group alone, is kept.
+  for (const auto& [uid, gid] : {std::pair{65534u, getegid()}, std::pair{geteuid(), 65534u}}) {
+    const bool root = geteuid() == 0 && chown(target.c_str(), uid, gid) == 0;
+    EXPECT_TRUE(SaveHexFile(image, link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), kEnd);  // ImageEnd 0 but nothing in the image
+    EXPECT_EQ(mode(target), 0604u);
+    struct stat st {};
+    EXPECT_TRUE(!root || (stat(target.c_str(), &st) == 0 && st.st_uid == uid && st.st_gid == gid));
+  }
   // The longest name a folder takes: no room for a longer temporary name.
   EXPECT_TRUE(SaveHexFile(image, dir / (std::string(251, 'n') + ".hex")));
   EXPECT_EQ(Files(), 4);
@@ -270,7 +274,8 @@ struct ReaderCase {
   std::string text;
   Error error;
   int line;
-  std::string stored;  // from address 0; an 0xFF where a refused record would have written
+  std::string stored;  // from `at`; an 0xFF where a refused record would have written
+  unsigned at = 0;
 };
 
 const Reader kSrec = LoadSrecText, kHex = LoadStrictHexText;
@@ -281,12 +286,19 @@ const ReaderCase kReaderCases[] = {
     {"SrecBadChecksum", kSrec, "S1040000AA51\nS1040001BB3E\n", Error::BadChecksum, 2, "\xAA\xFF"},
     {"SrecTruncatedLine", kSrec, "S1040000AA51\nS1060001BBCC\n", Error::BadSyntax, 2, "\xAA\xFF"},
     {"SrecDataAboveFFFF", kSrec, "S105FFFF0102F9\n", Error::AddressTooHigh, 1, ""},
+    {"SrecDataEndingAtFFFF", kSrec, "S105FFFEAABB98\n", Error::None, 0, "\xAA\xBB", 0xFFFE},
+    {"SrecRecordAfterTheEnd", kSrec, "S9030000FC\nS1040000AA51\n", Error::BadSyntax, 2, "\xFF"},
     {"SrecCountDisagrees", kSrec, "S1040000AA51\nS5030002FA\n", Error::BadCount, 2, "\xAA"},
     {"HexBadChecksum", kHex, ":01000000AA55\n:01000100BB44\n:00000001FF\n", Error::BadChecksum, 2,
      "\xAA\xFF"},
     {"HexLinearBaseAboveFFFF", kHex, ":020000040001F9\n:01000000AA55\n", Error::AddressTooHigh, 2,
      "\xFF"},
+    {"HexRecordAfterTheEnd", kHex, ":00000001FF\n:01000000AA55\n", Error::BadSyntax, 2, "\xFF"},
+    {"HexLineWithoutColon", kHex, ";01000000AA55\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
+    {"HexCountDisagrees", kHex, ":02000000AA54\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
     {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
+    {"HexDataEndingAtFFFF", kHex, ":02FFFE00AABB9C\n:00000001FF\n", Error::None, 0, "\xAA\xBB",
+     0xFFFE},
 };
 
 class Readers : public ::testing::TestWithParam<ReaderCase> {};
@@ -297,7 +309,7 @@ TEST_P(Readers, AcceptOrStopAtTheFirstBadLine) {
   const LoadResult result = c.read(*image, c.text);
   EXPECT_EQ(result.error, c.error);
   EXPECT_EQ(result.line, c.line);
-  EXPECT_EQ(Text(*image).substr(0, c.stored.size()), c.stored);
+  EXPECT_EQ(Text(*image).substr(c.at, c.stored.size()), c.stored);
 }
 INSTANTIATE_TEST_SUITE_P(Records, Readers, ::testing::ValuesIn(kReaderCases),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -6,11 +6,13 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "ops/operations.h"
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
+#include "ui/glyphs.h"
 #include "ui/router.h"
 
 namespace zelwik::ui {
@@ -22,14 +24,17 @@ using namespace std::chrono_literals;
 // Everything the window's thread was asked to do, in order. Wake() is the one call from the
 // worker.
 struct Front : Screen, Shell {
+  using Clock = std::chrono::steady_clock;
   Strings shown;
   int gauges = 0;
   std::pair<int, int> gauge{-1, -1};
   std::optional<std::string> path;
+  std::optional<Clock::time_point> drainAt;  // the window's single-shot timer
 
   std::mutex mutex;
   std::condition_variable woken;
   bool wake = false;
+  int wakes = 0;
 
   void ShowStatus(const std::string& s) override { shown.push_back("status " + s); }
   void ClearLog() override { shown.push_back("clear"); }
@@ -47,30 +52,43 @@ struct Front : Screen, Shell {
   void Wake() override {
     const std::lock_guard lock(mutex);
     wake = true;
+    ++wakes;
     woken.notify_all();
   }
+  void DrainAfter(std::chrono::milliseconds after) override { drainAt = Clock::now() + after; }
   void OperationEnded() override { shown.push_back("ended"); }
   void Quit() override { shown.push_back("quit"); }
   void ShowFailure(const std::string& what) override { shown.push_back("failure " + what); }
 
-  // The window's event loop: drains at every wake until `done` holds.
+  // The window's event loop: drains at a wake or when the timer is due, and at nothing else,
+  // until `done` holds; false when that takes 10 s.
   template <typename Drain>
-  void Loop(Drain drain, const std::function<bool()>& done) {
-    const auto give_up = std::chrono::steady_clock::now() + 20s;
+  bool Loop(Drain drain, const std::function<bool()>& done) {
+    const auto giveUp = Clock::now() + 10s;
     while (!done()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the operation never ended";
       {
         std::unique_lock lock(mutex);
-        woken.wait_for(lock, 5ms, [&] { return wake; });
+        woken.wait_until(lock, drainAt ? std::min(*drainAt, giveUp) : giveUp, [&] { return wake; });
+        const auto now = Clock::now();
+        if (now >= giveUp) {
+          ADD_FAILURE() << (wake || drainAt ? "the operation never ended"
+                                            : "the window was left waiting");
+          return false;
+        }
+        if (drainAt && now >= *drainAt) drainAt.reset();
         wake = false;
       }
       drain();
     }
+    return true;
   }
 };
 
-// A pause that holds the worker until the test opens it.
+// Holds the worker until the test opens it; the window's thread, when given, is woken to see it
+// held.
 struct Gate {
+  explicit Gate(Front* f) : front(f) {}
+  Front* front;
   std::mutex mutex;
   std::condition_variable cv;
   bool entered = false, open = false;
@@ -78,11 +96,16 @@ struct Gate {
     std::unique_lock lock(mutex);
     entered = true;
     cv.notify_all();
+    if (front) front->Wake();
     cv.wait(lock, [&] { return open; });
   }
   bool Entered() {
     const std::lock_guard lock(mutex);
     return entered;
+  }
+  void WaitEntered() {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return entered; });
   }
   void Open() {
     const std::lock_guard lock(mutex);
@@ -95,7 +118,7 @@ struct RouterTest : ::testing::Test {
   State state;
   Front front;
   std::vector<int> pauses;
-  Gate gate;
+  Gate gate{&front};
   bool hold = false, fail = false;
   Router router{state, front, front, [this](int ms) {
                   pauses.push_back(ms);
@@ -137,6 +160,8 @@ TEST_F(RouterTest, SelectionsChangeStateAndLabelOnly) {
     EXPECT_EQ(state.ChipType, item.command.arg) << item.name;
     expected.push_back("chip " + std::string(FindChip(item.command.arg)->label));
   }
+  router.Run({Action::SelectChip, 999});  // no such chip (a stale setting): no label, no crash
+  expected.push_back("chip ");
   for (const MenuItem& item : MainWindow().menus[4].items) {
     router.Run(item.command);
     EXPECT_EQ(state.PortName, "COM" + std::to_string(item.command.arg));
@@ -202,7 +227,8 @@ TEST(OperationRunner, DeliversInOrderCoalescesTheGaugeAndPausesAfterShowing) {
   CancelToken cancel;
   Strings atPause;
   OperationRunner runner(
-      front, cancel, [&] { front.Wake(); }, [&](int) { atPause = front.shown; });
+      front, cancel, [&] { front.Wake(); }, [&](int) { atPause = front.shown; },
+      [&](std::chrono::milliseconds after) { front.DrainAfter(after); });
   Strings expected;
   runner.Start(
       [&](View& v) {
@@ -228,6 +254,49 @@ TEST(OperationRunner, DeliversInOrderCoalescesTheGaugeAndPausesAfterShowing) {
   EXPECT_EQ(front.shown, expected);
   EXPECT_EQ(front.gauge, std::make_pair(99999, 99999));
   EXPECT_LT(front.gauges, 200);
+}
+
+// Texts queued before the window's thread drains wake it once. Positions posted within a frame of
+// the window drawing the gauge wake nobody, and the last is drawn at the frame's end even though
+// the operation then blocks (an erase, a silent programmer) and posts nothing more; once the gauge
+// stands still the frames stop, and the next position wakes the window again.
+TEST(OperationRunner, TheLastPositionIsDrawnWhileTheOperationBlocks) {
+  Front front;
+  CancelToken cancel;
+  Gate queued{nullptr}, gate{nullptr}, again{nullptr};  // block as a link waits: silently
+  OperationRunner runner(
+      front, cancel, [&] { front.Wake(); }, {},
+      [&](std::chrono::milliseconds after) { front.DrainAfter(after); });
+  runner.Start(
+      [&](View& v) {
+        v.SetStatus("a");
+        v.AddLogLine("b");
+        v.SetStatus("c");
+        queued.Hold();
+        v.SetGaugeMax(1000);
+        v.Pause(0);  // returns once the bar is on the screen
+        for (int i = 1; i <= 1000; ++i) v.SetGaugeProgress(i);
+        gate.Hold();
+        v.SetGaugeProgress(7);
+        again.Hold();
+      },
+      {});
+  auto drain = [&] { runner.Drain(); };
+  queued.WaitEntered();
+  EXPECT_EQ(front.wakes, 1);
+  queued.Open();
+  const bool range = front.Loop(drain, [&] { return front.gauge.first == 1000; });
+  gate.WaitEntered();  // the test's thread, not the window's: nothing is drawn meanwhile
+  EXPECT_FALSE(front.wake);
+  const bool last = front.Loop(drain, [&] { return front.gauge.second == 1000; });
+  const bool stopped = front.Loop(drain, [&] { return !front.drainAt; });
+  gate.Open();
+  const bool moved = front.Loop(drain, [&] { return front.gauge.second == 7; });
+  again.Open();
+  EXPECT_TRUE(range && last && stopped && moved);
+  EXPECT_EQ(front.gauges, 3);
+  EXPECT_EQ(front.shown, (Strings{"status a", "line b", "status c"}));
+  front.Loop(drain, [&] { return !runner.Busy(); });
 }
 
 // Esc ends a pause at once; Esc when idle leaves the next operation alone. A runner destroyed
@@ -272,6 +341,41 @@ TEST_F(RouterTest, AnEscapingExceptionIsShownAfterTheOperation) {
   router.Run({Action::Quit});
   EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", "ended",
                                   "failure no memory", "quit"}));
+}
+
+// The front ends and their tests find elements and menu items by name, the chip menu offers every
+// chip, and every tool button shows a picture of its own.
+TEST(WindowDescription, NamesAreUniqueAndEveryPictureIsSeen) {
+  std::set<std::string> names;
+  std::set<GlyphPixels> pictures;
+  for (const Element& e : MainWindow().elements) {
+    ASSERT_TRUE(e.name && *e.name);
+    EXPECT_TRUE(names.insert(e.name).second) << e.name;
+    if (e.kind != ElementKind::ToolButton) continue;
+    const GlyphPixels pixels = GlyphImage(e.glyph);
+    EXPECT_GT(std::count_if(pixels.begin(), pixels.end(), [](auto p) { return p >> 24; }), 32);
+    pictures.insert(pixels);
+  }
+  EXPECT_EQ(pictures.size(), 5u);
+  Strings chips;
+  for (const MenuItem& item : MainWindow().menus[3].items) chips.push_back(item.caption);
+  EXPECT_EQ(chips, (Strings{"Automatycznie", "  89C51 ", "  89C52 ", "  89C55", "  89C1051",
+                            "  89C2051", "  89C4051", "  Inny układ"}));
+  for (const Menu& menu : MainWindow().menus)
+    for (const MenuItem& item : menu.items) {
+      ASSERT_TRUE(item.name && *item.name);
+      EXPECT_TRUE(names.insert(item.name).second) << item.name;
+    }
+}
+
+// A disabled button's picture keeps its transparent pixels and shows the rest in two greys.
+TEST(Glyphs, GreyKeepsTransparencyAndSplitsDarkFromLight) {
+  GlyphPixels normal{};
+  normal[1] = 0xFF000080u;
+  normal[2] = 0xFFFFFF00u;
+  const GlyphPixels grey = GreyGlyph(normal);
+  EXPECT_EQ(std::vector(grey.begin(), grey.begin() + 4),
+            (std::vector<std::uint32_t>{0, 0xFF808080u, 0xFFC0C0C0u, 0}));
 }
 
 }  // namespace
