@@ -111,6 +111,7 @@ ChipOutcome RunJobChip(const ProductionJob& job, State& state, View& view,
     o.chip = job.chip == 0 && !context.detected.empty() ? context.detected : job.chipName;
     o.command = operation->name;
     o.serial = outcome.serial;
+    o.job = job.name;
     o.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     const LogRecord row = StepRow(o);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,9 @@ class ExclusiveLock {
   static std::unique_ptr<ExclusiveLock> Take(const std::string& path, bool& busy,
                                              std::string& reason);
 };
+
+// Up to `max` bytes from the file's start; nothing when it is absent or cannot be read.
+std::string FileStart(const std::string& path, std::size_t max);
 
 // Puts content in the file so that it holds either its old or its new content, whatever
 // happens: a new file beside it, flushed to the disk, renamed over it.

@@ -114,6 +114,19 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empt
   return std::make_unique<Win32AppendFile>(file, !empty && LastLineTorn(Wide(path)));
 }
 
+std::string FileStart(const std::string& path, std::size_t max) {
+  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string start(max, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file, start.data(), static_cast<DWORD>(max), &read, nullptr)) read = 0;
+  CloseHandle(file);
+  start.resize(read);
+  return start;
+}
+
 std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,
                                                    std::string& reason) {
   // No sharing at all: a second open, here or in another run, fails until this one is closed.

@@ -88,12 +88,25 @@ std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\x1f');) fields.push_back(field);
     if (!line.empty() && line.back() == '\x1f') fields.emplace_back();
-    EXPECT_EQ(fields.size(), 11u) << line;
+    EXPECT_EQ(fields.size(), 12u) << line;
     rows.push_back(fields);
   }
   return rows;
 }
-enum Column { kTime, kPort, kChip, kCommand, kFile, kSha, kBytes, kSerial, kResult, kMs, kMessage };
+enum Column {
+  kTime,
+  kPort,
+  kChip,
+  kCommand,
+  kFile,
+  kSha,
+  kBytes,
+  kSerial,
+  kResult,
+  kMs,
+  kMessage,
+  kJob
+};
 
 std::uint16_t SerialIn(SimHarness& sim) {
   return sim.WithModel([](sim::DeviceModel& m) {
@@ -132,7 +145,33 @@ TEST(RunLog, FieldsAreQuotedOnlyWhenTheyMustBe) {
   r.time = "t";
   r.message = " Błąd: \"x\", y";
   r.file = "a\nb.hex";
-  EXPECT_EQ(CsvLine(r), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\"\n");
+  r.job = "płytka, rev. B";
+  EXPECT_EQ(CsvLine(r), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\",\"płytka, rev. B\"\n");
+  EXPECT_EQ(CsvLine(r, false), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\"\n");
+}
+
+// A log begun before the job column goes on in its own columns; a job, whose name would be lost
+// there, is refused it before anything is written. A new log has the column.
+TEST(RunLog, LogsWithoutTheJobColumn) {
+  TempDir dir;
+  const std::string old = dir / "old.csv", fresh = dir / "new.csv";
+  WriteFile(old, kLogHeaderWithoutJob);
+  LogRecord row;
+  row.result = "ok";
+  row.job = "board";
+  std::string why;
+  {
+    RunLog log;
+    ASSERT_TRUE(log.Open(old, why)) << why;
+    ASSERT_TRUE(log.Write(row, why)) << why;
+    RunLog job;
+    EXPECT_FALSE(job.Open(old, why, true));
+    EXPECT_NE(why.find("job column"), std::string::npos) << why;
+    ASSERT_TRUE(job.Open(fresh, why, true)) << why;
+    ASSERT_TRUE(job.Write(row, why)) << why;
+  }
+  EXPECT_EQ(ReadFile(old), std::string(kLogHeaderWithoutJob) + CsvLine(row, false));
+  EXPECT_EQ(ReadFile(fresh), std::string(kLogHeader) + CsvLine(row));
 }
 
 // A step's row: a read stopped after its last exchange saved nothing, so its row names no file and
