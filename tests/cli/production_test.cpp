@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -39,6 +40,7 @@ namespace zelwik::cli {
 namespace {
 
 using sim::SimChip;
+using testing::FramesText;
 using testing::ReadFile;
 using testing::SimHarness;
 using testing::TempDir;
@@ -769,6 +771,131 @@ TEST(Production, CtrlCAtThePrompt) {
   EXPECT_EQ(read(input[0], line, sizeof line), 6) << "the input was read after the run";
   close(input[0]);
   close(input[1]);
+}
+
+// A job made from a command line runs as that command line does: the same frames and the same
+// log rows, apart from the times, the port and the job's name. Making it sends nothing.
+TEST(JobRun, SameFramesAndRowsAsTheCommandLine) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  SimHarness plain(SimChip::C2051), jobbed(SimChip::C2051);
+  const std::vector<std::string> line = {"--port", plain.Path(), "--chip",   "89C2051",  "--verify",
+                                         "--lock", "2",          "--serial", "7F0:2:100"};
+  auto with = [&](const std::string& log, std::vector<std::string> more) {
+    std::vector<std::string> args = line;
+    args.insert(args.end(), {"--log", dir / log});
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string job = dir / "board.zjob";
+  CliRun run = Cli(with("job.csv", {"--save-job", job, "program", dir / "fw.hex"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(plain.Frames().empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "job.csv"));
+
+  run = Cli(with("plain.csv", {"program", dir / "fw.hex"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string plainFrames = FramesText(plain.Frames());
+  plain.ClearFrames();
+  // --port wins over the job's own port, which is the other programmer.
+  run = Cli({"--job", job, "--port", jobbed.Path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(plain.Frames().empty());
+  EXPECT_EQ(FramesText(jobbed.Frames()), plainFrames);
+  EXPECT_EQ(SerialIn(jobbed), SerialIn(plain));
+
+  auto rows = CsvRows(dir / "plain.csv"), jobRows = CsvRows(dir / "job.csv");
+  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(jobRows.size(), rows.size());
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][kJob], "");
+    EXPECT_EQ(jobRows[i][kJob], "board");
+    for (auto* row : {&rows[i], &jobRows[i]})
+      for (Column c : {kTime, kPort, kMs, kJob}) (*row)[c].clear();
+    EXPECT_EQ(jobRows[i], rows[i]);
+  }
+  // Without --port, the job's port.
+  run = Cli({"--job", job});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(plain.Frames().empty());
+}
+
+// A job that cannot run as it was made, or a command line that would change it: a clear message
+// naming the job file, nothing sent, and the log and the serial numbers untouched.
+TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
+  TempDir dir;
+  SimHarness sim(SimChip::C2051);
+  WriteFile(dir / "fw.hex", kFirmware);
+  WriteFile(dir / "old.csv", kLogHeaderWithoutJob);
+  WriteFile(dir / "held.serial", "7\n");
+  const std::string fw = dir / "fw.hex";
+  ASSERT_EQ(Cli({"--chip", "89C2051", "--serial", "7F0:2:1", "--log", dir / "run.csv", "--save-job",
+                 dir / "good.zjob", "program", fw})
+                .status,
+            0);
+  const std::string good = ReadFile(dir / "good.zjob");
+  auto variant = [&](const std::string& name, const std::string& from, const std::string& to) {
+    std::string text = good;
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    WriteFile(dir / name, text);
+    return dir / name;
+  };
+  WriteFile(dir / "changed.hex", std::string(kFirmware).replace(1, 2, "01"));
+  const std::string changed = variant("changed.zjob", "'fw.hex'", "'changed.hex'");
+  const std::string missing = variant("missing.zjob", "'fw.hex'", "'gone.hex'");
+  const std::string held = variant("held.zjob", "'run.serial'", "'held.serial'");
+  const std::string old = variant("old.zjob", "'run.csv'", "'old.csv'");
+  const std::string nowhere = variant("nowhere.zjob", "'run.csv'", "'no/such/dir.csv'");
+  WriteFile(dir / "cut.zjob", good.substr(0, good.find("[serial]") + 4));
+  const std::string cut = dir / "cut.zjob";
+  const std::string job = dir / "good.zjob";
+  const std::string port = sim.Path();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string why;
+  } cases[] = {
+      {{"--job", job, "--chip", "89C51"}, 2, "--chip does not go with --job"},
+      {{"--job", job, "--serial", "7F0:2:5"}, 2, "--serial does not go"},
+      {{"--job", job, "--serial-file", "x"}, 2, "--serial-file does not go"},
+      {{"--job", job, "--serial-overwrite"}, 2, "--serial-overwrite does not go"},
+      {{"--job", job, "--format", "bin"}, 2, "--format does not go"},
+      {{"--job", job, "--strict"}, 2, "--strict does not go"},
+      {{"--job", job, "--verify"}, 2, "--verify does not go"},
+      {{"--job", job, "--lock", "1"}, 2, "--lock does not go"},
+      {{"--job", job, "--log", "x.csv"}, 2, "--log does not go"},
+      {{"--job", job, "--repeat"}, 2, "--repeat does not go"},
+      {{"--job", job, fw}, 2, "unexpected argument"},
+      {{"--job", job, "--port", port, "--port", port}, 2, "given twice"},
+      {{"--job", changed, "--port", port},
+       1,
+       changed + ": image changed.hex: the file has changed since the job was made: expected "},
+      {{"--job", missing, "--port", port}, 1, missing + ": image gone.hex: cannot be read"},
+      {{"--job", held, "--port", port}, 1, held + ": serial numbers: "},
+      {{"--job", old, "--port", port}, 1, old + ": cannot write the log"},
+      {{"--job", nowhere, "--port", port}, 1, nowhere + ": cannot write the log"},
+      {{"--job", cut, "--port", port}, 1, cut + ": line "},
+      {{"--job", dir / "none.zjob"}, 1, dir / "none.zjob"},
+      {{"--chip", "89C2051", "--save-job", dir / "r.zjob", "read", dir / "r.hex"}, 2, "not read"},
+      {{"--save-job", dir / "a.zjob", "erase"}, 2, "needs --chip"},
+      {{"--chip", "89C2051", "--save-job", dir / "fw2.hex", "erase"}, 2, ".zjob"},
+  };
+  bool busy = false;
+  std::string reason;
+  const auto lock = ExclusiveLock::Take(dir / "held.serial.lock", busy, reason);
+  ASSERT_TRUE(lock) << reason;
+  for (const auto& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, c.status) << c.why;
+    EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(sim.Frames().empty());
+  EXPECT_EQ(ReadFile(dir / "old.csv"), kLogHeaderWithoutJob);
+  EXPECT_EQ(ReadFile(dir / "held.serial"), "7\n");
+  for (const char* made : {"run.csv", "run.serial", "r.zjob", "a.zjob", "fw2.hex"})
+    EXPECT_FALSE(std::filesystem::exists(dir / made)) << made;
 }
 
 }  // namespace
