@@ -310,8 +310,12 @@ void CheckRules(Options& options) {
     throw UsageError{"--serial-file and --serial-overwrite go with --serial"};
   if (options.serial && options.serialFile.empty()) {
     if (options.log.empty()) throw UsageError{"--serial needs --serial-file or --log"};
-    std::filesystem::path file(options.log);
-    options.serialFile = file.replace_extension(".serial").string();
+    // By hand: a path object would take the UTF-8 name for the ANSI code page on Windows.
+    const std::size_t name = options.log.find_last_of("/\\") + 1;  // npos + 1: the whole
+    const std::size_t dot = options.log.rfind('.');
+    options.serialFile =
+        options.log.substr(0, dot != std::string::npos && dot > name ? dot : std::string::npos) +
+        ".serial";
   }
   if (command->file == FileUse::Save &&
       (options.ports.size() > 1 || IsAllPorts(options.ports.front())))
