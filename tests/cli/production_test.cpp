@@ -820,6 +820,51 @@ TEST(JobRun, SameFramesAndRowsAsTheCommandLine) {
   EXPECT_FALSE(plain.Frames().empty());
 }
 
+// One chip as a window's worker runs it: its own view and State, no console. The number is on the
+// chip and in the row, which names the job; a stop asked on the State spends no number and
+// leaves a cancelled row.
+TEST(JobRun, OneChipThroughTheWindowsEntryPoint) {
+  TempDir dir;
+  SimHarness sim(SimChip::C2051);
+  std::string why;
+  const auto layout = ParseSerialLayout("7F0:2:100", why);
+  production::SerialCounter serials;
+  RunLog log;
+  ASSERT_TRUE(serials.Open(dir / "n.serial", *layout, why)) << why;
+  ASSERT_TRUE(log.Open(dir / "run.csv", why, true)) << why;
+  auto image = std::make_unique<Image>();
+  std::fill(image->MemoryImage.begin(), image->MemoryImage.end(), kEmptyByte);
+  image->MemoryImage[0] = 0x12;
+  image->ImageEnd = 0;
+  ProductionJob job;
+  job.steps = {FindOperation("program"), FindOperation("verify")};
+  job.chip = 0;
+  job.chipName = "89C2051";
+  job.file = "fw.hex";
+  job.image = image.get();
+  job.serial = layout;
+  job.serials = &serials;
+  job.log = &log;
+  job.name = "board";
+  auto state = std::make_unique<State>();
+  state->PortName = sim.Path();
+  NullView view;
+  ChipOutcome chip = RunJobChip(job, *state, view, {sim.Path()});
+  EXPECT_TRUE(chip.passed);
+  EXPECT_EQ(chip.serial, "100");
+  EXPECT_EQ(SerialIn(sim), 100);
+  state->cancel.Request();
+  chip = RunJobChip(job, *state, view, {sim.Path()});
+  EXPECT_FALSE(chip.passed);
+  EXPECT_EQ(chip.last, OpResult::Cancelled);
+  EXPECT_EQ(serials.Peek(), 101u);
+  std::vector<std::string> rows;
+  for (const auto& row : CsvRows(dir / "run.csv"))
+    rows.push_back(row[kCommand] + " " + row[kSerial] + " " + row[kResult] + " " + row[kJob]);
+  EXPECT_EQ(rows, (std::vector<std::string>{"command serial result job", "program 100 ok board",
+                                            "verify 100 ok board", "program  cancelled board"}));
+}
+
 // A job that cannot run as it was made, or a command line that would change it: a clear message
 // naming the job file, nothing sent, and the log and the serial numbers untouched.
 TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
