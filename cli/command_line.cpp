@@ -17,6 +17,7 @@
 #include "link/chips.h"
 #include "ops/command_table.h"
 #include "ops/hex_files.h"
+#include "production/job_run.h"
 #include "zelwik_version.h"
 
 namespace zelwik::cli {
@@ -338,30 +339,9 @@ Options Parse(const std::vector<std::string>& args) {
   return options;
 }
 
-// The job's settings in place of the options it rules out; the job file's own ports are held to
-// the command line's rules too.
+// Where a job runs: on --port's ports, or the job's own, held to the command line's rules too.
 void TakeJob(const Job& job, Options& options) {
-  const ChipInfo* chip = FindChipByName(job.chip);  // the reader knows it
-  options.chip = ToInt(chip->code);
-  options.chipName = chip->cliName;
-  for (JobStep step : job.steps) options.steps.push_back(&StepOperation(step));
-  options.command = options.steps.front();
-  if (job.image) {
-    options.file = JobFilePath(options.job, job.image->file);
-    options.format = job.image->format;
-    options.strict = job.image->strict;
-  }
-  if (job.serial) {
-    std::string why;
-    options.serial = ParseSerialLayout(job.serial->layout, why);
-    options.serialFile = JobFilePath(options.job, job.serial->file);
-    options.serialOverwrite = job.serial->overwrite;
-  }
-  if (!job.log.empty()) options.log = JobFilePath(options.job, job.log);
-  options.repeat = job.repeat == JobRepeat::Auto     ? Repeat::Auto
-                   : job.repeat == JobRepeat::Prompt ? Repeat::Prompt
-                                                     : Repeat::Once;
-  if (!options.timeoutMs) options.timeoutMs = job.timeoutMs;
+  options.command = &StepOperation(job.steps.front());
   if (options.ports.empty()) options.ports = job.ports;
   if (options.ports.empty()) options.ports.push_back("COM2");
   RefuseRepeatedPorts(options.ports);
@@ -429,56 +409,45 @@ bool SerialPlaceFree(const Image& image, const SerialLayout& layout, bool overwr
   return true;
 }
 
-// The image the steps need, refused before anything is sent: the command line's file as it loads,
-// a job's only as it was when the job was made.
-bool LoadForSteps(const Options& options, const std::optional<Job>& job, FileFormat format,
-                  Image& image, View& view, std::ostream& err) {
-  if (job) {
-    std::string why;
-    if (!CheckJobImage(*job, options.job, image, why)) {
-      err << "zelwik-cli: " << why << "\n";
-      return false;
-    }
-    ShowLoaded(image, view);
-    return true;
-  }
+// The image for the steps, refused before anything is sent.
+bool LoadForSteps(const Options& options, FileFormat format, Image& image, View& view,
+                  std::ostream& err) {
   return LoadImage(image, options.file, format, options.strict, view, err) &&
          (options.command->scope == Scope::File || !options.serial ||
           SerialPlaceFree(image, *options.serial, options.serialOverwrite, err));
 }
 
-// The steps on every port, chip after chip as asked; the log and the serial numbers are ready
+// The job on every port, once `auto` and `all` are found.
+int RunOnPorts(ProductionJob& job, ProductionIo& io, const PortListRoots& portRoots) {
+  // Found before the operation, which then opens the port and probes it as always.
+  if (IsAutoPort(job.ports.front()) && !FindProgrammerPort(portRoots, job.ports.front(), io.err))
+    return kExitFailure;
+  if (IsAllPorts(job.ports.front()) && !FindAllProgrammerPorts(portRoots, job.ports, io.err))
+    return kExitFailure;
+  // Counted once `all` is expanded: every port must be within the reach of Ctrl+C.
+  if (job.ports.size() > InterruptGuard::kMaxStates) {
+    io.err << "zelwik-cli: at most " << InterruptGuard::kMaxStates << " ports, not "
+           << job.ports.size() << " (see zelwik-cli --help)\n";
+    return kExitUsage;
+  }
+  return RunProduction(job, io);
+}
+
+// The command line's steps, chip after chip as asked; the log and the serial numbers are ready
 // before any programmer hears a thing.
 int RunSteps(Options& options, const Image* image, FileFormat format, ProductionIo& io,
-             const PortListRoots& portRoots, const std::string& jobName) {
-  // A job's refusals name the job file.
-  const std::string who = "zelwik-cli: " + (options.job.empty() ? "" : options.job + ": ");
+             const PortListRoots& portRoots) {
   std::string why;
   production::SerialCounter serials;
   if (options.serial && !serials.Open(options.serialFile, *options.serial, why)) {
-    io.err << who << "serial numbers: " << why << "\n";
+    io.err << "zelwik-cli: serial numbers: " << why << "\n";
     return kExitFailure;
   }
   production::RunLog log;
-  if (!options.log.empty() && !log.Open(options.log, why, !options.job.empty())) {
-    io.err << who << "cannot write the log " << why << "\n";
+  if (!options.log.empty() && !log.Open(options.log, why)) {
+    io.err << "zelwik-cli: cannot write the log " << why << "\n";
     return kExitFailure;
   }
-
-  // Found before the operation, which then opens the port and probes it as always.
-  if (IsAutoPort(options.ports.front()) &&
-      !FindProgrammerPort(portRoots, options.ports.front(), io.err))
-    return kExitFailure;
-  if (IsAllPorts(options.ports.front()) &&
-      !FindAllProgrammerPorts(portRoots, options.ports, io.err))
-    return kExitFailure;
-  // Counted once `all` is expanded: every port must be within the reach of Ctrl+C.
-  if (options.ports.size() > InterruptGuard::kMaxStates) {
-    io.err << "zelwik-cli: at most " << InterruptGuard::kMaxStates << " ports, not "
-           << options.ports.size() << " (see zelwik-cli --help)\n";
-    return kExitUsage;
-  }
-
   ProductionJob job;
   job.steps = options.steps;
   job.ports = options.ports;
@@ -496,8 +465,23 @@ int RunSteps(Options& options, const Image* image, FileFormat format, Production
   job.serial = options.serial;
   if (options.serial) job.serials = &serials;
   if (!options.log.empty()) job.log = &log;
-  job.name = jobName;
-  return RunProduction(job, io);
+  return RunOnPorts(job, io, portRoots);
+}
+
+// A job file's run, readied as the windows ready it; only the ports and the timeout are the
+// command line's.
+int RunJob(const Job& job, const Options& options, View& view, ProductionIo& io,
+           const PortListRoots& portRoots) {
+  production::JobRun run;
+  std::string why;
+  if (!OpenJobRun(job, options.job, run, why)) {
+    io.err << "zelwik-cli: " << why << "\n";
+    return kExitFailure;
+  }
+  if (run.job.image) ShowLoaded(*run.image, view);
+  run.job.ports = options.ports;
+  if (options.timeoutMs) run.job.timeoutMs = options.timeoutMs;
+  return RunOnPorts(run.job, io, portRoots);
 }
 
 }  // namespace
@@ -537,23 +521,22 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const OperationEntry& command = *options.command;
   if (command.scope == Scope::Ports) return RunPortsCommand(options.probe, portRoots, out, err);
 
-  // The image is 64 KiB: keep it off the stack.
-  auto image = std::make_unique<Image>();
   ProgressBar progress(progressTerminal);
   ConsoleView view(out, progress, command.scope == Scope::File);
+  ProductionIo io{out, err, progressTerminal, prompt};
+  if (job) return RunJob(*job, options, view, io, portRoots);
+  // The image is 64 KiB: keep it off the stack.
+  auto image = std::make_unique<Image>();
   const FileFormat format = options.format.value_or(FormatOfFile(options.file));
-  const bool loads = std::any_of(options.steps.begin(), options.steps.end(),
-                                 [](const OperationEntry* s) { return s->file == FileUse::Load; });
+  const bool loads = command.file == FileUse::Load;
   // A file that cannot be read or is refused must not reach the chip: not even the probe is sent.
-  if (loads && !LoadForSteps(options, job, format, *image, view, err)) return kExitFailure;
+  if (loads && !LoadForSteps(options, format, *image, view, err)) return kExitFailure;
   if (command.scope == Scope::File) {
     view.SetStatus(ChecksumText(*image));
     return kExitSuccess;
   }
   if (!options.saveJob.empty()) return SaveJob(options, *image, format, out, err);
-  ProductionIo io{out, err, progressTerminal, prompt};
-  return RunSteps(options, loads ? image.get() : nullptr, format, io, portRoots,
-                  job ? JobName(*job, options.job) : "");
+  return RunSteps(options, loads ? image.get() : nullptr, format, io, portRoots);
 }
 
 }  // namespace zelwik::cli
