@@ -10,7 +10,8 @@ namespace zelwik::production {
 
 // A job file's run, ready for RunJobChip: every front end opens a job through this, so each runs
 // the same steps on the same bytes and logs the same rows. A window: ReadJob, OpenJobRun, then
-// RunJobChip(run.job, state, view, {port}) for each chip, on the first of the job's ports.
+// RunJobChip(run.job, state, view, context) for each chip, the context naming the port, on the
+// first of the job's ports.
 struct JobRun {
   std::string name;  // as the log names it
   std::unique_ptr<Image> image = std::make_unique<Image>();

@@ -849,12 +849,14 @@ TEST(JobRun, OneChipThroughTheWindowsEntryPoint) {
   auto state = std::make_unique<State>();
   state->PortName = sim.Path();
   NullView view;
-  ChipOutcome chip = RunJobChip(job, *state, view, {sim.Path()});
+  ChipContext context;
+  context.port = sim.Path();
+  ChipOutcome chip = RunJobChip(job, *state, view, context);
   EXPECT_TRUE(chip.passed);
   EXPECT_EQ(chip.serial, "100");
   EXPECT_EQ(SerialIn(sim), 100);
   state->cancel.Request();
-  chip = RunJobChip(job, *state, view, {sim.Path()});
+  chip = RunJobChip(job, *state, view, context);
   EXPECT_FALSE(chip.passed);
   EXPECT_EQ(chip.last, OpResult::Cancelled);
   EXPECT_EQ(serials.Peek(), 101u);
