@@ -51,11 +51,15 @@ bool LoadImage(Image& image, const std::string& path, FileFormat format, bool st
     err << "zelwik-cli: " << path << ": " << Refusal(result, format) << "; file refused\n";
     return false;
   }
+  ShowLoaded(image, view);
+  return true;
+}
+
+void ShowLoaded(const Image& image, View& view) {
   // What the HEX load shows: the listing, then the extent of the image.
   view.ClearLog();
   ShowListing(image, view);
   view.SetStatus(" Odczytano " + std::to_string(image.ImageEnd + 1) + " bajtów.");
-  return true;
 }
 
 bool SaveImage(Image& image, const std::string& path, FileFormat format, int chipSize, View& view) {

@@ -22,6 +22,9 @@ using zelwik::FormatOfFile;
 bool LoadImage(Image& image, const std::string& path, FileFormat format, bool strict, View& view,
                std::ostream& err);
 
+// What a load shows once the file is in: the listing and the bytes read.
+void ShowLoaded(const Image& image, View& view);
+
 // Saves a chip just read; a binary file holds exactly chipSize bytes.
 bool SaveImage(Image& image, const std::string& path, FileFormat format, int chipSize, View& view);
 

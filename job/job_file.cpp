@@ -41,7 +41,7 @@ constexpr StepInfo kSteps[] = {
 
 const StepInfo& InfoOf(JobStep step) { return kSteps[static_cast<std::size_t>(step)]; }
 
-constexpr const char* kFormatNames[] = {"hex", "bin", "srec"};      // in ImageFormat's order
+constexpr const char* kFormatNames[] = {"hex", "bin", "srec"};      // in FileFormat's order
 constexpr const char* kRepeatNames[] = {"once", "prompt", "auto"};  // in JobRepeat's order
 
 bool HasStep(const std::vector<JobStep>& steps, std::initializer_list<JobStep> any) {
@@ -50,15 +50,15 @@ bool HasStep(const std::vector<JobStep>& steps, std::initializer_list<JobStep> a
 }
 
 // Why the image file was refused, worded as zelwik-cli words it.
-std::string Refusal(const LoadResult& result, ImageFormat format) {
+std::string Refusal(const LoadResult& result, FileFormat format) {
   using Error = LoadResult::Error;
   const std::string at = "line " + std::to_string(result.line) + ": ";
   switch (result.error) {
     case Error::TooLarge:
-      return format == ImageFormat::Binary ? "more than 65536 bytes, larger than any chip"
-                                           : "too large for an image file";
+      return format == FileFormat::Binary ? "more than 65536 bytes, larger than any chip"
+                                          : "too large for an image file";
     case Error::BadSyntax:
-      return at + (format == ImageFormat::Srec ? "not an S-record" : "not an Intel HEX record") +
+      return at + (format == FileFormat::Srec ? "not an S-record" : "not an Intel HEX record") +
              " (or cut short)";
     case Error::BadChecksum:
       return at + "checksum does not match";
@@ -380,9 +380,9 @@ Job ParseTable(const toml::table& root, const Reader& read) {
     JobImage& described = job.image.emplace();
     described.file = *read.Text(*image, "image", "file", true);
     described.format =
-        static_cast<ImageFormat>(read.Choice(*image, "format", kFormatNames, -1, "image"));
+        static_cast<FileFormat>(read.Choice(*image, "format", kFormatNames, -1, "image"));
     described.strict = read.Flag(*image, "image", "strict");
-    if (described.strict && described.format != ImageFormat::Hex)
+    if (described.strict && described.format != FileFormat::Hex)
       read.Fail(*image->get("strict"), "image.strict", "goes with format = \"hex\"");
     const toml::node& shaNode = *read.Find(*image, "image", "sha256", true);
     described.sha256 = read.TextOf(shaNode, "image.sha256");
@@ -452,6 +452,12 @@ Job ParseTable(const toml::table& root, const Reader& read) {
 }  // namespace
 
 const char* StepName(JobStep step) { return InfoOf(step).name; }
+
+std::optional<JobStep> StepNamed(std::string_view name) {
+  for (const StepInfo& info : kSteps)
+    if (name == info.name) return info.step;
+  return std::nullopt;
+}
 
 const OperationEntry& StepOperation(JobStep step) { return *FindOperation(StepName(step)); }
 
@@ -576,17 +582,17 @@ bool LoadJobImage(const Job& job, const std::string& jobPath, Image& image, std:
   auto scratch = std::make_unique<Image>();
   LoadResult result;
   switch (job.image->format) {
-    case ImageFormat::Hex:
+    case FileFormat::Hex:
       if (!job.image->strict) {
         if (!LoadHexFile(*scratch, path)) result.error = LoadResult::Error::Unreadable;
       } else {
         result = LoadStrictHexFile(*scratch, path);
       }
       break;
-    case ImageFormat::Binary:
+    case FileFormat::Binary:
       result = LoadBinaryFile(*scratch, path);
       break;
-    case ImageFormat::Srec:
+    case FileFormat::Srec:
       result = LoadSrecFile(*scratch, path);
       break;
   }

@@ -7,6 +7,7 @@
 
 #include "image/memory_image.h"
 #include "ops/command_table.h"
+#include "ops/file_formats.h"
 
 // A job file (.zjob, TOML): an engineer prepares a run once, an operator repeats it exactly. The
 // front ends make and run jobs; this reads, writes and checks them, nothing else.
@@ -23,22 +24,21 @@ enum class JobStep { BlankCheck, Erase, Program, Verify, Lock1, Lock2, Lock3, Lo
 // The step's word in the job file, which is the command's name on the command line ("lock" sets
 // every lock bit).
 const char* StepName(JobStep step);
+// The step a command's name stands for, if a job can hold it.
+std::optional<JobStep> StepNamed(std::string_view name);
 // The entry of the table of operations that runs the step.
 const OperationEntry& StepOperation(JobStep step);
 
 enum class JobRepeat { Once, Prompt, Auto };
 
-// The image file's kind, as --format names it; the job keeps it rather than trusting the extension.
-enum class ImageFormat { Hex, Binary, Srec };
-
 // Paths in a job are UTF-8, relative to the job file's folder (or absolute), with '/' between
 // folders so a job made on one system opens on the other.
 struct JobImage {
   std::string file;
-  ImageFormat format = ImageFormat::Hex;
-  bool strict = false;  // Intel HEX: every record checked
-  std::string sha256;   // lower-case hex, of addresses 0 to ImageEnd as programmed
-  int bytes = 0;        // ImageEnd + 1
+  FileFormat format = FileFormat::Hex;  // kept rather than trusting the extension
+  bool strict = false;                  // Intel HEX: every record checked
+  std::string sha256;                   // lower-case hex, of addresses 0 to ImageEnd as programmed
+  int bytes = 0;                        // ImageEnd + 1
   bool operator==(const JobImage&) const = default;
 };
 

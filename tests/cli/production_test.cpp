@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -24,12 +25,12 @@
 
 #include "cli/command_line.h"
 #include "cli/interrupt.h"
-#include "cli/production_files.h"
 #include "cli/prompt.h"
-#include "cli/run_log.h"
-#include "cli/serial_numbers.h"
 #include "link/commands.h"
 #include "ops/command_table.h"
+#include "production/production_files.h"
+#include "production/run_log.h"
+#include "production/serial_numbers.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
@@ -39,11 +40,13 @@ namespace zelwik::cli {
 namespace {
 
 using sim::SimChip;
+using testing::FramesText;
 using testing::ReadFile;
 using testing::SimHarness;
 using testing::TempDir;
 using testing::WriteFile;
 using namespace std::chrono_literals;
+using namespace zelwik::production;
 
 // 256 bytes of data from address 0, none of them at 7F0.
 constexpr const char* kFirmware =
@@ -87,12 +90,25 @@ std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\x1f');) fields.push_back(field);
     if (!line.empty() && line.back() == '\x1f') fields.emplace_back();
-    EXPECT_EQ(fields.size(), 11u) << line;
+    EXPECT_EQ(fields.size(), 12u) << line;
     rows.push_back(fields);
   }
   return rows;
 }
-enum Column { kTime, kPort, kChip, kCommand, kFile, kSha, kBytes, kSerial, kResult, kMs, kMessage };
+enum Column {
+  kTime,
+  kPort,
+  kChip,
+  kCommand,
+  kFile,
+  kSha,
+  kBytes,
+  kSerial,
+  kResult,
+  kMs,
+  kMessage,
+  kJob
+};
 
 std::uint16_t SerialIn(SimHarness& sim) {
   return sim.WithModel([](sim::DeviceModel& m) {
@@ -131,7 +147,33 @@ TEST(RunLog, FieldsAreQuotedOnlyWhenTheyMustBe) {
   r.time = "t";
   r.message = " Błąd: \"x\", y";
   r.file = "a\nb.hex";
-  EXPECT_EQ(CsvLine(r), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\"\n");
+  r.job = "płytka, rev. B";
+  EXPECT_EQ(CsvLine(r), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\",\"płytka, rev. B\"\n");
+  EXPECT_EQ(CsvLine(r, false), "t,,,,\"a\nb.hex\",,,,,0,\" Błąd: \"\"x\"\", y\"\n");
+}
+
+// A log begun before the job column goes on in its own columns; a job, whose name would be lost
+// there, is refused it before anything is written. A new log has the column.
+TEST(RunLog, LogsWithoutTheJobColumn) {
+  TempDir dir;
+  const std::string old = dir / "old.csv", fresh = dir / "new.csv";
+  WriteFile(old, kLogHeaderWithoutJob);
+  LogRecord row;
+  row.result = "ok";
+  row.job = "board";
+  std::string why;
+  {
+    RunLog log;
+    ASSERT_TRUE(log.Open(old, why)) << why;
+    ASSERT_TRUE(log.Write(row, why)) << why;
+    RunLog job;
+    EXPECT_FALSE(job.Open(old, why, true));
+    EXPECT_NE(why.find("job column"), std::string::npos) << why;
+    ASSERT_TRUE(job.Open(fresh, why, true)) << why;
+    ASSERT_TRUE(job.Write(row, why)) << why;
+  }
+  EXPECT_EQ(ReadFile(old), std::string(kLogHeaderWithoutJob) + CsvLine(row, false));
+  EXPECT_EQ(ReadFile(fresh), std::string(kLogHeader) + CsvLine(row));
 }
 
 // A step's row: a read stopped after its last exchange saved nothing, so its row names no file and
@@ -729,6 +771,178 @@ TEST(Production, CtrlCAtThePrompt) {
   EXPECT_EQ(read(input[0], line, sizeof line), 6) << "the input was read after the run";
   close(input[0]);
   close(input[1]);
+}
+
+// A job made from a command line runs as that command line does: the same frames and the same
+// log rows, apart from the times, the port and the job's name. Making it sends nothing.
+TEST(JobRun, SameFramesAndRowsAsTheCommandLine) {
+  TempDir dir;
+  WriteFile(dir / "fw.hex", kFirmware);
+  SimHarness plain(SimChip::C2051), jobbed(SimChip::C2051);
+  const std::vector<std::string> line = {"--port", plain.Path(), "--chip",   "89C2051",  "--verify",
+                                         "--lock", "2",          "--serial", "7F0:2:100"};
+  auto with = [&](const std::string& log, std::vector<std::string> more) {
+    std::vector<std::string> args = line;
+    args.insert(args.end(), {"--log", dir / log});
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string job = dir / "board.zjob";
+  CliRun run = Cli(with("job.csv", {"--save-job", job, "program", dir / "fw.hex"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(plain.Frames().empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "job.csv"));
+
+  run = Cli(with("plain.csv", {"program", dir / "fw.hex"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string plainFrames = FramesText(plain.Frames());
+  plain.ClearFrames();
+  // --port wins over the job's own port, which is the other programmer.
+  run = Cli({"--job", job, "--port", jobbed.Path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(plain.Frames().empty());
+  EXPECT_EQ(FramesText(jobbed.Frames()), plainFrames);
+  EXPECT_EQ(SerialIn(jobbed), SerialIn(plain));
+
+  auto rows = CsvRows(dir / "plain.csv"), jobRows = CsvRows(dir / "job.csv");
+  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(jobRows.size(), rows.size());
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][kJob], "");
+    EXPECT_EQ(jobRows[i][kJob], "board");
+    for (auto* row : {&rows[i], &jobRows[i]})
+      for (Column c : {kTime, kPort, kMs, kJob}) (*row)[c].clear();
+    EXPECT_EQ(jobRows[i], rows[i]);
+  }
+  // Without --port, the job's port.
+  run = Cli({"--job", job});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(plain.Frames().empty());
+}
+
+// One chip as a window's worker runs it: its own view and State, no console. The number is on the
+// chip and in the row, which names the job; a stop asked on the State spends no number and
+// leaves a cancelled row.
+TEST(JobRun, OneChipThroughTheWindowsEntryPoint) {
+  TempDir dir;
+  SimHarness sim(SimChip::C2051);
+  std::string why;
+  const auto layout = ParseSerialLayout("7F0:2:100", why);
+  production::SerialCounter serials;
+  RunLog log;
+  ASSERT_TRUE(serials.Open(dir / "n.serial", *layout, why)) << why;
+  ASSERT_TRUE(log.Open(dir / "run.csv", why, true)) << why;
+  auto image = std::make_unique<Image>();
+  std::fill(image->MemoryImage.begin(), image->MemoryImage.end(), kEmptyByte);
+  image->MemoryImage[0] = 0x12;
+  image->ImageEnd = 0;
+  ProductionJob job;
+  job.steps = {FindOperation("program"), FindOperation("verify")};
+  job.chip = 0;
+  job.chipName = "89C2051";
+  job.file = "fw.hex";
+  job.image = image.get();
+  job.serial = layout;
+  job.serials = &serials;
+  job.log = &log;
+  job.name = "board";
+  auto state = std::make_unique<State>();
+  state->PortName = sim.Path();
+  NullView view;
+  ChipContext context;
+  context.port = sim.Path();
+  ChipOutcome chip = RunJobChip(job, *state, view, context);
+  EXPECT_TRUE(chip.passed);
+  EXPECT_EQ(chip.serial, "100");
+  EXPECT_EQ(SerialIn(sim), 100);
+  state->cancel.Request();
+  chip = RunJobChip(job, *state, view, context);
+  EXPECT_FALSE(chip.passed);
+  EXPECT_EQ(chip.last, OpResult::Cancelled);
+  EXPECT_EQ(ReadFile(dir / "n.serial"), "101\n");  // the stopped chip took no number
+  std::vector<std::string> rows;
+  for (const auto& row : CsvRows(dir / "run.csv"))
+    rows.push_back(row[kCommand] + " " + row[kSerial] + " " + row[kResult] + " " + row[kJob]);
+  EXPECT_EQ(rows, (std::vector<std::string>{"command serial result job", "program 100 ok board",
+                                            "verify 100 ok board", "program  cancelled board"}));
+}
+
+// A job that cannot run as it was made, or a command line that would change it: a clear message
+// naming the job file, nothing sent, and the log and the serial numbers untouched.
+TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
+  TempDir dir;
+  SimHarness sim(SimChip::C2051);
+  WriteFile(dir / "fw.hex", kFirmware);
+  WriteFile(dir / "old.csv", kLogHeaderWithoutJob);
+  WriteFile(dir / "held.serial", "7\n");
+  const std::string fw = dir / "fw.hex";
+  ASSERT_EQ(Cli({"--chip", "89C2051", "--serial", "7F0:2:1", "--log", dir / "run.csv", "--save-job",
+                 dir / "good.zjob", "program", fw})
+                .status,
+            0);
+  const std::string good = ReadFile(dir / "good.zjob");
+  auto variant = [&](const std::string& name, const std::string& from, const std::string& to) {
+    std::string text = good;
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    WriteFile(dir / name, text);
+    return dir / name;
+  };
+  WriteFile(dir / "changed.hex", std::string(kFirmware).replace(1, 2, "01"));
+  const std::string changed = variant("changed.zjob", "'fw.hex'", "'changed.hex'");
+  const std::string missing = variant("missing.zjob", "'fw.hex'", "'gone.hex'");
+  const std::string held = variant("held.zjob", "'run.serial'", "'held.serial'");
+  const std::string old = variant("old.zjob", "'run.csv'", "'old.csv'");
+  const std::string nowhere = variant("nowhere.zjob", "'run.csv'", "'no/such/dir.csv'");
+  WriteFile(dir / "cut.zjob", good.substr(0, good.find("[serial]") + 4));
+  const std::string cut = dir / "cut.zjob";
+  const std::string job = dir / "good.zjob";
+  const std::string port = sim.Path();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string why;
+  } cases[] = {
+      {{"--job", job, "--chip", "89C51"}, 2, "--chip does not go with --job"},
+      {{"--job", job, "--serial", "7F0:2:5"}, 2, "--serial does not go"},
+      {{"--job", job, "--serial-file", "x"}, 2, "--serial-file does not go"},
+      {{"--job", job, "--serial-overwrite"}, 2, "--serial-overwrite does not go"},
+      {{"--job", job, "--format", "bin"}, 2, "--format does not go"},
+      {{"--job", job, "--strict"}, 2, "--strict does not go"},
+      {{"--job", job, "--verify"}, 2, "--verify does not go"},
+      {{"--job", job, "--lock", "1"}, 2, "--lock does not go"},
+      {{"--job", job, "--log", "x.csv"}, 2, "--log does not go"},
+      {{"--job", job, "--repeat"}, 2, "--repeat does not go"},
+      {{"--job", job, fw}, 2, "unexpected argument"},
+      {{"--job", job, "--port", port, "--port", port}, 2, "given twice"},
+      {{"--job", changed, "--port", port},
+       1,
+       changed + ": image changed.hex: the file has changed since the job was made: expected "},
+      {{"--job", missing, "--port", port}, 1, missing + ": image gone.hex: cannot be read"},
+      {{"--job", held, "--port", port}, 1, held + ": serial numbers: "},
+      {{"--job", old, "--port", port}, 1, old + ": cannot write the log"},
+      {{"--job", nowhere, "--port", port}, 1, nowhere + ": cannot write the log"},
+      {{"--job", cut, "--port", port}, 1, cut + ": line "},
+      {{"--job", dir / "none.zjob"}, 1, dir / "none.zjob"},
+      {{"--chip", "89C2051", "--save-job", dir / "r.zjob", "read", dir / "r.hex"}, 2, "not read"},
+      {{"--save-job", dir / "a.zjob", "erase"}, 2, "needs --chip"},
+      {{"--chip", "89C2051", "--save-job", dir / "fw2.hex", "erase"}, 2, ".zjob"},
+  };
+  bool busy = false;
+  std::string reason;
+  const auto lock = ExclusiveLock::Take(dir / "held.serial.lock", busy, reason);
+  ASSERT_TRUE(lock) << reason;
+  for (const auto& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, c.status) << c.why;
+    EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(sim.Frames().empty());
+  EXPECT_EQ(ReadFile(dir / "old.csv"), kLogHeaderWithoutJob);
+  EXPECT_EQ(ReadFile(dir / "held.serial"), "7\n");
+  for (const char* made : {"run.csv", "run.serial", "r.zjob", "a.zjob", "fw2.hex"})
+    EXPECT_FALSE(std::filesystem::exists(dir / made)) << made;
 }
 
 }  // namespace

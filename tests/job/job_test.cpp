@@ -48,7 +48,7 @@ Job FullJob() {
   job.chip = "89C52";
   job.steps = {JobStep::BlankCheck, JobStep::Erase, JobStep::Program, JobStep::Verify,
                JobStep::LockAll};
-  job.image = JobImage{"../obrazy/płytka.s19", ImageFormat::Srec, false, std::string(64, '0'), 8};
+  job.image = JobImage{"../obrazy/płytka.s19", FileFormat::Srec, false, std::string(64, '0'), 8};
   job.serial = JobSerial{"1FF0:4:7:3:bcd", "numery/ż.serial", true};
   job.log = "C:/logi/linia 2.csv";
   job.repeat = JobRepeat::Prompt;
@@ -65,7 +65,7 @@ TEST(JobFile, WrittenJobsReadBackEqual) {
   minimal.chip = "89C1051";
   minimal.steps = {JobStep::Erase};
   Job hex = FullJob();
-  hex.image->format = ImageFormat::Hex;
+  hex.image->format = FileFormat::Hex;
   hex.image->strict = true;
   for (const Job& job : {FullJob(), minimal, hex}) {
     ASSERT_TRUE(WriteJob(path, job, why)) << why;

@@ -169,6 +169,41 @@ check "list of a Polish file name, UTF-8 into a pipe" eval \
   'run linux list list "$demo"; run win list list "C:\\Użytkownik\\płytka.hex";
    same_run list && has "$work/win.list.raw" " Odczytano 150 bajtów."'
 
+# A job under Polish names, made from the same command line on both sides and run twice: the same
+# texts, frames and log rows (the second chip gets the next serial number), and a changed image
+# refused before anything is sent. The prefix outlives a run: its counter and log start afresh.
+rm -f "$windir/dziennik zmiany."*
+for side in linux win; do
+  if [ "$side" = linux ]; then
+    mkdir -p "$work/zadania"
+    cp "$demo" "$work/zadania/płytka.hex"
+    jdir=$work/zadania/
+  else
+    jdir='C:\Użytkownik\'
+  fi
+  run "$side" job.save --chip 89C2051 --serial 7F0:2:100 --log "${jdir}dziennik zmiany.csv" \
+    --save-job "${jdir}płytka.zjob" program "${jdir}płytka.hex"
+  start_sim "$work/$side.job.frames" --chip 89C2051
+  target=$port
+  [ "$side" = linux ] && target=$pts
+  run "$side" job.first --job "${jdir}płytka.zjob" --port "$target"
+  run "$side" job.second --job "${jdir}płytka.zjob" --port "$target"
+  stop_sim
+done
+rows() { cut -d, -f3,4,6-9,12 "$1"; }  # chip, command, image, serial, result, job
+check "job: saved and run twice, texts and exit codes as on Linux" eval \
+  'rc_is win.job.save 0 && same_run job.first && same_run job.second && rc_is win.job.second 0'
+check "job: frames as on Linux" same "$work/linux.job.frames" "$work/win.job.frames"
+check "job: log rows as on Linux, serial numbers 100 and 101" eval \
+  'same <(rows "$work/zadania/dziennik zmiany.csv") <(rows "$windir/dziennik zmiany.csv") &&
+   [ "$(rows "$windir/dziennik zmiany.csv" | cut -d, -f5 | tr "\n" " ")" = "serial 100 101 " ]'
+{ echo ":0100FF00AA56"; cat "$demo"; } >"$windir/płytka.hex"
+run win job.changed --job 'C:\Użytkownik\płytka.zjob' --port "$port"
+check "job: a changed image refused before any frame" eval \
+  'rc_is win.job.changed 1 && has "$work/win.job.changed.err" "has changed since the job was made" &&
+   ! has "$work/win.job.changed.out" "Błąd transmisji"'
+cp "$demo" "$windir/płytka.hex"
+
 # A console: wine gives a program on a terminal a console, which shows text in its code page
 # unless it comes as UTF-16. Texts, then the progress bar of a read.
 on_console() {  # on_console NAME ARGS...: zelwik-cli.exe on a console; $work/console.NAME

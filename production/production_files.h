@@ -1,12 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 
 // The files of a production run, where each system keeps its own guarantees:
 // production_files_posix.cpp or production_files_win32.cpp.
-namespace zelwik::cli {
+namespace zelwik::production {
 
 // A file that lines are appended to, each in one write that is on the disk before Append returns,
 // so a crash leaves whole lines only and two programs appending never mix their lines.
@@ -29,6 +30,9 @@ class ExclusiveLock {
                                              std::string& reason);
 };
 
+// Up to `max` bytes from the file's start; nothing when it is absent or cannot be read.
+std::string FileStart(const std::string& path, std::size_t max);
+
 // Puts content in the file so that it holds either its old or its new content, whatever
 // happens: a new file beside it, flushed to the disk, renamed over it.
 bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason);
@@ -36,4 +40,4 @@ bool ReplaceFileDurably(const std::string& path, std::string_view content, std::
 // The local time now as ISO 8601 with milliseconds and the offset: 2026-12-07T14:39:14.123+01:00.
 std::string LocalTimestamp();
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -4,10 +4,10 @@
 #include <mutex>
 #include <string>
 
-#include "cli/production_files.h"
 #include "ops/command_table.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 
 // One line of the production log: one chip, one operation.
 struct LogRecord {
@@ -18,9 +18,13 @@ struct LogRecord {
   std::string result;
   long long durationMs = 0;
   std::string message;
+  std::string job;  // the job's name; empty for a plain command line
 };
 
 inline constexpr const char* kLogHeader =
+    "time,port,chip,command,file,sha256,bytes,serial,result,duration_ms,message,job\n";
+// A log begun before jobs had a column of their own; its rows go on without one.
+inline constexpr const char* kLogHeaderWithoutJob =
     "time,port,chip,command,file,sha256,bytes,serial,result,duration_ms,message\n";
 
 // What one step of a chip came to, and where it ran.
@@ -38,6 +42,7 @@ struct StepOutcome {
   bool stopped = false;  // Ctrl+C, SIGTERM or SIGHUP came before the step had ended
   Save save = Save::NotTried;
   std::string message;  // the last text shown, the failed save's included
+  std::string job;
   long long durationMs = 0;
 };
 
@@ -48,17 +53,20 @@ LogRecord StepRow(const StepOutcome& outcome);
 
 // A CSV field, quoted when it has to be.
 std::string CsvField(const std::string& text);
-std::string CsvLine(const LogRecord& record);
+std::string CsvLine(const LogRecord& record, bool withJob = true);
 
-// The CSV log: the header when the file is new, then each record as one durable append.
+// The CSV log: the header when the file is new, then each record as one durable append. A log
+// with the header of old has its rows go on in its own columns; a job's run refuses it (`forJob`),
+// since its rows would lose the job's name.
 class RunLog {
  public:
-  bool Open(const std::string& path, std::string& why);
+  bool Open(const std::string& path, std::string& why, bool forJob = false);
   bool Write(const LogRecord& record, std::string& why);
 
  private:
   std::mutex mutex_;
   std::unique_ptr<AppendFile> file_;
+  bool withJob_ = true;
 };
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -1,12 +1,18 @@
-#include "cli/serial_numbers.h"
+#include "production/serial_numbers.h"
 
 #include <charconv>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-namespace zelwik::cli {
+#include "image/file_io.h"
+
+namespace zelwik::production {
 namespace {
+
+// Paths are UTF-8; a path made from a plain string would read them in the ANSI code page on
+// Windows.
+std::filesystem::path Utf8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 template <typename T>
 bool Number(std::string_view text, int base, T& value) {
@@ -21,13 +27,14 @@ bool SerialCounter::Open(const std::string& path, const SerialLayout& layout, st
   // share not mounted) would read as "no numbers given yet" and start again at the first.
   std::error_code ec;
   path_ = path;
-  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
-    const std::filesystem::path target = std::filesystem::canonical(path, ec);
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(Utf8Path(path), ec))) {
+    const std::filesystem::path target = std::filesystem::canonical(Utf8Path(path), ec);
     if (ec || !std::filesystem::is_regular_file(target, ec)) {
       why = path + ": a link that does not lead to a file";
       return false;
     }
-    path_ = target.string();
+    const std::u8string text = target.u8string();
+    path_.assign(text.begin(), text.end());
   }
   layout_ = layout;
   bool busy = false;
@@ -38,11 +45,10 @@ bool SerialCounter::Open(const std::string& path, const SerialLayout& layout, st
     return false;
   }
   next_ = layout.first;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(path_, ec))) return true;
-  std::ifstream in(path_, std::ios::binary);
-  const std::string content{std::istreambuf_iterator<char>(in), {}};
+  if (!std::filesystem::exists(std::filesystem::symlink_status(Utf8Path(path_), ec))) return true;
+  std::string content;
   std::uint64_t stored = 0;
-  if (!in.good() && !in.eof()) {
+  if (!ReadWholeFile(path_, content)) {
     why = path_ + ": cannot be read";
   } else if (content.empty() || content.back() != '\n' ||
              !Number(std::string_view(content).substr(0, content.size() - 1), 10, stored)) {
@@ -72,4 +78,4 @@ std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
   return number;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -11,9 +11,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "cli/production_files.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 std::string Reason() { return std::strerror(errno); }
@@ -115,6 +115,16 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
   return std::make_unique<PosixLock>(fd);
 }
 
+std::string FileStart(const std::string& path, std::size_t max) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string start(max, '\0');
+  const ssize_t n = pread(fd, start.data(), max, 0);
+  close(fd);
+  start.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return start;
+}
+
 bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
   const std::string temporary = path + ".new";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -152,4 +162,4 @@ std::string LocalTimestamp() {
   return text;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -1,6 +1,6 @@
-#include "cli/run_log.h"
+#include "production/run_log.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 const char* ResultName(OpResult result) {
@@ -35,6 +35,7 @@ LogRecord StepRow(const StepOutcome& o) {
   r.durationMs = o.durationMs;
   r.result = ResultName(o.result);
   r.message = o.message;
+  r.job = o.job;
   if (o.fileUse == FileUse::Load) {
     r.file = o.file;
     r.sha256 = o.fileSha256;
@@ -65,17 +66,24 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-std::string CsvLine(const LogRecord& r) {
+std::string CsvLine(const LogRecord& r, bool withJob) {
   std::string line;
   for (const std::string* field : {&r.time, &r.port, &r.chip, &r.command, &r.file, &r.sha256})
     line += CsvField(*field) + ',';
   line += (r.bytes >= 0 ? std::to_string(r.bytes) : "") + ',';
   line += CsvField(r.serial) + ',' + CsvField(r.result) + ',' + std::to_string(r.durationMs) + ',' +
-          CsvField(r.message) + '\n';
-  return line;
+          CsvField(r.message);
+  if (withJob) line += ',' + CsvField(r.job);
+  return line + '\n';
 }
 
-bool RunLog::Open(const std::string& path, std::string& why) {
+bool RunLog::Open(const std::string& path, std::string& why, bool forJob) {
+  const std::string old = kLogHeaderWithoutJob;
+  withJob_ = FileStart(path, old.size()) != old;
+  if (!withJob_ && forJob) {
+    why = path + ": a log without the job column, begun before jobs; a job needs a log of its own";
+    return false;
+  }
   bool empty = false;
   std::string reason;
   file_ = AppendFile::Open(path, empty, reason);
@@ -88,7 +96,7 @@ bool RunLog::Open(const std::string& path, std::string& why) {
 bool RunLog::Write(const LogRecord& record, std::string& why) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (!file_) return true;
-  return file_->Append(CsvLine(record), why);
+  return file_->Append(CsvLine(record, withJob_), why);
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -6,10 +6,10 @@
 #include <ctime>
 #include <string>
 
-#include "cli/production_files.h"
 #include "image/win32_text.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 class Win32AppendFile final : public AppendFile {
@@ -94,6 +94,19 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empt
   return std::make_unique<Win32AppendFile>(file, !empty && LastLineTorn(Widen(path)));
 }
 
+std::string FileStart(const std::string& path, std::size_t max) {
+  const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string start(max, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file, start.data(), static_cast<DWORD>(max), &read, nullptr)) read = 0;
+  CloseHandle(file);
+  start.resize(read);
+  return start;
+}
+
 std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool& busy,
                                                    std::string& reason) {
   // No sharing at all: a second open, here or in another run, fails until this one is closed.
@@ -148,4 +161,4 @@ std::string LocalTimestamp() {
   return text;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production
