@@ -312,13 +312,13 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
 
   // The log and the serial numbers are ready before any programmer hears a thing.
-  RunLog log;
+  production::RunLog log;
   std::string why;
   if (!options.log.empty() && !log.Open(options.log, why)) {
     err << "zelwik-cli: cannot write the log " << why << "\n";
     return kExitFailure;
   }
-  SerialCounter serials;
+  production::SerialCounter serials;
   if (options.serial && !serials.Open(options.serialFile, *options.serial, why)) {
     err << "zelwik-cli: serial numbers: " << why << "\n";
     return kExitFailure;
@@ -348,6 +348,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   job.file = options.file;
   job.format = format;
   if (command.file == FileUse::Load) job.image = image.get();
+  if (command.file == FileUse::Save)
+    job.saveRead = [&](Image& chip, int chipSize, View& shown) {
+      return SaveImage(chip, options.file, format, chipSize, shown);
+    };
   job.repeat = options.repeat;
   job.serial = options.serial;
   if (options.serial) job.serials = &serials;

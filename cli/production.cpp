@@ -45,29 +45,25 @@ class Port {
     state_->PortName = port_;
     state_->ChipType = job.chip;
     if (job.timeoutMs) state_->link.SetReplyTimeout(*job.timeoutMs);
-    if (job.image) {
-      fileSha_ = Sha256Hex(job.image->MemoryImage.data(),
-                           static_cast<std::size_t>(job.image->ImageEnd + 1));
-      fileBytes_ = job.image->ImageEnd + 1;
-    }
-    if (job.serials) view_.OnBeforeErase([this](const ChipInfo& chip) { return Stamp(chip); });
   }
 
   const std::string& Name() const { return name_; }
   const Tally& Result() const { return tally_; }
   State& StateOf() { return *state_; }
 
-  // One chip through the job's steps. The serial number is taken by the program step once the
-  // chip is seen, so an empty socket or a silent programmer spends none.
+  // One chip through the job's steps, as the windows run it too.
   void RunChip() {
-    serial_.clear();
-    if (job_.image) state_->image = *job_.image;
-    bool ok = true;
-    for (const OperationEntry* step : job_.steps)
-      if (!(ok = Step(*step))) break;
-    ++(ok ? tally_.passed : tally_.failed);
+    production::ChipContext context;
+    context.port = port_;
+    context.detected = detected_;
+    context.stopping = Stopping;
+    context.stepStarts = [this] { view_.OperationStarts(); };
+    const production::ChipOutcome chip = production::RunJobChip(job_, *state_, view_, context);
+    if (chip.last == OpResult::LinkFailure) ReportPortFailure();
+    if (!chip.retire.empty()) Retire(chip.retire);
+    ++(chip.passed ? tally_.passed : tally_.failed);
     // A programmer that went silent mid-chip does not come back by itself.
-    if (lastResult_ == OpResult::LinkFailure && job_.repeat != Repeat::Once) tally_.retired = true;
+    if (chip.last == OpResult::LinkFailure && job_.repeat != Repeat::Once) tally_.retired = true;
   }
 
   // --repeat=auto: waits until the socket has been seen empty and then reads the same chip twice
@@ -118,69 +114,6 @@ class Port {
     return !Stopping();
   }
 
-  // The chip is there and about to be erased: its number, on the disk before the chip is touched.
-  bool Stamp(const ChipInfo& chip) {
-    const SerialLayout& layout = *job_.serial;
-    if (layout.address + layout.width > chip.memorySize) {
-      Retire("--serial: the number does not fit in the chip's " + std::to_string(chip.memorySize) +
-             " bytes");
-      return false;
-    }
-    std::string why;
-    const std::optional<std::uint64_t> number = job_.serials->Take(why);
-    if (!number) {
-      Retire(why);
-      return false;
-    }
-    serial_ = std::to_string(*number);
-    const std::vector<std::uint8_t> bytes = EncodeSerial(layout, *number);
-    Image& image = state_->image;
-    std::copy(bytes.begin(), bytes.end(), image.MemoryImage.begin() + layout.address);
-    image.ImageEnd = std::max(image.ImageEnd, layout.address + layout.width - 1);
-    return true;
-  }
-
-  bool Step(const OperationEntry& operation) {
-    view_.TakeMessage();
-    const auto start = Clock::now();
-    OperationOutput output;
-    view_.OperationStarts();
-    StepOutcome o;
-    o.result = lastResult_ = operation.run(*state_, view_, output);
-    o.stopped = Stopping();
-    if (o.result == OpResult::LinkFailure) ReportPortFailure();
-    o.message = view_.TakeMessage();
-    o.fileUse = operation.file;
-    o.file = job_.file;
-    o.fileSha256 = fileSha_;
-    o.fileBytes = fileBytes_;
-    if (operation.file == FileUse::Save && o.result == OpResult::Success && !o.stopped) {
-      const bool saved = SaveImage(state_->image, job_.file, job_.format, output.chipSize, view_);
-      o.save = saved ? StepOutcome::Save::Written : StepOutcome::Save::Failed;
-      if (!saved) o.message = view_.TakeMessage();
-      o.chipSha256 =
-          Sha256Hex(state_->image.MemoryImage.data(), static_cast<std::size_t>(output.chipSize));
-      o.chipBytes = output.chipSize;
-    }
-    o.time = LocalTimestamp();
-    o.port = port_;
-    // What the socket's signature said, when the chip was left to detection.
-    o.chip = job_.chip == 0 && !detected_.empty() ? detected_ : job_.chipName;
-    o.command = operation.name;
-    o.serial = serial_;
-    o.durationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    const LogRecord row = StepRow(o);
-    if (row.message != o.message) view_.SetStatus(row.message);
-    std::string why;
-    if (job_.log && !job_.log->Write(row, why)) {
-      // A record that cannot be kept stops this port: nothing may be programmed unrecorded.
-      Retire("cannot write the log: " + why);
-      return false;
-    }
-    return row.result == "ok" && !tally_.retired;
-  }
-
   void ReportPortFailure() {
     const Link& link = state_->link;
     if (link.LastError().empty()) return;
@@ -195,12 +128,8 @@ class Port {
   std::string port_, name_;
   PortView view_;
   std::unique_ptr<State> state_;  // the image is 64 KiB: off the stack
-  std::string fileSha_;
-  long long fileBytes_ = -1;
   std::string detected_;
-  std::string serial_;
   Tally tally_;
-  OpResult lastResult_ = OpResult::Success;
 };
 
 // When a port takes its next chip.

@@ -79,9 +79,7 @@ PortView::PortView(SharedConsole& console, std::size_t slot, std::string prefix,
 
 void PortView::SetStatus(const std::string& text) {
   console_.Stop(slot_);
-  if (text.empty()) return;
-  console_.Line(false, prefix_ + text);
-  if (text != kTextReady) message_ = text;
+  if (!text.empty()) console_.Line(false, prefix_ + text);
 }
 
 void PortView::SetGaugeMax(int max) {

@@ -47,8 +47,8 @@ class SharedConsole {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// One port's view: its lines prefixed with its name when there are several ports, its share of
-// the progress line, and the message an operation ended with, for the log.
+// One port's view: its lines prefixed with its name when there are several ports, and its share
+// of the progress line.
 class PortView : public View {
  public:
   PortView(SharedConsole& console, std::size_t slot, std::string prefix, const std::string& device);
@@ -62,12 +62,8 @@ class PortView : public View {
   void SetGaugeProgress(int position) override;
   void Pause(int) override {}
   void LinkPace(double msPerExchange) override;
-  bool BeforeErase(const ChipInfo& chip) override { return !beforeErase_ || beforeErase_(chip); }
-
-  void OnBeforeErase(std::function<bool(const ChipInfo&)> hook) { beforeErase_ = std::move(hook); }
 
   void Error(const std::string& text) { console_.Line(true, "zelwik-cli: " + prefix_ + text); }
-  std::string TakeMessage() { return std::exchange(message_, {}); }
 
  private:
   void Warned();
@@ -75,10 +71,8 @@ class PortView : public View {
   SharedConsole& console_;
   std::size_t slot_;
   std::string prefix_;
-  std::string message_;
   std::ostringstream warnings_;
   SlowLinkWarning slowLink_;
-  std::function<bool(const ChipInfo&)> beforeErase_;
 };
 
 }  // namespace zelwik::cli

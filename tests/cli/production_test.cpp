@@ -24,12 +24,12 @@
 
 #include "cli/command_line.h"
 #include "cli/interrupt.h"
-#include "cli/production_files.h"
 #include "cli/prompt.h"
-#include "cli/run_log.h"
-#include "cli/serial_numbers.h"
 #include "link/commands.h"
 #include "ops/command_table.h"
+#include "production/production_files.h"
+#include "production/run_log.h"
+#include "production/serial_numbers.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
@@ -44,6 +44,7 @@ using testing::SimHarness;
 using testing::TempDir;
 using testing::WriteFile;
 using namespace std::chrono_literals;
+using namespace zelwik::production;
 
 // 256 bytes of data from address 0, none of them at 7F0.
 constexpr const char* kFirmware =

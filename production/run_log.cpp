@@ -1,6 +1,6 @@
-#include "cli/run_log.h"
+#include "production/run_log.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 const char* ResultName(OpResult result) {
@@ -91,4 +91,4 @@ bool RunLog::Write(const LogRecord& record, std::string& why) {
   return file_->Append(CsvLine(record), why);
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

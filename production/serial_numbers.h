@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/production_files.h"
 #include "image/serial_layout.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 
 // The next number, kept in a state file (one decimal number and a line end) that is advanced on
 // the disk before a number is handed out, so none is given twice, after a crash neither. The run
@@ -34,4 +34,4 @@ class SerialCounter {
   std::uint64_t next_ = 0;
 };
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

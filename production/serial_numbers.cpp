@@ -1,11 +1,11 @@
-#include "cli/serial_numbers.h"
+#include "production/serial_numbers.h"
 
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 template <typename T>
@@ -72,4 +72,4 @@ std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
   return number;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -4,10 +4,10 @@
 #include <mutex>
 #include <string>
 
-#include "cli/production_files.h"
 #include "ops/command_table.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 
 // One line of the production log: one chip, one operation.
 struct LogRecord {
@@ -61,4 +61,4 @@ class RunLog {
   std::unique_ptr<AppendFile> file_;
 };
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -6,7 +6,7 @@
 
 // The files of a production run, where each system keeps its own guarantees:
 // production_files_posix.cpp or production_files_win32.cpp.
-namespace zelwik::cli {
+namespace zelwik::production {
 
 // A file that lines are appended to, each in one write that is on the disk before Append returns,
 // so a crash leaves whole lines only and two programs appending never mix their lines.
@@ -36,4 +36,4 @@ bool ReplaceFileDurably(const std::string& path, std::string_view content, std::
 // The local time now as ISO 8601 with milliseconds and the offset: 2026-12-07T14:39:14.123+01:00.
 std::string LocalTimestamp();
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

@@ -6,9 +6,9 @@
 #include <ctime>
 #include <string>
 
-#include "cli/production_files.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 std::wstring Wide(const std::string& utf8) {
@@ -168,4 +168,4 @@ std::string LocalTimestamp() {
   return text;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production

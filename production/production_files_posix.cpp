@@ -11,9 +11,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "cli/production_files.h"
+#include "production/production_files.h"
 
-namespace zelwik::cli {
+namespace zelwik::production {
 namespace {
 
 std::string Reason() { return std::strerror(errno); }
@@ -152,4 +152,4 @@ std::string LocalTimestamp() {
   return text;
 }
 
-}  // namespace zelwik::cli
+}  // namespace zelwik::production
