@@ -6,6 +6,7 @@
 
 #include "image/file_io.h"
 #include "link/port_list.h"
+#include "ui/job_mode.h"
 #include "ui/operation_runner.h"
 #include "ui/port_menu.h"
 #include "ui/settings.h"
@@ -43,6 +44,11 @@ class Shell {
   virtual void SetFileFolder(const std::string& folder) { (void)folder; }
   // The loaded file has changed on disk since it was loaded: whether to save over it all the same.
   virtual bool AskSaveOverChanged(const std::string& fileName) { return (void)fileName, true; }
+  // The job dialog: the chosen job file, nothing when cancelled.
+  virtual std::optional<std::string> AskJobPath() { return std::nullopt; }
+  // A job was opened, counted a chip or was closed (nullptr): the strip below the status line and
+  // what Router::Locked() refuses follow it.
+  virtual void ShowJob(const OpenJob* job) { (void)job; }
   virtual void Quit() = 0;
   // An exception that escaped an operation, shown after it has ended (a message box).
   virtual void ShowFailure(const std::string& what) = 0;
@@ -67,8 +73,14 @@ class Router {
   void OpenDropped(const std::vector<std::string>& paths);
   // The recent files, the latest first.
   const std::vector<std::string>& RecentFiles() const { return remembered_.recent; }
-  // Starts one command; does nothing while an operation runs.
+  // Starts one command; does nothing while an operation runs, nor for a command a job locks.
   void Run(Command command);
+  // The job file loaded as Plik/Otwórz zadanie... loads it (the job dialog's part done).
+  void OpenJobFile(const std::string& path);
+  // The open job, nullptr when none is.
+  const OpenJob* OpenedJob() const { return job_.get(); }
+  // Whether the command is refused since a job is open; the windows grey it out.
+  bool Locked(Command command) const { return job_ && LockedByJob(*job_, command); }
   // A tick that falls due during an operation is handled once the operation has ended.
   void Timer1Timer();
   // Esc: stops the running operation; nothing when idle.
@@ -99,10 +111,16 @@ class Router {
   void Untrack();
   void Remember();
   void ShowRecentFiles();
+  // The program button with a job open: one chip through the job's steps.
+  void RunJobChip();
+  void EnterJob(std::unique_ptr<OpenJob> job);
+  void LeaveJob();
 
   State& state_;
   Screen& screen_;
   Shell& shell_;
+  // Before the runner, which stops the chip that may be using it before it goes.
+  std::unique_ptr<OpenJob> job_;
   OperationRunner runner_;
   bool timer1Due_ = false;
   PortListRoots portRoots_;

@@ -64,10 +64,20 @@ constexpr Element kElements[] = {
     {"CGauge1", ElementKind::Gauge, 192, 150, 97, 13, "", Glyph{}, kNone},
 };
 
+// Below the status line, shown while a job is open.
+constexpr Element kJobElements[] = {
+    {"JobLine", ElementKind::StaticText, 0, 168, 296, 14, "", Glyph{}, kNone},
+    {"JobCounters", ElementKind::StaticText, 0, 183, 296, 14, "", Glyph{}, kNone},
+};
+
 constexpr MenuItem kFileItems[] = {
     {"Odczyt1", "&Odczyt", {Action::Load}},
     {"Zapis1", "&Zapis", {Action::Save}},
     {"N1", nullptr, kNone},
+    {"OpenJobItem", "Otwórz zadanie...", {Action::OpenJob}, "Ctrl+J"},
+    {"CloseJobItem", "Zamknij zadanie", {Action::CloseJob}},
+    {"ResetJobCountersItem", "Zeruj liczniki", {Action::ResetJobCounters}},
+    {"JobSeparator", nullptr, kNone},
     {"Zakocz1", "&Zakończ", {Action::Quit}},
 };
 
@@ -152,6 +162,9 @@ const WindowDescription& MainWindow() {
       .timer1IntervalMs = 1000,
       .openFilter = {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"},
       .defaultExtension = "hex",
+      .jobFilter = {"Zadania", "*.zjob", "Wszystkie pliki", "*.*"},
+      .jobElements = kJobElements,
+      .jobClientHeight = 198,
   };
   return window;
 }

@@ -105,6 +105,8 @@ struct RouterTest : ::testing::Test {
   testing::TempDir dir;
   std::string hex = dir / "a.hex";
   const std::string line = "line 0000:41" + std::string(30, 'F') + " A" + std::string(15, '\xFF');
+  // What the listing ends with after a load: the CRC-32 of the one byte 0x41.
+  const std::string crc = "line  Suma CRC-32 (0000-0000): D3D99E8B";
   void SetUp() override { testing::WriteFile(hex, ":0100000041BE\r\n:00000001FF\r\n"); }
   void RunToEnd() {
     front.Loop([&] { router.Drain(); }, [&] { return !router.Busy(); });
@@ -126,7 +128,7 @@ TEST_F(RouterTest, StartUpLoadsTheFileBeforeReturningAndArmsTimer1) {
   router.Timer1Timer();
   EXPECT_EQ(front.shown, (Strings{"clear", "status  Błąd I/O ...", "status  Odczytano 0 bajtów.",
                                   "ended", "timer on", "clear", line, "status  Odczytano 1 bajtów.",
-                                  "ended", "timer on", "status  Gotowy...", "timer off"}));
+                                  crc, "ended", "timer on", "status  Gotowy...", "timer off"}));
 }
 
 // Every chip of the menu and every port change only the choice and its label.
@@ -189,7 +191,7 @@ TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTimer1WaitsForItsEnd) {
   gate.Open();
   RunToEnd();
   EXPECT_EQ(state.ChipType, 0);
-  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.",
+  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", crc,
                                   "status  Gotowy...", "ended", "status  Gotowy...", "timer off"}));
 }
 
@@ -269,8 +271,8 @@ TEST_F(RouterTest, AnEscapingExceptionIsShownAfterTheOperation) {
   router.Run({Action::Load});
   RunToEnd();
   router.Run({Action::Quit});
-  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", "ended",
-                                  "failure no memory", "quit"}));
+  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", crc,
+                                  "ended", "failure no memory", "quit"}));
 }
 
 }  // namespace
