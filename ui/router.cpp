@@ -40,6 +40,12 @@ const OperationEntry* OperationFor(Action action) {
   return nullptr;
 }
 
+bool IsJobFile(const std::string& path) {
+  const std::string extension = kJobExtension;
+  return path.size() > extension.size() &&
+         Lower(path.substr(path.size() - extension.size())) == extension;
+}
+
 // A file name for the status line, whatever bytes it holds.
 std::string Shown(const std::string& path) { return PlainText(FileNameOf(path), false); }
 
@@ -66,6 +72,11 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
     ShowRecentFiles();
   }
   if (!hexFile) return;
+  // A job file given at start (a desktop shortcut, a file association) opens as Ctrl+J does.
+  if (IsJobFile(*hexFile)) {
+    OpenJobFile(*hexFile);
+    return runner_.Wait();
+  }
   OpenFile(*hexFile, true);
   runner_.Wait();
   shell_.StartTimer1();

@@ -65,8 +65,8 @@ class Router {
   // Startup(). Without one, they last as long as the window.
   void UseSettings(SettingsStore* store) { settings_ = store; }
   // The constructor's part of start-up, before the window shows: the image cleared, what was
-  // remembered put back, and the file loaded when there is one (then Timer1 started). Returns
-  // once the load has ended.
+  // remembered put back, and the file loaded when there is one (then Timer1 started); a .zjob
+  // file is opened as a job instead. Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
   // Files dropped on the window: the first is loaded as Plik/Odczyt loads a file. Nothing during
   // an operation.

@@ -27,12 +27,12 @@ struct Window {
   std::optional<std::string> jobPath;
   std::unique_ptr<app::TForm1> form;
 
-  Window() {
+  explicit Window(std::optional<std::string> startup = std::nullopt) {
     app::TForm1::Hooks hooks;
     hooks.pause = [](int) {};
     hooks.status = [this](const std::string& text) { shown.push_back(text); };
     hooks.jobDialog = [this] { return jobPath; };
-    form = std::make_unique<app::TForm1>(std::nullopt, hooks);
+    form = std::make_unique<app::TForm1>(startup, hooks);
   }
   template <typename T = QWidget>
   T* Get(const char* name) const {
@@ -136,14 +136,13 @@ class JobViewTest : public QObject {
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 0  Złe: 0  Razem: 0"));
   }
 
-  // The chip menu, the file commands and the port the job names are locked until it closes.
+  // The chip menu, the file commands and the port the job names are locked until it closes. A
+  // job file given at start-up is opened as a job.
   void locksWhatTheJobFixes() {
     TempDir dir;
     SimHarness sim(sim::SimChip::C2051);
-    Window w;
-    QVERIFY(!w.Enabled("CloseJobItem") && w.Enabled("Odczyt1"));
-    w.jobPath = MakeJob(dir, sim.Path(), "linia.zjob");
-    w.Run("OpenJobItem");
+    Window w(MakeJob(dir, sim.Path(), "linia.ZJOB"));
+    QCOMPARE(w.Text("Label2"), QString("89C2051"));
     for (const char* name : {"Odczyt1", "Zapis1", "SpeedButton3", "SpeedButton4", "Auto2",
                              "N89C20511", "Com12", "OpenJobItem"})
       QVERIFY2(!w.Enabled(name), name);
@@ -155,6 +154,7 @@ class JobViewTest : public QObject {
     QCOMPARE(w.Text("Label2"), QString("89C2051"));
     w.Run("CloseJobItem");
     QVERIFY(w.Enabled("Odczyt1") && w.Enabled("Auto2") && !w.Enabled("CloseJobItem"));
+    QVERIFY(w.Enabled("OpenJobItem"));
     QVERIFY(w.Get("JobLine")->isHidden());
     QCOMPARE(w.form->state().PortName, std::string("COM2"));
     QCOMPARE(w.Text("Label2"), QString("Automatycznie"));
