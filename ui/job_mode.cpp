@@ -60,7 +60,7 @@ std::unique_ptr<OpenJob> OpenJob::Open(const std::string& path, std::string& why
 }
 
 std::string OpenJob::JobLine() const {
-  std::string line = "Zadanie: " + name_;
+  std::string line = name_;
   if (job_.image)
     line += "  CRC-32 " + Crc32Text(ImageCrc32(*image_)) + "  SHA-256 " +
             job_.image->sha256.substr(0, 8);

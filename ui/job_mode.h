@@ -40,7 +40,8 @@ class OpenJob {
   const std::string& Retired() const { return retired_; }
   void Retire(const std::string& why) { retired_ = why; }
 
-  // "Zadanie: Brama v1.3  CRC-32 1A2B3C4D  SHA-256 9f86d081": what people compare by eye.
+  // "Brama v1.3  CRC-32 1A2B3C4D  SHA-256 9f86d081": the name, and the checksums as people
+  // compare them by eye.
   std::string JobLine() const;
   // "Dobre: 3  Złe: 1  Razem: 4".
   std::string CounterLine() const;

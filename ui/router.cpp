@@ -255,6 +255,8 @@ void Router::EnterJob(std::unique_ptr<OpenJob> job) {
 void Router::LeaveJob() {
   if (!job_) return;
   job_.reset();  // lets go of the serial counter and the log
+  // The job's reply timeout stays with the job.
+  state_.link.SetReplyTimeout(kDefaultReplyTimeoutMs);
   state_.ChipType = remembered_.chip;
   const ChipInfo* chip = FindChip(state_.ChipType);
   shell_.SetChipLabel(chip && chip->label ? chip->label : "");

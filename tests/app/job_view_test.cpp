@@ -85,6 +85,7 @@ std::string MakeJob(TempDir& dir, const std::string& port, const std::string& na
   job.serial = JobSerial{.layout = "7F0:2:1000:1:le", .file = "window.serial"};
   job.log = "window.csv";
   job.ports = {port};
+  job.timeoutMs = 700;
   if (!WriteJob((dir / name), job, why)) qFatal("%s", why.c_str());
   return (dir / name);
 }
@@ -107,7 +108,7 @@ class JobViewTest : public QObject {
     QCOMPARE(w.shown.back(), std::string(" Otwarto zadanie linia"));
     QVERIFY(w.Get("JobLine")->isVisible() || !w.form->isVisible());
     // CRC-32 of the 32 bytes, and the first 8 digits of their SHA-256.
-    QCOMPARE(w.Text("JobLine"), QString("Zadanie: linia  CRC-32 91267E8A  SHA-256 630dcd29"));
+    QCOMPARE(w.Text("JobLine"), QString("linia  CRC-32 91267E8A  SHA-256 630dcd29"));
     QCOMPARE(w.Get("ClientArea")->height(), ordinary.height() + 33);
     QCOMPARE(w.Text("Label2"), QString("89C2051"));
     w.Run("SpeedButton1");
@@ -152,7 +153,10 @@ class JobViewTest : public QObject {
     w.form->Run({ui::Action::SelectPort, 1});
     QCOMPARE(w.form->state().PortName, sim.Path());
     QCOMPARE(w.Text("Label2"), QString("89C2051"));
+    w.Run("SpeedButton1");
+    QCOMPARE(w.form->state().link.ReplyTimeout(), 700);
     w.Run("CloseJobItem");
+    QCOMPARE(w.form->state().link.ReplyTimeout(), 2000);
     QVERIFY(w.Enabled("Odczyt1") && w.Enabled("Auto2") && !w.Enabled("CloseJobItem"));
     QVERIFY(w.Enabled("OpenJobItem"));
     QVERIFY(w.Get("JobLine")->isHidden());
