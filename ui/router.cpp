@@ -224,7 +224,11 @@ void Router::OpenJobFile(const std::string& given) {
         // The image is checked against the job here, before any programmer hears of it.
         std::string why;
         *opened = OpenJob::Open(path, why);
-        if (!*opened) return v.SetStatus(std::string(" ").append(PlainText(why, false, 400)));
+        if (!*opened) {
+          // The status line is short: the job by its name, not its folder.
+          if (why.rfind(path, 0) == 0) why.replace(0, path.size(), FileNameOf(path));
+          return v.SetStatus(std::string(" ").append(PlainText(why, false, 400)));
+        }
         const OpenJob& job = **opened;
         v.ClearLog();
         if (job.Spec().image) {
