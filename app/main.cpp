@@ -59,9 +59,9 @@ int main(int argc, char** argv) {
   std::optional<std::string> hexFile;
   if (argc > first) hexFile = argv[first];  // the file name's own bytes, further arguments ignored
   try {
-    zelwik::app::TForm1::Hooks hooks;
+    zelwik::app::MainForm::Hooks hooks;
     hooks.settings = &settings;
-    zelwik::app::TForm1 form(hexFile, std::move(hooks));
+    zelwik::app::MainForm form(hexFile, std::move(hooks));
     form.show();
     return app.exec();
   } catch (const std::exception& e) {

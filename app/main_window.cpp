@@ -62,7 +62,7 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 
-TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* parent)
+MainForm::MainForm(std::optional<std::string> startupHex, Hooks hooks, QWidget* parent)
     : QMainWindow(parent), hooks_(std::move(hooks)) {
   const ui::WindowDescription& form = ui::MainWindow();
   setObjectName(form.name);
@@ -80,7 +80,7 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   wake_ = new WakePipe([this] { router_->Drain(); }, this);
-  view_ = std::make_unique<WindowView>(StaticText1, ListBox1, CGauge1, hooks_.status);
+  view_ = std::make_unique<WindowView>(statusLine, logList, progressGauge, hooks_.status);
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
   router_->UseSettings(hooks_.settings);
@@ -89,13 +89,13 @@ TForm1::TForm1(std::optional<std::string> startupHex, Hooks hooks, QWidget* pare
 }
 
 // The router goes before the elements it shows in: it stops a running operation first.
-TForm1::~TForm1() {
+MainForm::~MainForm() {
   delete filter_;
   router_.reset();
   delete wake_;
 }
 
-void TForm1::BuildElements() {
+void MainForm::BuildElements() {
   const ui::WindowDescription& form = ui::MainWindow();
   auto* client = client_ = new QWidget(this);
   client->setObjectName("ClientArea");
@@ -127,19 +127,19 @@ void TForm1::BuildElements() {
         break;
       }
       case ui::ElementKind::ListBox: {
-        ListBox1 = new QListWidget(client);
-        ListBox1->setFont(LogFont());
-        ListBox1->setItemDelegate(new FixedRowHeight(form.logItemHeight, ListBox1));
-        ListBox1->setUniformItemSizes(true);  // a 64 KiB listing has 4,096 lines
-        ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        QPalette logPalette = ListBox1->palette();
+        logList = new QListWidget(client);
+        logList->setFont(LogFont());
+        logList->setItemDelegate(new FixedRowHeight(form.logItemHeight, logList));
+        logList->setUniformItemSizes(true);  // a 64 KiB listing has 4,096 lines
+        logList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        QPalette logPalette = logList->palette();
         logPalette.setColor(QPalette::Text, Qt::black);
-        ListBox1->setPalette(logPalette);
-        widget = ListBox1;
+        logList->setPalette(logPalette);
+        widget = logList;
         break;
       }
       case ui::ElementKind::Gauge:
-        widget = CGauge1 = new CGauge(client);
+        widget = progressGauge = new CGauge(client);
         break;
     }
     widget->setObjectName(e.name);
@@ -155,19 +155,19 @@ void TForm1::BuildElements() {
   }
   jobLine_ = client->findChild<QLabel*>("JobLine");
   jobCounters_ = client->findChild<QLabel*>("JobCounters");
-  Label2 = client->findChild<QLabel*>("Label2");
-  Label3 = client->findChild<QLabel*>("Label3");
-  StaticText1 = client->findChild<QLabel*>("StaticText1");
+  chipLabel = client->findChild<QLabel*>("chipLabel");
+  portLabel = client->findChild<QLabel*>("portLabel");
+  statusLine = client->findChild<QLabel*>("statusLine");
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName("Timer1");
-  Timer1->setSingleShot(true);
-  Timer1->setInterval(form.timer1IntervalMs);
-  connect(Timer1, &QTimer::timeout, this, [this] { router_->Timer1Timer(); });
-  ListBox1->setFocus();
+  readyTimer = new QTimer(this);
+  readyTimer->setObjectName("readyTimer");
+  readyTimer->setSingleShot(true);
+  readyTimer->setInterval(form.readyTimerMs);
+  connect(readyTimer, &QTimer::timeout, this, [this] { router_->ReadyTimerDue(); });
+  logList->setFocus();
 }
 
-void TForm1::BuildMenu() {
+void MainForm::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");
   for (const ui::Menu& m : ui::MainWindow().menus) {
@@ -192,7 +192,7 @@ void TForm1::BuildMenu() {
 }
 
 // The ports present now, each time the menu opens: an adapter plugged in since shows up.
-void TForm1::ListPortsInMenu(QMenu* menu) {
+void MainForm::ListPortsInMenu(QMenu* menu) {
   for (QAction* action : listedPorts_) {
     menu->removeAction(action);
     action->deleteLater();
@@ -215,65 +215,65 @@ void TForm1::ListPortsInMenu(QMenu* menu) {
 // Built at their first use: a file dialog lists the working folder on a thread of its own, and the
 // first operation after start would otherwise take in that listing, which costs more than the
 // operation's own drawing.
-void TForm1::BuildDialogs() {
-  if (OpenDialog1) return;
+void MainForm::BuildDialogs() {
+  if (openFileDialog) return;
   const ui::WindowDescription& form = ui::MainWindow();
   const auto& f = form.openFilter;
   const QString filter = QString("%1 (%2);;%3 (%4)").arg(f[0], f[1], f[2], f[3]);
-  OpenDialog1 = new QFileDialog(this, QString(), QString(), filter);
-  OpenDialog1->setObjectName("OpenDialog1");
-  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-  SaveDialog1 = new QFileDialog(this, QString(), QString(), filter);
-  SaveDialog1->setObjectName("SaveDialog1");
-  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-  SaveDialog1->setFileMode(QFileDialog::AnyFile);
-  SaveDialog1->setDefaultSuffix(form.defaultExtension);
+  openFileDialog = new QFileDialog(this, QString(), QString(), filter);
+  openFileDialog->setObjectName("openFileDialog");
+  openFileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+  openFileDialog->setFileMode(QFileDialog::ExistingFile);
+  saveFileDialog = new QFileDialog(this, QString(), QString(), filter);
+  saveFileDialog->setObjectName("saveFileDialog");
+  saveFileDialog->setAcceptMode(QFileDialog::AcceptSave);
+  saveFileDialog->setFileMode(QFileDialog::AnyFile);
+  saveFileDialog->setDefaultSuffix(form.defaultExtension);
   if (!folder_.isEmpty()) {
-    OpenDialog1->setDirectory(folder_);
-    SaveDialog1->setDirectory(folder_);
+    openFileDialog->setDirectory(folder_);
+    saveFileDialog->setDirectory(folder_);
   }
 }
 
-std::optional<std::string> TForm1::RunFileDialog(QFileDialog* dialog) {
+std::optional<std::string> MainForm::RunFileDialog(QFileDialog* dialog) {
   if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
   return QFile::encodeName(dialog->selectedFiles().first()).toStdString();
 }
 
-void TForm1::SetChipLabel(const std::string& utf8) { Label2->setText(Text(utf8.c_str())); }
-void TForm1::SetPortLabel(const std::string& utf8) { Label3->setText(Text(utf8.c_str())); }
+void MainForm::SetChipLabel(const std::string& utf8) { chipLabel->setText(Text(utf8.c_str())); }
+void MainForm::SetPortLabel(const std::string& utf8) { portLabel->setText(Text(utf8.c_str())); }
 
-std::optional<std::string> TForm1::AskOpenPath() {
+std::optional<std::string> MainForm::AskOpenPath() {
   if (hooks_.openDialog) return hooks_.openDialog();
   BuildDialogs();
-  return RunFileDialog(OpenDialog1);
+  return RunFileDialog(openFileDialog);
 }
 
-std::optional<std::string> TForm1::AskSavePath() {
+std::optional<std::string> MainForm::AskSavePath() {
   if (hooks_.saveDialog) return hooks_.saveDialog();
   BuildDialogs();
-  return RunFileDialog(SaveDialog1);
+  return RunFileDialog(saveFileDialog);
 }
 
-void TForm1::StartTimer1() { Timer1->start(); }
-void TForm1::StopTimer1() { Timer1->stop(); }
+void MainForm::StartReadyTimer() { readyTimer->start(); }
+void MainForm::StopReadyTimer() { readyTimer->stop(); }
 
-void TForm1::Wake() { wake_->Wake(); }
+void MainForm::Wake() { wake_->Wake(); }
 
-void TForm1::OperationEnded() { emit operationEnded(); }
+void MainForm::OperationEnded() { emit operationEnded(); }
 
-void TForm1::Quit() {
+void MainForm::Quit() {
   close();
   QCoreApplication::quit();
 }
 
-void TForm1::ShowFailure(const std::string& what) {
+void MainForm::ShowFailure(const std::string& what) {
   QMessageBox::critical(this, windowTitle(), QString::fromLocal8Bit(what));
 }
 
-void TForm1::SetTitle(const std::string& utf8) { setWindowTitle(Text(utf8.c_str())); }
+void MainForm::SetTitle(const std::string& utf8) { setWindowTitle(Text(utf8.c_str())); }
 
-void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
+void MainForm::SetRecentFiles(const std::vector<std::string>& captions) {
   for (QAction* action : recentFiles_) {
     fileMenu_->removeAction(action);
     action->deleteLater();
@@ -293,15 +293,15 @@ void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
   recentFiles_.append(fileMenu_->insertSeparator(before));
 }
 
-void TForm1::SetFileFolder(const std::string& folder) {
+void MainForm::SetFileFolder(const std::string& folder) {
   folder_ = QFile::decodeName(QByteArray::fromStdString(folder));
-  if (OpenDialog1) {
-    OpenDialog1->setDirectory(folder_);
-    SaveDialog1->setDirectory(folder_);
+  if (openFileDialog) {
+    openFileDialog->setDirectory(folder_);
+    saveFileDialog->setDirectory(folder_);
   }
 }
 
-std::optional<std::string> TForm1::AskJobPath() {
+std::optional<std::string> MainForm::AskJobPath() {
   if (hooks_.jobDialog) return hooks_.jobDialog();
   const auto& f = ui::MainWindow().jobFilter;
   const QString filter = QString("%1 (%2);;%3 (%4)").arg(f[0], f[1], f[2], f[3]);
@@ -312,7 +312,7 @@ std::optional<std::string> TForm1::AskJobPath() {
   return RunFileDialog(&dialog);
 }
 
-void TForm1::ShowJob(const ui::OpenJob* job) {
+void MainForm::ShowJob(const ui::OpenJob* job) {
   const ui::WindowDescription& form = ui::MainWindow();
   if (job) {
     jobLine_->setText(QString::fromStdString(job->JobLine()));
@@ -328,7 +328,7 @@ void TForm1::ShowJob(const ui::OpenJob* job) {
     if (auto* action = findChild<QAction*>(name)) action->setEnabled(job);
 }
 
-bool TForm1::AskSaveOverChanged(const std::string& fileName) {
+bool MainForm::AskSaveOverChanged(const std::string& fileName) {
   if (hooks_.askSaveOverChanged) return hooks_.askSaveOverChanged(fileName);
   const QString text =
       QString::fromUtf8("Plik %1 zmienił się na dysku od wczytania.\nZapisać mimo to?")
@@ -348,11 +348,11 @@ std::vector<std::string> LocalFiles(const QMimeData* data) {
 
 }  // namespace
 
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+void MainForm::dragEnterEvent(QDragEnterEvent* event) {
   if (!router_->Busy() && !LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
-void TForm1::dropEvent(QDropEvent* event) {
+void MainForm::dropEvent(QDropEvent* event) {
   const std::vector<std::string> paths = LocalFiles(event->mimeData());
   if (paths.empty() || router_->Busy()) return;
   event->acceptProposedAction();

@@ -29,8 +29,8 @@ struct WindowHooks {
   using PathDialog = std::function<std::optional<std::string>()>;
   // Replaces the wait of the operations' pauses; runs on the operations' thread.
   std::function<void(int)> pause = {};
-  PathDialog openDialog = {};  // OpenDialog1 when empty (built at first use)
-  PathDialog saveDialog = {};  // SaveDialog1 when empty
+  PathDialog openDialog = {};  // openFileDialog when empty (built at first use)
+  PathDialog saveDialog = {};  // saveFileDialog when empty
   // Told every status text as the status line takes it.
   std::function<void(const std::string&)> status = {};
   // Where the port, chip, folder and recent files are kept; none: nothing is kept.
@@ -42,7 +42,7 @@ struct WindowHooks {
 
 // The program's window: it renders ui::MainWindow() and hands every click to the router, which
 // runs the operations of the core on a thread of its own.
-class TForm1 : public QMainWindow, public ui::Shell {
+class MainForm : public QMainWindow, public ui::Shell {
   Q_OBJECT
 
  public:
@@ -50,9 +50,9 @@ class TForm1 : public QMainWindow, public ui::Shell {
   using Hooks = WindowHooks;
 
   // startupHex: the first command-line argument, loaded before the window first shows.
-  explicit TForm1(std::optional<std::string> startupHex = std::nullopt, Hooks hooks = {},
-                  QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainForm(std::optional<std::string> startupHex = std::nullopt, Hooks hooks = {},
+                    QWidget* parent = nullptr);
+  ~MainForm() override;
 
   State& state() { return state_; }
   void SetOpenDialog(PathDialog dialog) { hooks_.openDialog = std::move(dialog); }
@@ -72,8 +72,8 @@ class TForm1 : public QMainWindow, public ui::Shell {
   void SetPortLabel(const std::string& utf8) override;
   std::optional<std::string> AskOpenPath() override;
   std::optional<std::string> AskSavePath() override;
-  void StartTimer1() override;
-  void StopTimer1() override;
+  void StartReadyTimer() override;
+  void StopReadyTimer() override;
   void Wake() override;
   void OperationEnded() override;
   void Quit() override;
@@ -104,20 +104,20 @@ class TForm1 : public QMainWindow, public ui::Shell {
   State state_;
   Hooks hooks_;
 
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QListWidget* ListBox1 = nullptr;
-  QLabel* StaticText1 = nullptr;
+  QLabel* chipLabel = nullptr;
+  QLabel* portLabel = nullptr;
+  QListWidget* logList = nullptr;
+  QLabel* statusLine = nullptr;
   QWidget* client_ = nullptr;
   QLabel* jobLine_ = nullptr;
   QLabel* jobCounters_ = nullptr;
   // Menu items and tool buttons by their commands, greyed out while an open job locks them.
   std::vector<std::pair<QAction*, ui::Command>> menuCommands_;
   std::vector<std::pair<QToolButton*, ui::Command>> buttonCommands_;
-  CGauge* CGauge1 = nullptr;
-  QTimer* Timer1 = nullptr;
-  QFileDialog* OpenDialog1 = nullptr;
-  QFileDialog* SaveDialog1 = nullptr;
+  CGauge* progressGauge = nullptr;
+  QTimer* readyTimer = nullptr;
+  QFileDialog* openFileDialog = nullptr;
+  QFileDialog* saveFileDialog = nullptr;
   QList<QAction*> listedPorts_;  // the Interfejs menu's entries below COM1 ... COM5
   QMenu* fileMenu_ = nullptr;
   QList<QAction*> recentFiles_;  // the Plik menu's recent files and the separator below them

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   simulator.WithModel([](zelwik::sim::DeviceModel& m) { return m.Flash()[100] = 0; });
   qputenv("ZELWIK_COM2", QByteArray::fromStdString(simulator.SlavePath()));
 
-  zelwik::app::TForm1 form(std::nullopt, {.pause = [](int) {}});
+  zelwik::app::MainForm form(std::nullopt, {.pause = [](int) {}});
   form.show();
   // Paints reach the screen only once the window is exposed, as it is before any user command.
   QElapsedTimer exposing;
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     });
     // The read runs on while the window's event loop puts what it shows on the screen.
     QEventLoop loop;
-    QObject::connect(&form, &zelwik::app::TForm1::operationEnded, &loop, &QEventLoop::quit);
+    QObject::connect(&form, &zelwik::app::MainForm::operationEnded, &loop, &QEventLoop::quit);
     clock.restart();
     form.Run({zelwik::ui::Action::Read});
     loop.exec();

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
   qputenv("ZELWIK_COM2", argv[1]);
 
-  zelwik::app::TForm1 form(std::nullopt, {.pause = [](int) {}});
+  zelwik::app::MainForm form(std::nullopt, {.pause = [](int) {}});
   form.show();
   form.Run({zelwik::ui::Action::SelectChip, zelwik::ToInt(zelwik::ChipCode::Other)});
 
@@ -38,9 +38,9 @@ int main(int argc, char** argv) {
   int done = 0;
   int status = 0;
   QElapsedTimer clock;
-  QObject::connect(&form, &zelwik::app::TForm1::operationEnded, &app, [&] {
+  QObject::connect(&form, &zelwik::app::MainForm::operationEnded, &app, [&] {
     const double ms = clock.nsecsElapsed() / 1e6;
-    const QLabel* text = form.findChild<QLabel*>("StaticText1");
+    const QLabel* text = form.findChild<QLabel*>("statusLine");
     if (form.state().image.ImageEnd < 0 || !text || text->text() != zelwik::kTextReady) {
       std::fprintf(stderr, "window_read_time: the read did not complete\n");
       status = 1;

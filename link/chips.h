@@ -41,7 +41,7 @@ inline constexpr int ToInt(ChipCode code) { return static_cast<int>(code); }
 struct ChipInfo {
   ChipCode code;            // the ChipType value
   const char* name;         // "89C51"
-  const char* label;        // Label2 text; nullptr for the codes only detection yields
+  const char* label;        // chipLabel text; nullptr for the codes only detection yields
   const char* menuCaption;  // chip menu caption; nullptr when not in the menu
   const char* cliName;      // zelwik-cli --chip; nullptr for the codes only detection yields
   ChipGroup group;

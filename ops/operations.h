@@ -33,8 +33,8 @@ enum class OpResult {
   Cancelled,     // stopped on request between two exchanges: " Przerwano."
 };
 
-OpResult ProgramChip(State& state, View& view);  // SpeedButton1Click
-OpResult ReadChip(State& state, View& view);     // SpeedButton2Click
+OpResult ProgramChip(State& state, View& view);  // ProgramButtonClick
+OpResult ReadChip(State& state, View& view);     // ReadButtonClick
 OpResult VerifyChip(State& state, View& view);   // Com21Click
 
 enum class ChipCommand { Erase, Lock1, Lock2, Lock3, LockAll };

@@ -79,7 +79,7 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
   }
   OpenFile(*hexFile, true);
   runner_.Wait();
-  shell_.StartTimer1();
+  shell_.StartReadyTimer();
 }
 
 void Router::OpenDropped(const std::vector<std::string>& paths) {
@@ -191,14 +191,14 @@ const std::vector<PortMenuEntry>& Router::ListPorts() {
   return listedPorts_;
 }
 
-void Router::Timer1Timer() {
+void Router::ReadyTimerDue() {
   if (Busy()) {
-    timer1Due_ = true;
+    readyTimerDue_ = true;
     return;
   }
-  timer1Due_ = false;
+  readyTimerDue_ = false;
   screen_.ShowStatus(kTextReady);
-  shell_.StopTimer1();
+  shell_.StopReadyTimer();
 }
 
 void Router::Operate(OperationRunner::Job job, std::function<void()> after) {
@@ -211,7 +211,7 @@ void Router::Operate(OperationRunner::Job job, std::function<void()> after) {
 void Router::Ended(const std::optional<std::string>& failure) {
   if (auto after = std::exchange(after_, {})) after();
   shell_.OperationEnded();
-  if (timer1Due_) Timer1Timer();
+  if (readyTimerDue_) ReadyTimerDue();
   if (failure) shell_.ShowFailure(*failure);
 }
 

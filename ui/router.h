@@ -25,13 +25,13 @@ namespace zelwik::ui {
 class Shell {
  public:
   virtual ~Shell() = default;
-  virtual void SetChipLabel(const std::string& utf8) = 0;  // Label2
-  virtual void SetPortLabel(const std::string& utf8) = 0;  // Label3
+  virtual void SetChipLabel(const std::string& utf8) = 0;  // chipLabel
+  virtual void SetPortLabel(const std::string& utf8) = 0;  // portLabel
   // The file dialogs: the chosen path (bytes the file functions take), nothing when cancelled.
   virtual std::optional<std::string> AskOpenPath() = 0;
   virtual std::optional<std::string> AskSavePath() = 0;
-  virtual void StartTimer1() = 0;
-  virtual void StopTimer1() = 0;
+  virtual void StartReadyTimer() = 0;
+  virtual void StopReadyTimer() = 0;
   // Have the window's thread call Router::Drain() at its next turn; may be called from any thread.
   virtual void Wake() = 0;
   // An operation has ended and all it showed is on the screen.
@@ -55,8 +55,8 @@ class Shell {
 };
 
 // Runs the window's commands against the program's state: the operations on the runner's worker
-// thread, one at a time, with the window's input dropped meanwhile; the start-up load, Timer1 and
-// the chip and port choices.
+// thread, one at a time, with the window's input dropped meanwhile; the start-up load, readyTimer
+// and the chip and port choices.
 class Router {
  public:
   Router(State& state, Screen& screen, Shell& shell, OperationRunner::PauseHook pause = {});
@@ -65,7 +65,7 @@ class Router {
   // Startup(). Without one, they last as long as the window.
   void UseSettings(SettingsStore* store) { settings_ = store; }
   // The constructor's part of start-up, before the window shows: the image cleared, what was
-  // remembered put back, and the file loaded when there is one (then Timer1 started); a .zjob
+  // remembered put back, and the file loaded when there is one (then readyTimer started); a .zjob
   // file is opened as a job instead. Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
   // Files dropped on the window: the first is loaded as Plik/Odczyt loads a file. Nothing during
@@ -82,7 +82,7 @@ class Router {
   // Whether the command is refused since a job is open; the windows grey it out.
   bool Locked(Command command) const { return job_ && LockedByJob(*job_, command); }
   // A tick that falls due during an operation is handled once the operation has ended.
-  void Timer1Timer();
+  void ReadyTimerDue();
   // Esc: stops the running operation; nothing when idle.
   void Cancel() { runner_.Cancel(); }
   // For Shell::Wake().
@@ -122,7 +122,7 @@ class Router {
   // Before the runner, which stops the chip that may be using it before it goes.
   std::unique_ptr<OpenJob> job_;
   OperationRunner runner_;
-  bool timer1Due_ = false;
+  bool readyTimerDue_ = false;
   PortListRoots portRoots_;
   std::vector<PortMenuEntry> listedPorts_;
   std::function<void()> after_;

@@ -12,11 +12,11 @@ namespace zelwik::ui {
 // SelectPort, the entry's index in the router's port list for SelectListedPort and in the recent
 // files for OpenRecent, 0 otherwise.
 enum class Action : std::uint8_t {
-  Program,           // SpeedButton1Click, Zapis2Click
-  Read,              // SpeedButton2Click, Com11Click
-  Load,              // SpeedButton3Click, Odczyt1Click
-  Save,              // SpeedButton4Click, Zapis1Click
-  LockAll,           // SpeedButton5Click
+  Program,           // ProgramButtonClick, Zapis2Click
+  Read,              // ReadButtonClick, Com11Click
+  Load,              // OpenButtonClick, Odczyt1Click
+  Save,              // SaveButtonClick, Zapis1Click
+  LockAll,           // LockButtonClick
   Quit,              // Zakocz1Click
   Verify,            // Com21Click
   SignatureDevice,   // Com31Click
@@ -74,15 +74,15 @@ struct Menu {
 };
 
 struct WindowDescription {
-  const char* name;     // "Form1"
+  const char* name;     // "mainForm"
   const char* caption;  // "Zelwik ver " and the version of the build
   int left, top;
   int clientWidth, clientHeight;
   std::span<const Element> elements;  // in creation (and tab) order
   std::span<const Menu> menus;        // left to right
-  int logItemHeight;                  // ListBox1's item height
-  int logFontHeight;                  // ListBox1's character height, pixels
-  int timer1IntervalMs;               // Timer1
+  int logItemHeight;                  // logList's item height
+  int logFontHeight;                  // logList's character height, pixels
+  int readyTimerMs;                   // readyTimer
   const char* openFilter[4];          // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
   const char* defaultExtension;       // "hex"
   const char* jobFilter[4];           // the job dialog's, as openFilter

@@ -121,9 +121,9 @@ std::string SettingsPath() {
 
 }  // namespace
 
-TForm1::TForm1(HINSTANCE instance) : instance_(instance) {}
+MainForm::MainForm(HINSTANCE instance) : instance_(instance) {}
 
-TForm1::~TForm1() {
+MainForm::~MainForm() {
   // The router first: it stops a running operation before the controls go.
   router_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
@@ -132,7 +132,7 @@ TForm1::~TForm1() {
   if (accelerators_) DestroyAcceleratorTable(accelerators_);
 }
 
-bool TForm1::Create(const std::optional<std::string>& hexFile, int show, bool resetSettings) {
+bool MainForm::Create(const std::optional<std::string>& hexFile, int show, bool resetSettings) {
   const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   Gauge::Register(instance_);
@@ -158,7 +158,7 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show, bool re
   BuildElements();
   LayOut();
 
-  view_ = std::make_unique<WindowView>(Element("StaticText1"), Element("ListBox1"), gauge_,
+  view_ = std::make_unique<WindowView>(Element("statusLine"), Element("logList"), gauge_,
                                        StatusLog::FromEnvironment());
   router_ = std::make_unique<ui::Router>(state_, *view_, *this);
   if (const std::string path = SettingsPath(); !path.empty()) {
@@ -172,11 +172,11 @@ bool TForm1::Create(const std::optional<std::string>& hexFile, int show, bool re
   router_->Startup(hexFile);
   ShowWindow(hwnd_, show);
   UpdateWindow(hwnd_);
-  SetFocus(Element("ListBox1"));
+  SetFocus(Element("logList"));
   return true;
 }
 
-void TForm1::FitClientArea() {
+void MainForm::FitClientArea() {
   const ui::WindowDescription& d = ui::MainWindow();
   const int width = Scale(d.clientWidth),
             height = Scale(jobShown_ ? d.jobClientHeight : d.clientHeight);
@@ -194,7 +194,7 @@ void TForm1::FitClientArea() {
   }
 }
 
-HMENU TForm1::BuildMenu() {
+HMENU MainForm::BuildMenu() {
   HMENU bar = CreateMenu();
   std::vector<ACCEL> shortcuts;
   for (const ui::Menu& menu : ui::MainWindow().menus) {
@@ -231,7 +231,7 @@ HMENU TForm1::BuildMenu() {
 }
 
 // The ports present now, each time the menu opens: an adapter plugged in since shows up.
-void TForm1::ListPortsInMenu() {
+void MainForm::ListPortsInMenu() {
   while (GetMenuItemCount(portMenu_) > fixedPortItems_)
     if (!DeleteMenu(portMenu_, fixedPortItems_, MF_BYPOSITION)) break;
   listedPorts_ = 0;
@@ -245,7 +245,7 @@ void TForm1::ListPortsInMenu() {
   }
 }
 
-void TForm1::BuildElements() {
+void MainForm::BuildElements() {
   const ui::WindowDescription& d = ui::MainWindow();
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -306,7 +306,7 @@ void TForm1::BuildElements() {
 
 // Every size of the design is at 96 dpi and grows with the monitor's, so the window keeps its
 // proportions: at 144 dpi it is half as large again, text and pictures included.
-void TForm1::LayOut() {
+void MainForm::LayOut() {
   const ui::WindowDescription& d = ui::MainWindow();
   FitClientArea();
   const auto elements = d.elements;
@@ -334,9 +334,9 @@ void TForm1::LayOut() {
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   for (HWND hwnd : jobElements_)
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (HWND gauge = Element("CGauge1")) gauge_.Attach(gauge, font_);
+  if (HWND gauge = Element("progressGauge")) gauge_.Attach(gauge, font_);
   if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (HWND list = Element("ListBox1")) {
+  if (HWND list = Element("logList")) {
     logFont_ = ChooseLogFont(list, Scale(d.logFontHeight), dpi_);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), FALSE);
     SendMessageW(list, LB_SETITEMHEIGHT, 0, Scale(d.logItemHeight));
@@ -346,7 +346,7 @@ void TForm1::LayOut() {
   InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-HWND TForm1::Element(const char* name) const {
+HWND MainForm::Element(const char* name) const {
   const auto elements = ui::MainWindow().elements;
   for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i) {
     if (std::strcmp(elements[i].name, name) == 0) return elements_[i];
@@ -354,7 +354,7 @@ HWND TForm1::Element(const char* name) const {
   return nullptr;
 }
 
-int TForm1::Run() {
+int MainForm::Run() {
   MSG msg;
   BOOL got;
   while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
@@ -369,7 +369,7 @@ int TForm1::Run() {
   return static_cast<int>(msg.wParam);
 }
 
-bool TForm1::DropInput(const MSG& msg) {
+bool MainForm::DropInput(const MSG& msg) {
   if (router_ && router_->Busy()) {
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) router_->Cancel();
     return true;
@@ -379,21 +379,21 @@ bool TForm1::DropInput(const MSG& msg) {
 
 // An operation starts within the dispatch of a message, or of one sent from elsewhere while the
 // loop waited: noted as soon as the loop is back.
-void TForm1::NoteStart() {
+void MainForm::NoteStart() {
   if (router_ && router_->Busy() && !inputGate_.Running()) inputGate_.Started(GetTickCount());
 }
 
 // --- ui::Shell -----------------------------------------------------------------------------------
 
-void TForm1::SetChipLabel(const std::string& utf8) {
-  SetWindowTextW(Element("Label2"), Widen(utf8).c_str());
+void MainForm::SetChipLabel(const std::string& utf8) {
+  SetWindowTextW(Element("chipLabel"), Widen(utf8).c_str());
 }
 
-void TForm1::SetPortLabel(const std::string& utf8) {
-  SetWindowTextW(Element("Label3"), Widen(utf8).c_str());
+void MainForm::SetPortLabel(const std::string& utf8) {
+  SetWindowTextW(Element("portLabel"), Widen(utf8).c_str());
 }
 
-std::optional<std::string> TForm1::AskPath(bool save, const char* const (&parts)[4]) {
+std::optional<std::string> MainForm::AskPath(bool save, const char* const (&parts)[4]) {
   const ui::WindowDescription& d = ui::MainWindow();
   const std::wstring filter = FilterOf(parts);
   const std::wstring extension = Widen(d.defaultExtension);
@@ -417,19 +417,19 @@ std::optional<std::string> TForm1::AskPath(bool save, const char* const (&parts)
   return Narrow(file.c_str());
 }
 
-std::optional<std::string> TForm1::AskOpenPath() {
+std::optional<std::string> MainForm::AskOpenPath() {
   return AskPath(false, ui::MainWindow().openFilter);
 }
 
-std::optional<std::string> TForm1::AskSavePath() {
+std::optional<std::string> MainForm::AskSavePath() {
   return AskPath(true, ui::MainWindow().openFilter);
 }
 
-std::optional<std::string> TForm1::AskJobPath() {
+std::optional<std::string> MainForm::AskJobPath() {
   return AskPath(false, ui::MainWindow().jobFilter);
 }
 
-void TForm1::ShowJob(const ui::OpenJob* job) {
+void MainForm::ShowJob(const ui::OpenJob* job) {
   if (job && jobElements_.size() == 2) {
     SetWindowTextW(jobElements_[0], Widen(job->JobLine()).c_str());
     SetWindowTextW(jobElements_[1], Widen(job->CounterLine()).c_str());
@@ -442,7 +442,7 @@ void TForm1::ShowJob(const ui::OpenJob* job) {
   EnableCommands();
 }
 
-void TForm1::EnableCommands() {
+void MainForm::EnableCommands() {
   if (!router_) return;
   const bool open = router_->OpenedJob() != nullptr;
   for (std::size_t i = 0; i < commands_.size(); ++i) {
@@ -462,28 +462,28 @@ void TForm1::EnableCommands() {
       EnableWindow(elements_[i], !router_->Locked(elements[i].command));
 }
 
-void TForm1::StartTimer1() {
-  SetTimer(hwnd_, kTimer1Id, ui::MainWindow().timer1IntervalMs, nullptr);
+void MainForm::StartReadyTimer() {
+  SetTimer(hwnd_, kReadyTimerId, ui::MainWindow().readyTimerMs, nullptr);
 }
 
-void TForm1::StopTimer1() { KillTimer(hwnd_, kTimer1Id); }
+void MainForm::StopReadyTimer() { KillTimer(hwnd_, kReadyTimerId); }
 
-void TForm1::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
+void MainForm::Wake() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
 
-void TForm1::OperationEnded() { inputGate_.Ended(GetTickCount()); }
+void MainForm::OperationEnded() { inputGate_.Ended(GetTickCount()); }
 
-void TForm1::Quit() {
+void MainForm::Quit() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void TForm1::ShowFailure(const std::string& what) {
+void MainForm::ShowFailure(const std::string& what) {
   const ui::WindowDescription& d = ui::MainWindow();
   MessageBoxW(hwnd_, Widen(what).c_str(), Widen(d.caption).c_str(), MB_OK | MB_ICONERROR);
 }
 
-void TForm1::SetTitle(const std::string& utf8) { SetWindowTextW(hwnd_, Widen(utf8).c_str()); }
+void MainForm::SetTitle(const std::string& utf8) { SetWindowTextW(hwnd_, Widen(utf8).c_str()); }
 
-void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
+void MainForm::SetRecentFiles(const std::vector<std::string>& captions) {
   for (; recentItems_ > 0; --recentItems_)
     if (!DeleteMenu(fileMenu_, ui::kRecentFilesAt, MF_BYPOSITION)) break;
   recentItems_ = 0;
@@ -498,9 +498,9 @@ void TForm1::SetRecentFiles(const std::vector<std::string>& captions) {
   ++recentItems_;
 }
 
-void TForm1::SetFileFolder(const std::string& folder) { folder_ = Widen(folder); }
+void MainForm::SetFileFolder(const std::string& folder) { folder_ = Widen(folder); }
 
-bool TForm1::AskSaveOverChanged(const std::string& fileName) {
+bool MainForm::AskSaveOverChanged(const std::string& fileName) {
   const std::wstring text =
       L"Plik " + Widen(fileName) + L" zmienił się na dysku od wczytania.\nZapisać mimo to?";
   return MessageBoxW(hwnd_, text.c_str(), Widen(ui::MainWindow().caption).c_str(),
@@ -508,7 +508,7 @@ bool TForm1::AskSaveOverChanged(const std::string& fileName) {
 }
 
 // Files dragged from Explorer: the router loads the first; during an operation it does nothing.
-void TForm1::FilesDropped(HDROP drop) {
+void MainForm::FilesDropped(HDROP drop) {
   std::vector<std::string> paths;
   const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
@@ -524,19 +524,19 @@ void TForm1::FilesDropped(HDROP drop) {
 
 // --- Messages ------------------------------------------------------------------------------------
 
-LRESULT CALLBACK TForm1::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainForm::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    auto* self = static_cast<TForm1*>(create->lpCreateParams);
+    auto* self = static_cast<MainForm*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = reinterpret_cast<MainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
   return self->Handle(hwnd, msg, wParam, lParam);
 }
 
-LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT MainForm::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case kDrainMessage:
       if (router_) router_->Drain();
@@ -577,8 +577,8 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_TIMER:
       // A tick during an operation is the router's to hold until it has ended.
-      if (wParam == kTimer1Id) {
-        if (router_) router_->Timer1Timer();
+      if (wParam == kReadyTimerId) {
+        if (router_) router_->ReadyTimerDue();
         return 0;
       }
       break;
@@ -595,7 +595,7 @@ LRESULT TForm1::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (router_ && router_->Busy()) return 0;
       break;
     case WM_DESTROY:
-      KillTimer(hwnd, kTimer1Id);
+      KillTimer(hwnd, kReadyTimerId);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -21,12 +21,12 @@ namespace zelwik::win {
 
 // The program's window on Win32: it renders the window description and hands every command to
 // the router, which runs the operations on a thread of its own; only what is Win32 lives here.
-class TForm1 : public ui::Shell {
+class MainForm : public ui::Shell {
  public:
-  explicit TForm1(HINSTANCE instance);
-  ~TForm1() override;
-  TForm1(const TForm1&) = delete;
-  TForm1& operator=(const TForm1&) = delete;
+  explicit MainForm(HINSTANCE instance);
+  ~MainForm() override;
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
 
   // Builds the window and runs the constructor's start-up; shows it afterwards. resetSettings:
   // forget what was remembered (--reset-settings).
@@ -41,8 +41,8 @@ class TForm1 : public ui::Shell {
   void SetPortLabel(const std::string& utf8) override;
   std::optional<std::string> AskOpenPath() override;
   std::optional<std::string> AskSavePath() override;
-  void StartTimer1() override;
-  void StopTimer1() override;
+  void StartReadyTimer() override;
+  void StopReadyTimer() override;
   void Wake() override;
   void OperationEnded() override;
   void Quit() override;

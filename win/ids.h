@@ -9,6 +9,6 @@ inline constexpr int kFirstJobElementId = 200;   // the job strip's, in the desc
 inline constexpr int kFirstMenuId = 1000;        // then one id per menu item
 inline constexpr int kFirstListedPortId = 3000;  // the Interfejs menu's present ports, in order
 inline constexpr int kFirstRecentFileId = 3100;  // the Plik menu's recent files, in order
-inline constexpr int kTimer1Id = 1;
+inline constexpr int kReadyTimerId = 1;
 
 }  // namespace zelwik::win

@@ -18,7 +18,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::optional<std::string> hexFile;
   if (__argc > first && __wargv && __wargv[first]) hexFile = zelwik::win::Narrow(__wargv[first]);
   try {
-    zelwik::win::TForm1 form(instance);
+    zelwik::win::MainForm form(instance);
     if (!form.Create(hexFile, show, reset)) return 1;
     return form.Run();
   } catch (const std::exception& e) {

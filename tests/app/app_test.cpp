@@ -62,16 +62,16 @@ struct Window {
   Pauses pauses;
   std::vector<std::string> shown;
   QLabel* status = nullptr;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<MainForm> form;
 
   explicit Window(std::optional<std::string> file = std::nullopt, bool show = false,
                   PortListRoots roots = {}) {
-    TForm1::Hooks hooks;
+    MainForm::Hooks hooks;
     hooks.pause = [this](int ms) { pauses.Pause(ms); };
     hooks.status = [this](const std::string& text) { shown.push_back(text); };
-    form = std::make_unique<TForm1>(file, hooks);
+    form = std::make_unique<MainForm>(file, hooks);
     form->SetPortListRoots(std::move(roots));
-    status = Get<QLabel>("StaticText1");
+    status = Get<QLabel>("statusLine");
     if (show) form->show();
     if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
   }
@@ -80,7 +80,7 @@ struct Window {
   T* Get(const char* name) const {
     return form->findChild<T*>(name);
   }
-  int LogSize() const { return Get<QListWidget>("ListBox1")->count(); }
+  int LogSize() const { return Get<QListWidget>("logList")->count(); }
   // A click on the tool button, or the menu item; the operation it starts runs on.
   void Start(const char* name) const {
     if (auto* button = form->findChild<QToolButton*>(name))
@@ -123,12 +123,12 @@ class AppTest : public QObject {
     qputenv("ZELWIK_COM4", QByteArray::fromStdString(com4.Path()));
     Window w(std::nullopt, true);
     w.Run("Innyukad1");
-    QCOMPARE(w.Get<QLabel>("Label2")->text(), "Inny układ");
+    QCOMPARE(w.Get<QLabel>("chipLabel")->text(), "Inny układ");
     w.Run("N89C20511");
     w.Run("Com42");
-    QCOMPARE(w.Get<QLabel>("Label3")->text(), "Com4");
+    QCOMPARE(w.Get<QLabel>("portLabel")->text(), "Com4");
     QVERIFY(com4.Frames().empty() && w.pauses.Taken().empty());
-    w.Run("SpeedButton2");
+    w.Run("readButton");
     QCOMPARE(w.LogSize(), 2048 / 16);
     w.Run("Zakocz1");
     QVERIFY(!w.form->isVisible());
@@ -159,16 +159,16 @@ class AppTest : public QObject {
     emit menu->aboutToShow();  // opened again: listed once
     QCOMPARE(captions(), (fixed + QStringList{"-", "ttyUSB0 (FT232R USB UART)"}));
     w.Run("ListedPort0");
-    QCOMPARE(w.Get<QLabel>("Label3")->text(), "ttyUSB0");
+    QCOMPARE(w.Get<QLabel>("portLabel")->text(), "ttyUSB0");
     QCOMPARE(w.form->state().PortName, system.Root("dev/ttyUSB0"));
-    w.Run("SpeedButton2");
+    w.Run("readButton");
     QCOMPARE(w.LogSize(), 2048 / 16);
 
     emit menu->aboutToShow();
     std::filesystem::remove_all(system.Root("sys/class/tty/ttyUSB0"));
     std::filesystem::remove(system.Root("dev/ttyUSB0"));
     w.Run("ListedPort0");
-    w.Run("SpeedButton2");
+    w.Run("readButton");
     QCOMPARE(w.shown.end()[-2], std::string(kTextLinkFailure));
     emit menu->aboutToShow();
     QCOMPARE(captions(), fixed);
@@ -196,7 +196,7 @@ class AppTest : public QObject {
     Window w(path, true);
     QCOMPARE(w.Status(), std::string(" Odczytano 32 bajtów."));
     QVERIFY(w.pauses.Taken().empty());
-    auto* log = w.Get<QListWidget>("ListBox1");
+    auto* log = w.Get<QListWidget>("logList");
     QCOMPARE(log->item(0)->text(),
              "0000:410A0981B9AD7FFF" + QString(16, 'F') + " A...ą..˙" + QString(8, u'˙'));
     const QString line = log->item(1)->text();
@@ -214,9 +214,9 @@ class AppTest : public QObject {
   // it does and sends the same frames.
   void everyCommandRunsItsOperation() {
     const std::pair<const char*, std::function<OpResult(State&, View&)>> commands[] = {
-        {"SpeedButton1", ProgramChip},
+        {"programButton", ProgramChip},
         {"Zapis2", ProgramChip},
-        {"SpeedButton2", ReadChip},
+        {"readButton", ReadChip},
         {"Com11", ReadChip},
         {"Com21", VerifyChip},
         {"Com31", std::bind(ShowSignature, _1, _2, Signature::Device)},
@@ -226,7 +226,7 @@ class AppTest : public QObject {
         {"Blokada11", std::bind(RunChipCommand, _1, _2, ChipCommand::Lock1)},
         {"Blokada21", std::bind(RunChipCommand, _1, _2, ChipCommand::Lock2)},
         {"Blokada31", std::bind(RunChipCommand, _1, _2, ChipCommand::Lock3)},
-        {"SpeedButton5", std::bind(RunChipCommand, _1, _2, ChipCommand::LockAll)}};
+        {"lockButton", std::bind(RunChipCommand, _1, _2, ChipCommand::LockAll)}};
     for (const auto& [name, op] : commands) {
       SimHarness direct(sim::SimChip::C1051), sim(sim::SimChip::C1051);
       State state{{}, 0, direct.Path(), {}, {}};
@@ -241,7 +241,7 @@ class AppTest : public QObject {
       QVERIFY2(FramesText(sim.Frames()) == FramesText(direct.Frames()), name);
       QCOMPARE(w.shown, recorded.statuses);
       QCOMPARE(w.pauses.Taken(), recorded.pauses);
-      QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
+      QTRY_COMPARE(w.Get<CGauge>("progressGauge")->PaintedPercent(), 0);
     }
   }
 
@@ -252,13 +252,13 @@ class AppTest : public QObject {
     sim.WithModel([](sim::DeviceModel& m) { return m.Flash()[100] = 0x41; });
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     Window w(std::nullopt, true);
-    auto* log = w.Get<QListWidget>("ListBox1");
+    auto* log = w.Get<QListWidget>("logList");
     w.pauses.hold = true;
-    w.Start("SpeedButton2");
+    w.Start("readButton");
     QTRY_VERIFY(w.pauses.Held());
     const std::size_t framesAtPause = sim.Frames().size();
-    QTest::mouseClick(w.Get<QToolButton>("SpeedButton5"), Qt::LeftButton);
-    PostClick(w.Get<QToolButton>("SpeedButton2"), {12, 12});
+    QTest::mouseClick(w.Get<QToolButton>("lockButton"), Qt::LeftButton);
+    PostClick(w.Get<QToolButton>("readButton"), {12, 12});
     PostClick(log->viewport(), log->visualItemRect(log->item(0)).center());
     QTest::keyClick(w.form.get(), Qt::Key_P, Qt::AltModifier);  // would open "&Plik"
     QVERIFY(!w.form->close());
@@ -275,8 +275,8 @@ class AppTest : public QObject {
     QTRY_COMPARE(log->selectedItems().size(), 1);
   }
 
-  // Timer1 falls due while an erase pauses: the erase's text stands for the whole pause, and the
-  // tick comes once, after the operation's own " Gotowy...".
+  // readyTimer falls due while an erase pauses: the erase's text stands for the whole pause, and
+  // the tick comes once, after the operation's own " Gotowy...".
   void timer1WaitsForTheOperation() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("b.hex").toStdString();
@@ -284,12 +284,12 @@ class AppTest : public QObject {
     SimHarness sim(sim::SimChip::C2051);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     Window w(path, true);
-    auto* timer = w.Get<QTimer>("Timer1");
+    auto* timer = w.Get<QTimer>("readyTimer");
     QVERIFY(timer->isActive());
     w.pauses.hold = true;
     w.Start("Kasowanie1");
     QTRY_VERIFY(w.pauses.Held());
-    QTest::qWait(ui::MainWindow().timer1IntervalMs + 200);
+    QTest::qWait(ui::MainWindow().readyTimerMs + 200);
     QCOMPARE(w.Status(), std::string(" Układ wymazano..."));
     w.pauses.Release();
     w.WaitIdle();
@@ -307,7 +307,7 @@ class AppTest : public QObject {
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     Window w(std::nullopt, true);
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
-    w.Start("SpeedButton2");
+    w.Start("readButton");
     QTRY_VERIFY(sim.Frames().size() > 100);
     const std::size_t atKey = sim.Frames().size();
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
@@ -319,7 +319,7 @@ class AppTest : public QObject {
     QCOMPARE(w.shown.back(), std::string(" Przerwano."));
     QVERIFY(w.pauses.Taken().empty());
     QCOMPARE(w.LogSize(), 0);
-    QTRY_COMPARE(w.Get<CGauge>("CGauge1")->PaintedPercent(), 0);
+    QTRY_COMPARE(w.Get<CGauge>("progressGauge")->PaintedPercent(), 0);
   }
 
   // The file commands take their paths from the dialogs, pause and end ready; the file is exact.
@@ -330,10 +330,10 @@ class AppTest : public QObject {
     Window w;
     w.form->SetOpenDialog([&] { return chosen; });
     w.form->SetSaveDialog([&] { return chosen; });
-    w.Run("SpeedButton3");
+    w.Run("openButton");
     // The listing ends with the image's CRC-32, of what a program writes.
     QCOMPARE(w.LogSize(), 2);
-    QCOMPARE(w.Get<QListWidget>("ListBox1")->item(1)->text(),
+    QCOMPARE(w.Get<QListWidget>("logList")->item(1)->text(),
              QString(" Suma CRC-32 (0000-0002): DA1C3DD0"));
     chosen = dir.filePath("out.hex").toStdString();
     w.Run("Zapis1");

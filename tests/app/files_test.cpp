@@ -61,11 +61,11 @@ struct Window {
   std::vector<std::string> asked;
   bool answer = false;
   std::unique_ptr<QtSettingsStore> store;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<MainForm> form;
 
   explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
                   PortListRoots roots = {}) {
-    TForm1::Hooks hooks;
+    MainForm::Hooks hooks;
     hooks.pause = [this](int ms) { pauses.Pause(ms); };
     hooks.status = [this](const std::string& text) { shown.push_back(text); };
     hooks.askSaveOverChanged = [this](const std::string& name) {
@@ -74,7 +74,7 @@ struct Window {
     };
     if (!ini.isEmpty()) store = std::make_unique<QtSettingsStore>(ini);
     hooks.settings = store.get();
-    form = std::make_unique<TForm1>(file, hooks);
+    form = std::make_unique<MainForm>(file, hooks);
     form->SetPortListRoots(std::move(roots));
   }
   ~Window() { pauses.Release(); }
@@ -83,8 +83,8 @@ struct Window {
     return form->findChild<T*>(name);
   }
   QString Label(const char* name) const { return Get<QLabel>(name)->text(); }
-  std::string Status() const { return Label("StaticText1").toStdString(); }
-  // Whether the status line took the text, whatever Timer1 has put there since.
+  std::string Status() const { return Label("statusLine").toStdString(); }
+  // Whether the status line took the text, whatever readyTimer has put there since.
   bool Showed(const std::string& text, std::size_t from = 0) const {
     return std::find(shown.begin() + from, shown.end(), text) != shown.end();
   }
@@ -150,19 +150,19 @@ class FilesTest : public QObject {
       w.Open(dir / "a.hex");
     }
     Window w(ini);
-    QCOMPARE(w.Label("Label2"), "89C2051");
-    QCOMPARE(w.Label("Label3"), "ttyUSB3");
+    QCOMPARE(w.Label("chipLabel"), "89C2051");
+    QCOMPARE(w.Label("portLabel"), "ttyUSB3");
     QVERIFY(w.form->state().PortName.ends_with("/dev/ttyUSB3"));
     QCOMPARE(w.form->state().ChipType, ToInt(ChipCode::C89C2051));
     QCOMPARE(w.form->FileFolder(), QString::fromStdString(dir.path().string()));
     QCOMPARE(w.Recent(), QStringList{QString::fromStdString("&1 " + (dir / "a.hex"))});
-    w.Run("SpeedButton2");
+    w.Run("readButton");
     QCOMPARE(w.shown.end()[-2], std::string(kTextLinkFailure));
 
     w.store->Clear();
     Window fresh(ini);
-    QCOMPARE(fresh.Label("Label3"), "Com2");
-    QCOMPARE(fresh.Label("Label2"), "Automatycznie");
+    QCOMPARE(fresh.Label("portLabel"), "Com2");
+    QCOMPARE(fresh.Label("chipLabel"), "Automatycznie");
     QVERIFY(fresh.Recent().isEmpty());
   }
 
@@ -180,8 +180,8 @@ class FilesTest : public QObject {
       if (name == "garbage.conf") WriteFile(dir / name, garbage);
       if (name == "values.conf") WriteFile(dir / name, badValues);
       Window w(QString::fromStdString(dir / name));
-      QCOMPARE(w.Label("Label2"), "Automatycznie");
-      QCOMPARE(w.Label("Label3"), "Com2");
+      QCOMPARE(w.Label("chipLabel"), "Automatycznie");
+      QCOMPARE(w.Label("portLabel"), "Com2");
       QCOMPARE(w.form->state().ChipType, 0);
       QCOMPARE(w.form->state().PortName, std::string("COM2"));
       QVERIFY(w.Recent().isEmpty());
@@ -308,7 +308,7 @@ class FilesTest : public QObject {
 
     // After a read the image is the chip's, whatever becomes of the file it replaced.
     WriteFile(file, HexOf(48, 0x40));
-    w.Run("SpeedButton2");
+    w.Run("readButton");
     QCOMPARE(w.form->windowTitle(), "Zelwik ver " ZELWIK_VERSION);
     WriteFile(file, HexOf(8, 0x10));
     Touch(file, 7);

@@ -25,14 +25,14 @@ const char* const kFirmware =
 struct Window {
   std::vector<std::string> shown;
   std::optional<std::string> jobPath;
-  std::unique_ptr<app::TForm1> form;
+  std::unique_ptr<app::MainForm> form;
 
   explicit Window(std::optional<std::string> startup = std::nullopt) {
-    app::TForm1::Hooks hooks;
+    app::MainForm::Hooks hooks;
     hooks.pause = [](int) {};
     hooks.status = [this](const std::string& text) { shown.push_back(text); };
     hooks.jobDialog = [this] { return jobPath; };
-    form = std::make_unique<app::TForm1>(startup, hooks);
+    form = std::make_unique<app::MainForm>(startup, hooks);
   }
   template <typename T = QWidget>
   T* Get(const char* name) const {
@@ -110,8 +110,8 @@ class JobViewTest : public QObject {
     // CRC-32 of the 32 bytes, and the first 8 digits of their SHA-256.
     QCOMPARE(w.Text("JobLine"), QString("linia  CRC-32 91267E8A  SHA-256 630dcd29"));
     QCOMPARE(w.Get("ClientArea")->height(), ordinary.height() + 33);
-    QCOMPARE(w.Text("Label2"), QString("89C2051"));
-    w.Run("SpeedButton1");
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    w.Run("programButton");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 0  Razem: 1"));
 
     std::ostringstream out, err;
@@ -128,7 +128,7 @@ class JobViewTest : public QObject {
 
     // A second chip that the socket does not hold: failed, counted and logged so.
     windowSim.WithModel([](sim::DeviceModel& m) { m.RemoveChip(); });
-    w.Run("SpeedButton1");
+    w.Run("programButton");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 1  Razem: 2"));
     const auto rows = Rows((dir / "window.csv"));
     QCOMPARE(rows.size(), std::size_t(5));
@@ -143,17 +143,17 @@ class JobViewTest : public QObject {
     TempDir dir;
     SimHarness sim(sim::SimChip::C2051);
     Window w(MakeJob(dir, sim.Path(), "linia.ZJOB"));
-    QCOMPARE(w.Text("Label2"), QString("89C2051"));
-    for (const char* name : {"Odczyt1", "Zapis1", "SpeedButton3", "SpeedButton4", "Auto2",
-                             "N89C20511", "Com12", "OpenJobItem"})
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    for (const char* name : {"Odczyt1", "Zapis1", "openButton", "saveButton", "Auto2", "N89C20511",
+                             "Com12", "OpenJobItem"})
       QVERIFY2(!w.Enabled(name), name);
-    QVERIFY(w.Enabled("SpeedButton1") && w.Enabled("CloseJobItem") && w.Enabled("Com21"));
+    QVERIFY(w.Enabled("programButton") && w.Enabled("CloseJobItem") && w.Enabled("Com21"));
     // Refused even when asked for directly.
     w.form->Run({ui::Action::SelectChip, 1});
     w.form->Run({ui::Action::SelectPort, 1});
     QCOMPARE(w.form->state().PortName, sim.Path());
-    QCOMPARE(w.Text("Label2"), QString("89C2051"));
-    w.Run("SpeedButton1");
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    w.Run("programButton");
     QCOMPARE(w.form->state().link.ReplyTimeout(), 700);
     w.Run("CloseJobItem");
     QCOMPARE(w.form->state().link.ReplyTimeout(), 2000);
@@ -161,7 +161,7 @@ class JobViewTest : public QObject {
     QVERIFY(w.Enabled("OpenJobItem"));
     QVERIFY(w.Get("JobLine")->isHidden());
     QCOMPARE(w.form->state().PortName, std::string("COM2"));
-    QCOMPARE(w.Text("Label2"), QString("Automatycznie"));
+    QCOMPARE(w.Text("chipLabel"), QString("Automatycznie"));
   }
 
   // A changed image and a counter another run holds: refused with the job's reason, nothing sent,
@@ -177,7 +177,7 @@ class JobViewTest : public QObject {
     const std::string refused = " linia.zjob: image fw.hex: the file has changed since the job was";
     QVERIFY2(w.shown.back().rfind(refused, 0) == 0, w.shown.back().c_str());
     QVERIFY(!w.Enabled("CloseJobItem") && w.Get("JobLine")->isHidden());
-    w.Run("SpeedButton1");  // an ordinary program: the image is empty, and that is no job's
+    w.Run("programButton");  // an ordinary program: the image is empty, and that is no job's
     QVERIFY(!std::filesystem::exists((dir / "window.csv")));
 
     WriteFile((dir / "fw.hex"), kFirmware);

@@ -123,7 +123,7 @@ class WindowAliveTest : public QObject {
   // Runs the command in a shown window against the simulator, pinged every 200 ms from the start
   // to the end of the operation; `during` runs on the pinging thread after the third ping. The
   // milliseconds of every answer (-1: none came).
-  std::vector<int> PingedDuring(TForm1& form, const char* command,
+  std::vector<int> PingedDuring(MainForm& form, const char* command,
                                 const std::function<void(Desktop&)>& during = {}) {
     Desktop desktop(form.winId());
     std::atomic<bool> running = true;
@@ -165,22 +165,23 @@ class WindowAliveTest : public QObject {
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
     std::vector<int> pauses;
     int saveAsked = 0;
-    TForm1 form(std::nullopt, {.pause =
-                                   [&](int ms) {
-                                     pauses.push_back(ms);
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(ms / 5));
-                                   },
-                               .openDialog = {},
-                               .saveDialog = [&]() -> std::optional<std::string> {
-                                 ++saveAsked;
-                                 return std::nullopt;
-                               },
-                               .status = {}});
+    MainForm form(std::nullopt,
+                  {.pause =
+                       [&](int ms) {
+                         pauses.push_back(ms);
+                         std::this_thread::sleep_for(std::chrono::milliseconds(ms / 5));
+                       },
+                   .openDialog = {},
+                   .saveDialog = [&]() -> std::optional<std::string> {
+                     ++saveAsked;
+                     return std::nullopt;
+                   },
+                   .status = {}});
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     form.findChild<QAction*>("N89C40511")->trigger();
-    auto* save = form.findChild<QToolButton*>("SpeedButton4");
+    auto* save = form.findChild<QToolButton*>("saveButton");
     const QPoint saveAt = save->mapTo(&form, save->rect().center());
 
     // The input reaches an idle window: the menu opens, the button asks for a file.
@@ -193,7 +194,7 @@ class WindowAliveTest : public QObject {
       QTRY_COMPARE(saveAsked, 1);
     }
 
-    const std::vector<int> answers = PingedDuring(form, "SpeedButton2", [&](Desktop& desktop) {
+    const std::vector<int> answers = PingedDuring(form, "readButton", [&](Desktop& desktop) {
       desktop.Click(saveAt);
       desktop.AltP();
     });
@@ -218,13 +219,13 @@ class WindowAliveTest : public QObject {
     silent.stopAfterFrames = 200;
     SimHarness sim(sim::SimChip::C4051, silent);
     qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    TForm1 form(std::nullopt,
-                {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}, .status = {}});
+    MainForm form(std::nullopt,
+                  {.pause = [](int) {}, .openDialog = {}, .saveDialog = {}, .status = {}});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const std::vector<int> answers = PingedDuring(form, "SpeedButton2");
+    const std::vector<int> answers = PingedDuring(form, "readButton");
     QVERIFY2(took_ >= kDefaultReplyTimeoutMs, qPrintable(QString::number(took_)));
-    QCOMPARE(form.findChild<QLabel*>("StaticText1")->text(), QString(" Gotowy..."));
+    QCOMPARE(form.findChild<QLabel*>("statusLine")->text(), QString(" Gotowy..."));
     QVERIFY(qint64(answers.size()) >= took_ / kPingEvery.count());
     QVERIFY2(AllWithin(answers, 100), qPrintable(Latencies(answers)));
   }

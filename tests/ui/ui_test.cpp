@@ -42,8 +42,8 @@ struct Front : Screen, Shell {
   void SetPortLabel(const std::string& s) override { shown.push_back("port " + s); }
   std::optional<std::string> AskOpenPath() override { return shown.push_back("open"), path; }
   std::optional<std::string> AskSavePath() override { return shown.push_back("save"), path; }
-  void StartTimer1() override { shown.push_back("timer on"); }
-  void StopTimer1() override { shown.push_back("timer off"); }
+  void StartReadyTimer() override { shown.push_back("timer on"); }
+  void StopReadyTimer() override { shown.push_back("timer off"); }
   void Wake() override {
     const std::lock_guard lock(mutex);
     wake = true;
@@ -117,7 +117,7 @@ struct RouterTest : ::testing::Test {
 };
 
 // Start-up returns with the load on the screen; a file that cannot be read still arms the timer.
-TEST_F(RouterTest, StartUpLoadsTheFileBeforeReturningAndArmsTimer1) {
+TEST_F(RouterTest, StartUpLoadsTheFileBeforeReturningAndArmsTheReadyTimer) {
   state.image.MemoryImage[5] = 0;
   router.Startup(std::nullopt);
   EXPECT_TRUE(state.image.MemoryImage[5] == 0xFF && front.shown.empty());
@@ -125,7 +125,7 @@ TEST_F(RouterTest, StartUpLoadsTheFileBeforeReturningAndArmsTimer1) {
   EXPECT_EQ(pauses, std::vector<int>{1500});
   router.Startup(hex);
   EXPECT_FALSE(router.Busy());
-  router.Timer1Timer();
+  router.ReadyTimerDue();
   EXPECT_EQ(front.shown, (Strings{"clear", "status  Błąd I/O ...", "status  Odczytano 0 bajtów.",
                                   "ended", "timer on", "clear", line, "status  Odczytano 1 bajtów.",
                                   crc, "ended", "timer on", "status  Gotowy...", "timer off"}));
@@ -175,9 +175,9 @@ TEST_F(RouterTest, ListedPortsAreChosenByTheirIndexInTheLastListing) {
   EXPECT_EQ(front.shown.size(), 1u);
 }
 
-// While a load pauses, every command is dropped, not queued, and a Timer1 tick waits for the end:
-// the load's count stays on the screen for its whole pause.
-TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTimer1WaitsForItsEnd) {
+// While a load pauses, every command is dropped, not queued, and a ready-timer tick waits for the
+// end: the load's count stays on the screen for its whole pause.
+TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTheReadyTimerWaitsForItsEnd) {
   router.Startup(hex);
   front.shown.clear();
   front.path = hex;
@@ -186,7 +186,7 @@ TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTimer1WaitsForItsEnd) {
   RunToPause();
   for (Action a : {Action::Save, Action::Read, Action::Load, Action::SelectChip, Action::Quit})
     router.Run({a, 5});
-  router.Timer1Timer();
+  router.ReadyTimerDue();
   EXPECT_EQ(front.shown.back(), crc);
   gate.Open();
   RunToEnd();

@@ -3,7 +3,7 @@
 # mouse with xdotool, on clocks 25 days ahead: the close box of a window that has run nothing, then
 # a start-up load, a program (tool button), a verify and a read (menu accelerators), then a save and
 # a load through the file dialogs. During the read a second process pings the window (WM_NULL,
-# SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys, a click, the close box and a Timer1
+# SMTO_ABORTIFHUNG, 200 ms), moves and minimises it, and keys, a click, the close box and a ready-timer
 # tick arrive; none of them may send a frame, open a menu or end the program, and the tick comes
 # after the read. The frames must equal those of zelwik-cli doing the same, the saved file its read
 # file. Then a programmer that falls silent (pinged all through the link's 2 s wait, 100 ms bound)
@@ -148,7 +148,7 @@ read -r cw ch < <(probe wait 20)
 [ "$cw $ch" = "296 165" ] || fail "client area $cw x $ch, not 296 x 165"
 read -r ox oy < <(probe origin)
 
-# Start-up load, then Timer1's " Gotowy..." about a second later.
+# Start-up load, then the ready timer's " Gotowy..." about a second later.
 wait_ready 1
 click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; }
 menu() {  # menu ALT+KEY KEY: opens a menu by its accelerator, then takes the item
@@ -163,7 +163,7 @@ menu() {  # menu ALT+KEY KEY: opens a menu by its accelerator, then takes the it
   fail "the menu did not open for $1"
 }
 
-click 76 12   # SpeedButton1: program
+click 76 12   # programButton: program
 wait_ready 2
 menu alt+w w  # Weryfikacja > Weryfikacja
 wait_ready 3
@@ -186,10 +186,10 @@ menu alt+w o  # Weryfikacja > Odczyt
 wait_status ' Odczytywanie pamięci...'
 xdotool key alt+p  # would open Programowanie
 probe menu 1 && fail "a menu opened during the read"
-click 124 12  # SpeedButton5: all lock bits, dropped
+click 124 12  # lockButton: all lock bits, dropped
 close_box  # dropped
 probe close  # WM_CLOSE from elsewhere, dropped
-probe tick  # Timer1 falls due: handled after the read
+probe tick  # readyTimer falls due: handled after the read
 probe jiggle >"$work/jiggle.out" || fail "not moved or minimised: $(cat "$work/jiggle.out")"
 [ "$(probe status)" = ' Odczytywanie pamięci...' ] || fail "the read ended too soon to tell"
 wait_ready 5
@@ -206,7 +206,7 @@ dialog() {  # dialog TITLE PATH: types the path into the file dialog and confirm
 menu alt+p z  # Plik > Zapis
 dialog 'Save As' "$(winpath "$work/saved")"
 wait_ready 6
-click 20 12   # SpeedButton3: load
+click 20 12   # openButton: load
 dialog Open "$(winpath "$work/saved.hex")"
 wait_ready 7
 
@@ -214,7 +214,7 @@ wait_ready 7
 start_sim "$work/silent-frames.log" --stop-after 200
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
 start_ping silence 100
-click 100 12  # SpeedButton2: read
+click 100 12  # readButton: read
 wait_status 'Błąd transmisji lub brak programatora'
 wait_ready 8
 stop_ping silence
@@ -431,7 +431,7 @@ expect port Com2
 expect chip Automatycznie
 wait_ready 1
 make_fw 260
-click 76 12  # SpeedButton1: program
+click 76 12  # programButton: program
 wait_ready 2
 grep -qxF ' Plik fw.hex zmienił się na dysku: wczytano ponownie' "$status" ||
   fail "no word of the reload: $(cat "$status")"

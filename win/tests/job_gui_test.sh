@@ -99,7 +99,7 @@ wait_status ' Otwarto zadanie linia'
 read -r cw ch < <(probe wait 5)
 [ "$cw $ch" = "296 198" ] || fail "client area with a job $cw x $ch, not 296 x 198"
 read -r ox oy < <(probe origin)
-xdotool mousemove $((ox + 76)) $((oy + 12)) click 1  # SpeedButton1: the job's chip
+xdotool mousemove $((ox + 76)) $((oy + 12)) click 1  # programButton: the job's chip
 for _ in $(seq 400); do [ "$(wc -l <"$work/window.csv" 2>/dev/null)" = 3 ] && break; sleep 0.05; done
 [ "$(wc -l <"$work/window.csv")" = 3 ] || fail "the log has no two rows: $(cat "$work/window.csv")"
 sleep 0.5

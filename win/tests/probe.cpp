@@ -4,12 +4,12 @@
 //                                    bound of MS (200), and the status line read the same way,
 //                                    every 50 ms; prints how many were sent, failed and the slowest
 //   zelwik_probe status              prints the status line (UTF-8)
-//   zelwik_probe port                prints the port label, Label3 (UTF-8)
-//   zelwik_probe chip                prints the chip label, Label2 (UTF-8)
+//   zelwik_probe port                prints the port label, portLabel (UTF-8)
+//   zelwik_probe chip                prints the chip label, chipLabel (UTF-8)
 //   zelwik_probe title               prints the window's title (UTF-8)
 //   zelwik_probe origin              prints the screen position of the client area's corner
 //   zelwik_probe close               posts WM_CLOSE (as the close box does)
-//   zelwik_probe tick                posts Timer1's WM_TIMER, as its falling due does
+//   zelwik_probe tick                posts the ready timer's WM_TIMER, as its falling due does
 //   zelwik_probe escape LOG          posts the Esc key's WM_KEYDOWN; prints how many lines the
 //                                    simulator's frame log LOG had just before
 //   zelwik_probe menu [SECONDS]      waits until the window's menu is open (10 s at most)
@@ -33,7 +33,7 @@ namespace {
 HWND FindForm() { return FindWindowW(zelwik::win::kFormClass, nullptr); }
 
 HWND StatusLine(HWND form) {
-  // StaticText1 is the one static text at the left edge, at any dpi.
+  // statusLine is the one static text at the left edge, at any dpi.
   for (int id = zelwik::win::kFirstElementId; id < zelwik::win::kFirstElementId + 16; ++id) {
     HWND child = GetDlgItem(form, id);
     RECT r;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "port" || command == "chip" || command == "title") {
-    // Label2 and Label3: the sixth and seventh elements, after the five buttons.
+    // chipLabel and portLabel: the sixth and seventh elements, after the five buttons.
     HWND window =
         command == "title"
             ? form
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     std::printf("%d\n", lines);
     return posted ? 0 : 1;
   }
-  if (command == "tick") return PostMessageW(form, WM_TIMER, zelwik::win::kTimer1Id, 0) ? 0 : 1;
+  if (command == "tick") return PostMessageW(form, WM_TIMER, zelwik::win::kReadyTimerId, 0) ? 0 : 1;
   if (command == "ping" && argc > 2) {
     HWND status = StatusLine(form);
     const UINT bound = argc > 3 ? static_cast<UINT>(std::atoi(argv[3])) : 200;
