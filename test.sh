@@ -59,6 +59,9 @@ tests/windows/run.sh build/release | tee build/windows.log || windows_rc=1
 gui_rc=0
 win/tests/gui_test.sh build/windows build/release ||
   win/tests/gui_test.sh build/windows build/release || gui_rc=1
+# A job in zelwik.exe: the frames and log rows of zelwik-cli, a changed image refused.
+win/tests/job_gui_test.sh build/windows build/release ||
+  win/tests/job_gui_test.sh build/windows build/release || gui_rc=1
 
 passed=0
 for log in build/release/ctest.log build/asan/ctest.log build/tsan/ctest.log; do

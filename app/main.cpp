@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kHelp =
     "Usage: zelwik [--reset-settings] [FILE]\n"
     "The window of the AT89 serial programmer; FILE (Intel HEX, .bin or .s19/.srec/.mot) is\n"
-    "loaded at start-up.\n"
+    "loaded at start-up; a FILE.zjob is opened as a job (Plik, Otwórz zadanie..., Ctrl+J).\n"
     "\n"
     "The window remembers the port, the chip, the folder and the last 6 files loaded or saved in\n"
     "~/.config/zelwik/zelwik.conf.\n"

@@ -90,6 +90,7 @@ MainForm::MainForm(std::optional<std::string> startupHex, Hooks hooks, QWidget* 
   router_ = std::make_unique<ui::Router>(state_, *view_, *this, hooks_.pause);
   filter_ = new InputFilter(*router_, this);
   router_->UseSettings(hooks_.settings);
+  ShowJob(nullptr);
   router_->Startup(startupHex);
 }
 
@@ -102,7 +103,7 @@ MainForm::~MainForm() {
 
 void MainForm::BuildElements() {
   const ui::WindowDescription& form = ui::MainWindow();
-  auto* client = new QWidget(this);
+  auto* client = client_ = new QWidget(this);
   client->setObjectName("ClientArea");
   client->setFixedSize(form.clientWidth, form.clientHeight);
   setCentralWidget(client);
@@ -118,6 +119,7 @@ void MainForm::BuildElements() {
         button->setIcon(GlyphIcon(e.glyph));
         button->setIconSize(QSize(16, 16));
         connect(button, &QToolButton::clicked, this, [this, c = e.command] { Run(c); });
+        buttonCommands_.emplace_back(button, e.command);
         widget = button;
         break;
       }
@@ -149,6 +151,16 @@ void MainForm::BuildElements() {
     widget->setObjectName(e.name);
     widget->setGeometry(e.left, e.top, e.width, e.height);
   }
+  for (const ui::Element& e : form.jobElements) {
+    auto* label = new QLabel(client);
+    label->setObjectName(e.name);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setGeometry(e.left, e.top, e.width, e.height);
+    label->hide();
+  }
+  jobLine_ = client->findChild<QLabel*>("JobLine");
+  jobCounters_ = client->findChild<QLabel*>("JobCounters");
   chipLabel = client->findChild<QLabel*>("chipLabel");
   portLabel = client->findChild<QLabel*>("portLabel");
   statusLine = client->findChild<QLabel*>("statusLine");
@@ -175,7 +187,9 @@ void MainForm::BuildMenu() {
       }
       QAction* action = menu->addAction(Text(item.caption));
       action->setObjectName(item.name);
+      if (item.shortcut) action->setShortcut(QKeySequence(Text(item.shortcut)));
       connect(action, &QAction::triggered, this, [this, c = item.command] { Run(c); });
+      menuCommands_.emplace_back(action, item.command);
     }
     if (menu->objectName() == ui::MainWindow().menus[ui::kFileMenuIndex].name) fileMenu_ = menu;
     if (menu->objectName() == ui::MainWindow().menus[ui::kPortMenuIndex].name)
@@ -199,6 +213,7 @@ void MainForm::ListPortsInMenu(QMenu* menu) {
     action->setObjectName(QString("ListedPort%1").arg(i));
     const ui::Command command{ui::Action::SelectListedPort, static_cast<int>(i)};
     connect(action, &QAction::triggered, this, [this, command] { Run(command); });
+    action->setEnabled(!router_->Locked(command));
     listedPorts_.append(action);
   }
 }
@@ -292,6 +307,33 @@ void MainForm::SetFileFolder(const std::string& folder) {
     openFileDialog->setDirectory(folder_);
     saveFileDialog->setDirectory(folder_);
   }
+}
+
+std::optional<std::string> MainForm::AskJobPath() {
+  if (hooks_.jobDialog) return hooks_.jobDialog();
+  const auto& f = ui::MainWindow().jobFilter;
+  const QString filter = QString("%1 (%2);;%3 (%4)").arg(f[0], f[1], f[2], f[3]);
+  QFileDialog dialog(this, QString(), folder_, filter);
+  dialog.setObjectName("JobDialog");
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  return RunFileDialog(&dialog);
+}
+
+void MainForm::ShowJob(const ui::OpenJob* job) {
+  const ui::WindowDescription& form = ui::MainWindow();
+  if (job) {
+    jobLine_->setText(QString::fromStdString(job->JobLine()));
+    jobCounters_->setText(QString::fromStdString(job->CounterLine()));
+  }
+  jobLine_->setVisible(job);
+  jobCounters_->setVisible(job);
+  client_->setFixedSize(form.clientWidth, job ? form.jobClientHeight : form.clientHeight);
+  for (auto& [action, command] : menuCommands_) action->setEnabled(!router_->Locked(command));
+  for (auto& [button, command] : buttonCommands_) button->setEnabled(!router_->Locked(command));
+  for (QAction* action : recentFiles_) action->setEnabled(!job);
+  for (const char* name : {"CloseJobItem", "ResetJobCountersItem"})
+    if (auto* action = findChild<QAction*>(name)) action->setEnabled(job);
 }
 
 bool MainForm::AskSaveOverChanged(const std::string& fileName) {

@@ -14,6 +14,7 @@ class QLabel;
 class QMenu;
 class QListWidget;
 class QTimer;
+class QToolButton;
 
 namespace zelwik::app {
 
@@ -36,6 +37,7 @@ struct WindowHooks {
   ui::SettingsStore* settings = nullptr;
   // The question before a save over a file changed on disk; a message box when empty.
   std::function<bool(const std::string& fileName)> askSaveOverChanged = {};
+  PathDialog jobDialog = {};  // a file dialog for job files when empty
 };
 
 // The program's window: it renders ui::MainWindow() and hands every click to the router, which
@@ -81,6 +83,9 @@ class MainForm : public QMainWindow, public ui::Shell {
   void SetRecentFiles(const std::vector<std::string>& captions) override;
   void SetFileFolder(const std::string& folder) override;
   bool AskSaveOverChanged(const std::string& fileName) override;
+  std::optional<std::string> AskJobPath() override;
+  void ShowJob(const ui::OpenJob* job) override;
+  const ui::Router& router() const { return *router_; }
 
  signals:
   void operationEnded();
@@ -104,6 +109,12 @@ class MainForm : public QMainWindow, public ui::Shell {
   QLabel* portLabel = nullptr;
   QListWidget* logList = nullptr;
   QLabel* statusLine = nullptr;
+  QWidget* client_ = nullptr;
+  QLabel* jobLine_ = nullptr;
+  QLabel* jobCounters_ = nullptr;
+  // Menu items and tool buttons by their commands, greyed out while an open job locks them.
+  std::vector<std::pair<QAction*, ui::Command>> menuCommands_;
+  std::vector<std::pair<QToolButton*, ui::Command>> buttonCommands_;
   CGauge* progressGauge = nullptr;
   QTimer* readyTimer = nullptr;
   QTimer* drainTimer_ = nullptr;  // the runner's gauge frames

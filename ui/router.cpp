@@ -9,12 +9,19 @@
 #include "ops/file_formats.h"
 #include "ops/hex_files.h"
 #include "ops/operations.h"
+#include "production/job_chip.h"
 
 namespace zelwik::ui {
 namespace {
 
 // After a file load or save: long enough to read the count before " Gotowy..." replaces it.
 constexpr int kFilePauseMs = 1000;
+
+bool IsJobFile(const std::string& path) {
+  const std::string extension = kJobExtension;
+  return path.size() > extension.size() &&
+         Lower(path.substr(path.size() - extension.size())) == extension;
+}
 
 // A file name for the status line, whatever bytes it holds.
 std::string Shown(const std::string& path) { return PlainText(FileNameOf(path), false); }
@@ -43,13 +50,18 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
     ShowRecentFiles();
   }
   if (!hexFile) return;
+  // A job file given at start (a desktop shortcut, a file association) opens as Ctrl+J does.
+  if (IsJobFile(*hexFile)) {
+    OpenJobFile(*hexFile);
+    return runner_.Wait();
+  }
   OpenFile(*hexFile, true);
   runner_.Wait();
   shell_.StartReadyTimer();
 }
 
 void Router::OpenDropped(const std::vector<std::string>& paths) {
-  if (Busy() || paths.empty()) return;
+  if (Busy() || paths.empty() || Locked({Action::Load})) return;
   std::string afterText;
   if (paths.size() > 1)
     afterText = " Upuszczono kilka plików; wczytano pierwszy: " + Shown(paths[0]);
@@ -69,6 +81,7 @@ void Router::OpenFile(const std::string& given, bool startup, const std::string&
         // Looked at before the read: a change while it reads shows at the next look.
         outcome->stamp = StampOfFile(path);
         outcome->loaded = LoadFileShown(image, path, v);
+        if (outcome->loaded) v.AddLogLine(ChecksumText(image));
         // A refused file leaves its reason standing, and the image as it was.
         if (startup || (!outcome->loaded && FormatOfFile(path) != FileFormat::Hex)) return;
         if (outcome->loaded && !afterText.empty()) {
@@ -110,6 +123,7 @@ void Router::ReloadAndRun(const OperationEntry* operation) {
         outcome->reloaded = true;
         v.ClearLog();
         ShowListing(s.image, v);
+        v.AddLogLine(ChecksumText(s.image));
         v.SetStatus(" Plik " + name + " zmienił się na dysku: wczytano ponownie");
         v.Pause(kFilePauseMs);
         OperationOutput output;
@@ -137,8 +151,9 @@ void Router::Untrack() {
 }
 
 void Router::Remember() {
-  remembered_.port = state_.PortName;
-  remembered_.chip = state_.ChipType;
+  // The job's own chip and port are not the user's choice: they go when the job does.
+  if (!job_ || job_->Port().empty()) remembered_.port = state_.PortName;
+  if (!job_) remembered_.chip = state_.ChipType;
   if (settings_) WriteRemembered(*settings_, remembered_);
 }
 
@@ -178,9 +193,91 @@ void Router::Ended(const std::optional<std::string>& failure) {
   if (failure) shell_.ShowFailure(*failure);
 }
 
-void Router::Run(Command command) {
-  if (Busy()) return;
+void Router::OpenJobFile(const std::string& given) {
+  if (Busy() || Locked({Action::OpenJob})) return;
+  const std::string path = AbsolutePath(given);
+  auto opened = std::make_shared<std::unique_ptr<OpenJob>>();
+  Operate(
+      [path, opened](View& v) {
+        // The image is checked against the job here, before any programmer hears of it.
+        std::string why;
+        *opened = OpenJob::Open(path, why);
+        if (!*opened) {
+          // The status line is short: the job by its name, not its folder.
+          if (why.rfind(path, 0) == 0) why.replace(0, path.size(), FileNameOf(path));
+          return v.SetStatus(std::string(" ").append(PlainText(why, false, 400)));
+        }
+        const OpenJob& job = **opened;
+        v.ClearLog();
+        if (job.Spec().image) {
+          ShowListing(job.JobImage(), v);
+          v.AddLogLine(ChecksumText(job.JobImage()));
+        }
+        v.SetStatus(" Otwarto zadanie " + PlainText(job.Name(), false));
+      },
+      [this, opened] {
+        if (*opened) EnterJob(std::move(*opened));
+      });
+}
+
+void Router::EnterJob(std::unique_ptr<OpenJob> job) {
+  job_ = std::move(job);
+  Untrack();
+  state_.ChipType = job_->ChipCode();
+  const ChipInfo* chip = FindChip(state_.ChipType);
+  shell_.SetChipLabel(chip && chip->label ? chip->label : "");
+  if (!job_->Port().empty()) {
+    state_.PortName = job_->Port();
+    shell_.SetPortLabel(PortLabel(state_.PortName));
+  }
+  shell_.SetTitle(WindowTitle(job_->Path()));
+  shell_.ShowJob(job_.get());
+}
+
+void Router::LeaveJob() {
+  if (!job_) return;
+  job_.reset();  // lets go of the serial counter and the log
+  // The job's reply timeout stays with the job.
+  state_.link.SetReplyTimeout(kDefaultReplyTimeoutMs);
+  state_.ChipType = remembered_.chip;
+  const ChipInfo* chip = FindChip(state_.ChipType);
+  shell_.SetChipLabel(chip && chip->label ? chip->label : "");
+  state_.PortName = remembered_.port;
+  shell_.SetPortLabel(PortLabel(state_.PortName));
+  shell_.SetTitle(WindowTitle(std::nullopt));
+  shell_.ShowJob(nullptr);
+  screen_.ShowStatus(kTextReady);
+}
+
+void Router::RunJobChip() {
+  OpenJob& job = *job_;
+  if (!job.Retired().empty()) return screen_.ShowStatus(" " + job.Retired());
+  struct Outcome {
+    production::ChipOutcome chip;
+  };
+  auto outcome = std::make_shared<Outcome>();
   State& s = state_;
+  Operate(
+      [&job, &s, outcome](View& v) {
+        production::ChipContext context;
+        context.port = s.PortName;
+        outcome->chip = production::RunJobChip(job.Production(), s, v, context);
+        // A number or a row that could not be kept: no more chips until the job is opened again.
+        if (!outcome->chip.retire.empty()) v.SetStatus(" " + outcome->chip.retire);
+      },
+      [this, outcome] {
+        if (!job_) return;
+        job_->Count(outcome->chip.passed);
+        if (!outcome->chip.retire.empty()) job_->Retire(outcome->chip.retire);
+        shell_.ShowJob(job_.get());
+      });
+}
+
+void Router::Run(Command command) {
+  if (Busy() || Locked(command)) return;
+  State& s = state_;
+  if (job_ && command.action == Action::Operation && command.operation == FindOperation("program"))
+    return RunJobChip();
   if (const OperationEntry* operation = command.operation;
       command.action == Action::Operation && operation && operation->run) {
     const bool fromFile = operation->file == FileUse::Load;
@@ -253,6 +350,17 @@ void Router::Run(Command command) {
       shell_.SetPortLabel(entry.label);
       return Remember();
     }
+    case Action::OpenJob: {
+      auto path = shell_.AskJobPath();
+      if (!path) return;
+      return OpenJobFile(*path);
+    }
+    case Action::CloseJob:
+      return LeaveJob();
+    case Action::ResetJobCounters:
+      if (!job_) return;
+      job_->ResetCounters();
+      return shell_.ShowJob(job_.get());
     case Action::Quit:
       return shell_.Quit();
     default:

@@ -7,6 +7,7 @@
 
 #include "image/file_io.h"
 #include "link/port_list.h"
+#include "ui/job_mode.h"
 #include "ui/operation_runner.h"
 #include "ui/port_menu.h"
 #include "ui/settings.h"
@@ -47,6 +48,11 @@ class Shell {
   virtual void SetFileFolder(const std::string& folder) { (void)folder; }
   // The loaded file has changed on disk since it was loaded: whether to save over it all the same.
   virtual bool AskSaveOverChanged(const std::string& fileName) { return (void)fileName, true; }
+  // The job dialog: the chosen job file, nothing when cancelled.
+  virtual std::optional<std::string> AskJobPath() { return std::nullopt; }
+  // A job was opened, counted a chip or was closed (nullptr): the strip below the status line and
+  // what Router::Locked() refuses follow it.
+  virtual void ShowJob(const OpenJob* job) { (void)job; }
   virtual void Quit() = 0;
   // An exception that escaped an operation, shown after it has ended (a message box).
   virtual void ShowFailure(const std::string& what) = 0;
@@ -63,16 +69,22 @@ class Router {
   // Startup(). Without one, they last as long as the window.
   void UseSettings(SettingsStore* store) { settings_ = store; }
   // The constructor's part of start-up, before the window shows: the image cleared, what was
-  // remembered put back, and the file loaded when there is one (then the ready timer started).
-  // Returns once the load has ended.
+  // remembered put back, and the file loaded when there is one (then the ready timer started); a
+  // .zjob file is opened as a job instead. Returns once the load has ended.
   void Startup(const std::optional<std::string>& hexFile);
   // Files dropped on the window: the first is loaded as Plik/Odczyt loads a file. Nothing during
   // an operation.
   void OpenDropped(const std::vector<std::string>& paths);
   // The recent files, the latest first.
   const std::vector<std::string>& RecentFiles() const { return remembered_.recent; }
-  // Starts one command; does nothing while an operation runs.
+  // Starts one command; does nothing while an operation runs, nor for a command a job locks.
   void Run(Command command);
+  // The job file loaded as Plik/Otwórz zadanie... loads it (the job dialog's part done).
+  void OpenJobFile(const std::string& path);
+  // The open job, nullptr when none is.
+  const OpenJob* OpenedJob() const { return job_.get(); }
+  // Whether the command is refused since a job is open; the windows grey it out.
+  bool Locked(Command command) const { return job_ && LockedByJob(*job_, command); }
   // A tick that falls due during an operation is handled once the operation has ended.
   void ReadyTimerDue();
   // Esc: stops the running operation; nothing when idle.
@@ -103,10 +115,16 @@ class Router {
   void Untrack();
   void Remember();
   void ShowRecentFiles();
+  // The program button with a job open: one chip through the job's steps.
+  void RunJobChip();
+  void EnterJob(std::unique_ptr<OpenJob> job);
+  void LeaveJob();
 
   State& state_;
   Screen& screen_;
   Shell& shell_;
+  // Before the runner, which stops the chip that may be using it before it goes.
+  std::unique_ptr<OpenJob> job_;
   OperationRunner runner_;
   bool readyTimerDue_ = false;
   PortListRoots portRoots_;

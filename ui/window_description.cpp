@@ -11,6 +11,12 @@ namespace {
 
 constexpr Command kNone{Action::None};
 
+// Below the status line, shown while a job is open.
+constexpr Element kJobElements[] = {
+    {"JobLine", ElementKind::StaticText, 0, 168, 296, 14, "", Glyph{}, kNone},
+    {"JobCounters", ElementKind::StaticText, 0, 183, 296, 14, "", Glyph{}, kNone},
+};
+
 // The chip menu's items in chip-table order: every chip with a menu caption.
 const std::vector<MenuItem>& ChipItems() {
   static const std::vector<MenuItem> items = [] {
@@ -93,6 +99,10 @@ const WindowDescription& MainWindow() {
       {"Odczyt1", "&Odczyt", {Action::Load}},
       {"Zapis1", "&Zapis", {Action::Save}},
       {"N1", nullptr, kNone},
+      {"OpenJobItem", "Otwórz zadanie...", {Action::OpenJob}, "Ctrl+J"},
+      {"CloseJobItem", "Zamknij zadanie", {Action::CloseJob}},
+      {"ResetJobCountersItem", "Zeruj liczniki", {Action::ResetJobCounters}},
+      {"JobSeparator", nullptr, kNone},
       {"Zakocz1", "&Zakończ", {Action::Quit}},
   };
 
@@ -135,6 +145,9 @@ const WindowDescription& MainWindow() {
       .readyTimerMs = 1000,
       .openFilter = {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"},
       .defaultExtension = "hex",
+      .jobFilter = {"Zadania", "*.zjob", "Wszystkie pliki", "*.*"},
+      .jobElements = kJobElements,
+      .jobClientHeight = 198,
   };
   return window;
 }

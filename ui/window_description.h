@@ -23,6 +23,9 @@ enum class Action : std::uint8_t {
   SelectPort,        // COM1 ... COM5 in the Interfejs menu
   SelectListedPort,  // a present port below them in the Interfejs menu
   OpenRecent,        // a recent file in the Plik menu
+  OpenJob,           // Plik: a job file, for the operator view
+  CloseJob,          // Plik: back to the ordinary window
+  ResetJobCounters,  // Plik: the open job's passed and failed back to 0
   None,              // labels, the log, separators: nothing to run
 };
 
@@ -59,6 +62,7 @@ struct MenuItem {
   const char* name;
   const char* caption;
   Command command;
+  const char* shortcut = nullptr;  // "Ctrl+J"
 };
 
 struct Menu {
@@ -79,6 +83,11 @@ struct WindowDescription {
   int readyTimerMs;                   // readyTimer
   const char* openFilter[4];          // {"Pliki Intel 1", "*.hex", "Wszystkie pliki", "*.*"}
   const char* defaultExtension;       // "hex"
+  const char* jobFilter[4];           // the job dialog's, as openFilter
+  // While a job is open the client area grows by a strip below the status line that holds the
+  // job's line and its counters; the controls above it stay where they are.
+  std::span<const Element> jobElements;
+  int jobClientHeight;
 };
 
 const WindowDescription& MainWindow();
@@ -89,7 +98,7 @@ inline constexpr int kPortMenuIndex = 4;
 // The Plik menu, and where in it the recent files go when there are any: after its separator, with
 // a separator of their own below them.
 inline constexpr int kFileMenuIndex = 0;
-inline constexpr int kRecentFilesAt = 3;
+inline constexpr int kRecentFilesAt = 7;
 
 // The element of that name, nullptr when there is none.
 const Element* FindElement(const char* name);

@@ -101,9 +101,9 @@ HFONT ChooseLogFont(HWND list, int height, int dpi) {
   return best;
 }
 
-std::wstring FilterOf(const ui::WindowDescription& d) {
+std::wstring FilterOf(const char* const (&parts)[4]) {
   std::wstring filter;
-  for (const char* part : d.openFilter) {
+  for (const char* part : parts) {
     filter += Widen(part);
     filter.push_back(L'\0');
   }
@@ -131,6 +131,7 @@ MainForm::~MainForm() {
   if (hwnd_) DestroyWindow(hwnd_);
   if (font_) DeleteObject(font_);
   if (logFont_) DeleteObject(logFont_);
+  if (accelerators_) DestroyAcceleratorTable(accelerators_);
 }
 
 bool MainForm::Create(const std::optional<std::string>& hexFile, int show, bool resetSettings) {
@@ -168,6 +169,7 @@ bool MainForm::Create(const std::optional<std::string>& hexFile, int show, bool 
     router_->UseSettings(settings_.get());
   }
   DragAcceptFiles(hwnd_, TRUE);
+  EnableCommands();
 
   router_->Startup(hexFile);
   ShowWindow(hwnd_, show);
@@ -178,7 +180,8 @@ bool MainForm::Create(const std::optional<std::string>& hexFile, int show, bool 
 
 void MainForm::FitClientArea() {
   const ui::WindowDescription& d = ui::MainWindow();
-  const int width = Scale(d.clientWidth), height = Scale(d.clientHeight);
+  const int width = Scale(d.clientWidth),
+            height = Scale(jobShown_ ? d.jobClientHeight : d.clientHeight);
   RECT r{0, 0, width, height};
   AdjustForDpi(r, kStyle, dpi_);
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
@@ -195,6 +198,7 @@ void MainForm::FitClientArea() {
 
 HMENU MainForm::BuildMenu() {
   HMENU bar = CreateMenu();
+  std::vector<ACCEL> shortcuts;
   for (const ui::Menu& menu : ui::MainWindow().menus) {
     HMENU popup = CreatePopupMenu();
     for (const ui::MenuItem& item : menu.items) {
@@ -204,7 +208,17 @@ HMENU MainForm::BuildMenu() {
       }
       const UINT_PTR id = kFirstMenuId + commands_.size();
       commands_.push_back(item.command);
-      AppendMenuW(popup, MF_STRING, id, Widen(item.caption).c_str());
+      std::string caption = item.caption;
+      // "Ctrl+J": the control key and one letter, as every shortcut here is.
+      if (item.shortcut && std::strncmp(item.shortcut, "Ctrl+", 5) == 0 && item.shortcut[5]) {
+        caption = caption + "\t" + item.shortcut;
+        ACCEL accel{};
+        accel.fVirt = FCONTROL | FVIRTKEY;
+        accel.key = static_cast<WORD>(item.shortcut[5]);
+        accel.cmd = static_cast<WORD>(id);
+        shortcuts.push_back(accel);
+      }
+      AppendMenuW(popup, MF_STRING, id, Widen(caption).c_str());
     }
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Widen(menu.caption).c_str());
     if (&menu == &ui::MainWindow().menus[ui::kFileMenuIndex]) fileMenu_ = popup;
@@ -213,6 +227,8 @@ HMENU MainForm::BuildMenu() {
       fixedPortItems_ = GetMenuItemCount(popup);
     }
   }
+  if (!shortcuts.empty())
+    accelerators_ = CreateAcceleratorTableW(shortcuts.data(), static_cast<int>(shortcuts.size()));
   return bar;
 }
 
@@ -281,6 +297,13 @@ void MainForm::BuildElements() {
     }
     elements_.push_back(hwnd);
   }
+  index = 0;
+  for (const ui::Element& e : d.jobElements) {
+    const auto id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstJobElementId + index++));
+    jobElements_.push_back(
+        CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE,
+                        e.left, e.top, e.width, e.height, hwnd_, id, instance_, nullptr));
+  }
 }
 
 // Every size of the design is at 96 dpi and grows with the monitor's, so the window keeps its
@@ -298,12 +321,20 @@ void MainForm::LayOut() {
                    SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
+  for (std::size_t i = 0; i < d.jobElements.size() && i < jobElements_.size(); ++i) {
+    const ui::Element& e = d.jobElements[i];
+    SetWindowPos(jobElements_[i], nullptr, Scale(e.left), Scale(e.top),
+                 Scale(e.left + e.width) - Scale(e.left), Scale(e.top + e.height) - Scale(e.top),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   HFONT oldFont = font_, oldLogFont = logFont_;
   // The design font, "MS Sans Serif" at 8 points, in its Central European cut for the texts.
   font_ = CreateFontW(-Scale(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   for (HWND hwnd : elements_)
+    if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  for (HWND hwnd : jobElements_)
     if (hwnd) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (HWND gauge = Element("progressGauge")) gauge_.Attach(gauge, font_);
   if (tooltips_) SendMessageW(tooltips_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -332,6 +363,7 @@ int MainForm::Run() {
     if (got == -1) return 0;
     NoteStart();
     if (IsUserInput(msg) && DropInput(msg)) continue;
+    if (accelerators_ && hwnd_ && TranslateAcceleratorW(hwnd_, accelerators_, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
     NoteStart();
@@ -363,9 +395,9 @@ void MainForm::SetPortLabel(const std::string& utf8) {
   SetWindowTextW(Element("portLabel"), Widen(utf8).c_str());
 }
 
-std::optional<std::string> MainForm::AskPath(bool save) {
+std::optional<std::string> MainForm::AskPath(bool save, const char* const (&parts)[4]) {
   const ui::WindowDescription& d = ui::MainWindow();
-  const std::wstring filter = FilterOf(d);
+  const std::wstring filter = FilterOf(parts);
   const std::wstring extension = Widen(d.defaultExtension);
   std::wstring file(32768, L'\0');
   OPENFILENAMEW ofn{};
@@ -387,9 +419,50 @@ std::optional<std::string> MainForm::AskPath(bool save) {
   return Narrow(file.c_str());
 }
 
-std::optional<std::string> MainForm::AskOpenPath() { return AskPath(false); }
+std::optional<std::string> MainForm::AskOpenPath() {
+  return AskPath(false, ui::MainWindow().openFilter);
+}
 
-std::optional<std::string> MainForm::AskSavePath() { return AskPath(true); }
+std::optional<std::string> MainForm::AskSavePath() {
+  return AskPath(true, ui::MainWindow().openFilter);
+}
+
+std::optional<std::string> MainForm::AskJobPath() {
+  return AskPath(false, ui::MainWindow().jobFilter);
+}
+
+void MainForm::ShowJob(const ui::OpenJob* job) {
+  if (job && jobElements_.size() == 2) {
+    SetWindowTextW(jobElements_[0], Widen(job->JobLine()).c_str());
+    SetWindowTextW(jobElements_[1], Widen(job->CounterLine()).c_str());
+  }
+  if (jobShown_ != (job != nullptr)) {
+    jobShown_ = job != nullptr;
+    for (HWND hwnd : jobElements_) ShowWindow(hwnd, jobShown_ ? SW_SHOWNA : SW_HIDE);
+    FitClientArea();
+  }
+  EnableCommands();
+}
+
+void MainForm::EnableCommands() {
+  if (!router_) return;
+  const bool open = router_->OpenedJob() != nullptr;
+  for (std::size_t i = 0; i < commands_.size(); ++i) {
+    const ui::Command c = commands_[i];
+    const bool jobOnly =
+        c.action == ui::Action::CloseJob || c.action == ui::Action::ResetJobCounters;
+    const bool enabled = jobOnly ? open : !router_->Locked(c);
+    EnableMenuItem(GetMenu(hwnd_), static_cast<UINT>(kFirstMenuId + i),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+  }
+  for (int i = 0; i < recentItems_; ++i)
+    EnableMenuItem(fileMenu_, static_cast<UINT>(kFirstRecentFileId + i),
+                   MF_BYCOMMAND | (open ? MF_GRAYED : MF_ENABLED));
+  const auto elements = ui::MainWindow().elements;
+  for (std::size_t i = 0; i < elements.size() && i < elements_.size(); ++i)
+    if (elements[i].kind == ui::ElementKind::ToolButton)
+      EnableWindow(elements_[i], !router_->Locked(elements[i].command));
+}
 
 void MainForm::StartReadyTimer() {
   SetTimer(hwnd_, kReadyTimerId, ui::MainWindow().readyTimerMs, nullptr);

@@ -52,6 +52,8 @@ class MainForm : public ui::Shell {
   void SetRecentFiles(const std::vector<std::string>& captions) override;
   void SetFileFolder(const std::string& folder) override;
   bool AskSaveOverChanged(const std::string& fileName) override;
+  std::optional<std::string> AskJobPath() override;
+  void ShowJob(const ui::OpenJob* job) override;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -63,7 +65,9 @@ class MainForm : public ui::Shell {
   HMENU BuildMenu();
   void FitClientArea();
   void ListPortsInMenu();
-  std::optional<std::string> AskPath(bool save);
+  std::optional<std::string> AskPath(bool save, const char* const (&filter)[4]);
+  // Greys out what the open job locks, and the job's own commands when none is open.
+  void EnableCommands();
   HWND Element(const char* name) const;
   bool DropInput(const MSG& msg);
   void FilesDropped(HDROP drop);
@@ -75,7 +79,10 @@ class MainForm : public ui::Shell {
   HFONT font_ = nullptr;
   HFONT logFont_ = nullptr;
   HWND tooltips_ = nullptr;
-  std::vector<HWND> elements_;         // in the description's order
+  std::vector<HWND> elements_;     // in the description's order
+  std::vector<HWND> jobElements_;  // the job strip, shown while a job is open
+  bool jobShown_ = false;
+  HACCEL accelerators_ = nullptr;      // the menu items' shortcuts (Ctrl+J)
   std::vector<ui::Command> commands_;  // menu items from kFirstMenuId on
   HMENU portMenu_ = nullptr;           // Interfejs
   int fixedPortItems_ = 0;             // its COM1 ... COM5

@@ -299,7 +299,10 @@ class AppTest : public QObject {
     w.form->SetOpenDialog([&] { return chosen; });
     w.form->SetSaveDialog([&] { return chosen; });
     w.Run("openButton");
-    QCOMPARE(w.LogSize(), 1);
+    // The listing ends with the image's CRC-32, of what a program writes.
+    QCOMPARE(w.LogSize(), 2);
+    QCOMPARE(w.Get<QListWidget>("logList")->item(1)->text(),
+             QString(" Suma CRC-32 (0000-0002): DA1C3DD0"));
     chosen = dir.filePath("out.hex").toStdString();
     w.Run("Zapis1");
     QCOMPARE(w.shown, (std::vector<std::string>{" Odczytano 3 bajtów.", " Gotowy...",

@@ -128,6 +128,8 @@ struct RouterTest : ::testing::Test {
   testing::TempDir dir;
   std::string hex = dir / "a.hex";
   const std::string line = "line 0000:41" + std::string(30, 'F') + " A" + std::string(15, '\xFF');
+  // What the listing ends with after a load: the CRC-32 of the one byte 0x41.
+  const std::string crc = "line  Suma CRC-32 (0000-0000): D3D99E8B";
   void SetUp() override { testing::WriteFile(hex, ":0100000041BE\r\n:00000001FF\r\n"); }
   void RunToEnd() {
     front.Loop([&] { router.Drain(); }, [&] { return !router.Busy(); });
@@ -149,7 +151,7 @@ TEST_F(RouterTest, StartUpLoadsTheFileBeforeReturningAndArmsTheReadyTimer) {
   router.ReadyTimerDue();
   EXPECT_EQ(front.shown, (Strings{"clear", "status  Błąd I/O ...", "status  Odczytano 0 bajtów.",
                                   "ended", "timer on", "clear", line, "status  Odczytano 1 bajtów.",
-                                  "ended", "timer on", "status  Gotowy...", "timer off"}));
+                                  crc, "ended", "timer on", "status  Gotowy...", "timer off"}));
 }
 
 // Every chip of the menu and every port change only the choice and its label.
@@ -211,11 +213,11 @@ TEST_F(RouterTest, DuringAnOperationCommandsAreDroppedAndTheReadyTimerWaitsForIt
                     Command{Action::SelectChip, 5}, Command{Action::Quit}})
     router.Run(c);
   router.ReadyTimerDue();
-  EXPECT_EQ(front.shown.back(), "status  Odczytano 1 bajtów.");
+  EXPECT_EQ(front.shown.back(), crc);
   gate.Open();
   RunToEnd();
   EXPECT_EQ(state.ChipType, 0);
-  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.",
+  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", crc,
                                   "status  Gotowy...", "ended", "status  Gotowy...", "timer off"}));
 }
 
@@ -339,8 +341,8 @@ TEST_F(RouterTest, AnEscapingExceptionIsShownAfterTheOperation) {
   router.Run({Action::Load});
   RunToEnd();
   router.Run({Action::Quit});
-  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", "ended",
-                                  "failure no memory", "quit"}));
+  EXPECT_EQ(front.shown, (Strings{"open", "clear", line, "status  Odczytano 1 bajtów.", crc,
+                                  "ended", "failure no memory", "quit"}));
 }
 
 // The front ends and their tests find elements and menu items by name, the chip menu offers every

@@ -1,0 +1,197 @@
+// A job in the Qt window: it programs as the command line does (frames and log rows), counts its
+// chips as the log does, locks what would change it, and refuses a changed image unsent.
+#include <QTest>
+#include <QtWidgets>
+#include <sstream>
+
+#include "app/main_window.h"
+#include "cli/command_line.h"
+#include "job/job_file.h"
+#include "production/serial_numbers.h"
+#include "support/sim_harness.h"
+#include "support/temp_dir.h"
+
+using namespace zelwik;
+using namespace zelwik::testing;
+
+namespace {
+
+// 32 bytes from address 0, none at 7F0 where the serial number goes.
+const char* const kFirmware =
+    ":10000000000102030405060708090A0B0C0D0E0F78\n"
+    ":10001000101112131415161718191A1B1C1D1E1F68\n"
+    ":00000001FF\n";
+
+struct Window {
+  std::vector<std::string> shown;
+  std::optional<std::string> jobPath;
+  std::unique_ptr<app::MainForm> form;
+
+  explicit Window(std::optional<std::string> startup = std::nullopt) {
+    app::MainForm::Hooks hooks;
+    hooks.pause = [](int) {};
+    hooks.status = [this](const std::string& text) { shown.push_back(text); };
+    hooks.jobDialog = [this] { return jobPath; };
+    form = std::make_unique<app::MainForm>(startup, hooks);
+  }
+  template <typename T = QWidget>
+  T* Get(const char* name) const {
+    return form->findChild<T*>(name);
+  }
+  QString Text(const char* label) const { return Get<QLabel>(label)->text(); }
+  void Run(const char* name) const {
+    if (auto* button = form->findChild<QToolButton*>(name))
+      QTest::mouseClick(button, Qt::LeftButton);
+    else
+      Get<QAction>(name)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
+  }
+  bool Enabled(const char* name) const {
+    if (auto* button = form->findChild<QToolButton*>(name)) return button->isEnabled();
+    return Get<QAction>(name)->isEnabled();
+  }
+};
+
+// The log's rows without the columns that differ between two runs: time, port (two simulators),
+// duration and the job's name (from the twelfth column on, where the log has one).
+std::vector<std::string> Rows(const std::string& path) {
+  std::vector<std::string> rows;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
+    fields.resize(11);
+    fields[0] = fields[1] = fields[9] = "";
+    std::string row;
+    for (const std::string& f : fields) row += f + ",";
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A job of kFirmware for an 89C2051 on `port`: program, verify, lock 2, a serial number at 7F0.
+std::string MakeJob(TempDir& dir, const std::string& port, const std::string& name) {
+  WriteFile((dir / "fw.hex"), kFirmware);
+  Job job;
+  job.chip = "89C2051";
+  job.steps = {JobStep::Program, JobStep::Verify, JobStep::Lock2};
+  job.image.emplace();
+  job.image->file = "fw.hex";
+  auto image = std::make_unique<Image>();
+  std::string why;
+  if (!LoadJobImage(job, (dir / name), *image, why)) qFatal("%s", why.c_str());
+  DescribeImage(*job.image, *image);
+  job.serial = JobSerial{.layout = "7F0:2:1000:1:le", .file = "window.serial"};
+  job.log = "window.csv";
+  job.ports = {port};
+  job.timeoutMs = 700;
+  if (!WriteJob((dir / name), job, why)) qFatal("%s", why.c_str());
+  return (dir / name);
+}
+
+}  // namespace
+
+class JobViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // The window's chip gets the frames and leaves the rows the command line's does for the same
+  // run; its counters are the log's; the strip shows the checksums; a reset zeroes them.
+  void programsAsTheCommandLine() {
+    TempDir dir;
+    SimHarness windowSim(sim::SimChip::C2051), cliSim(sim::SimChip::C2051);
+    Window w;
+    const QSize ordinary = w.Get("ClientArea")->size();
+    w.jobPath = MakeJob(dir, windowSim.Path(), "linia.zjob");
+    w.Run("OpenJobItem");
+    QCOMPARE(w.shown.back(), std::string(" Otwarto zadanie linia"));
+    QVERIFY(w.Get("JobLine")->isVisible() || !w.form->isVisible());
+    // CRC-32 of the 32 bytes, and the first 8 digits of their SHA-256.
+    QCOMPARE(w.Text("JobLine"), QString("linia  CRC-32 91267E8A  SHA-256 630dcd29"));
+    QCOMPARE(w.Get("ClientArea")->height(), ordinary.height() + 33);
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    w.Run("programButton");
+    QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 0  Razem: 1"));
+
+    std::ostringstream out, err;
+    const int status = cli::RunCommandLine(
+        {"--port", cliSim.Path(), "--chip", "89C2051", "--verify", "--lock", "2", "--serial",
+         "7F0:2:1000:1:le", "--serial-file", (dir / "cli.serial"), "--log", (dir / "cli.csv"),
+         "program", (dir / "fw.hex")},
+        out, err, nullptr, {}, nullptr);
+    QVERIFY2(status == 0, err.str().c_str());
+    QCOMPARE(FramesText(windowSim.Frames()), FramesText(cliSim.Frames()));
+    const auto cliRows = Rows((dir / "cli.csv")), windowRows = Rows((dir / "window.csv"));
+    QCOMPARE(windowRows.size(), std::size_t(4));
+    QCOMPARE(windowRows, cliRows);
+
+    // A second chip that the socket does not hold: failed, counted and logged so.
+    windowSim.WithModel([](sim::DeviceModel& m) { m.RemoveChip(); });
+    w.Run("programButton");
+    QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 1  Razem: 2"));
+    const auto rows = Rows((dir / "window.csv"));
+    QCOMPARE(rows.size(), std::size_t(5));
+    QVERIFY(rows.back().find(",ok,") == std::string::npos);
+    w.Run("ResetJobCountersItem");
+    QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 0  Złe: 0  Razem: 0"));
+  }
+
+  // The chip menu, the file commands and the port the job names are locked until it closes. A
+  // job file given at start-up is opened as a job.
+  void locksWhatTheJobFixes() {
+    TempDir dir;
+    SimHarness sim(sim::SimChip::C2051);
+    Window w(MakeJob(dir, sim.Path(), "linia.ZJOB"));
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    for (const char* name : {"Odczyt1", "Zapis1", "openButton", "saveButton", "Auto2", "N89C20511",
+                             "Com12", "OpenJobItem"})
+      QVERIFY2(!w.Enabled(name), name);
+    QVERIFY(w.Enabled("programButton") && w.Enabled("CloseJobItem") && w.Enabled("Com21"));
+    // Refused even when asked for directly.
+    w.form->Run({ui::Action::SelectChip, 1});
+    w.form->Run({ui::Action::SelectPort, 1});
+    QCOMPARE(w.form->state().PortName, sim.Path());
+    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
+    w.Run("programButton");
+    QCOMPARE(w.form->state().link.ReplyTimeout(), 700);
+    w.Run("CloseJobItem");
+    QCOMPARE(w.form->state().link.ReplyTimeout(), 2000);
+    QVERIFY(w.Enabled("Odczyt1") && w.Enabled("Auto2") && !w.Enabled("CloseJobItem"));
+    QVERIFY(w.Enabled("OpenJobItem"));
+    QVERIFY(w.Get("JobLine")->isHidden());
+    QCOMPARE(w.form->state().PortName, std::string("COM2"));
+    QCOMPARE(w.Text("chipLabel"), QString("Automatycznie"));
+  }
+
+  // A changed image and a counter another run holds: refused with the job's reason, nothing sent,
+  // nothing written, the window left ordinary.
+  void refusesBeforeAnythingIsSent() {
+    TempDir dir;
+    SimHarness sim(sim::SimChip::C2051);
+    Window w;
+    w.jobPath = MakeJob(dir, sim.Path(), "linia.zjob");
+    WriteFile((dir / "fw.hex"), std::string(":01010000AA54\n") + kFirmware);
+    w.Run("OpenJobItem");
+    // The job by its name: the status line is too short for its folder.
+    const std::string refused = " linia.zjob: image fw.hex: the file has changed since the job was";
+    QVERIFY2(w.shown.back().rfind(refused, 0) == 0, w.shown.back().c_str());
+    QVERIFY(!w.Enabled("CloseJobItem") && w.Get("JobLine")->isHidden());
+    w.Run("programButton");  // an ordinary program: the image is empty, and that is no job's
+    QVERIFY(!std::filesystem::exists((dir / "window.csv")));
+
+    WriteFile((dir / "fw.hex"), kFirmware);
+    production::SerialCounter other;
+    std::string why;
+    QVERIFY(other.Open((dir / "window.serial"), *ParseSerialLayout("7F0:2:1000", why), why));
+    sim.ClearFrames();
+    w.Run("OpenJobItem");
+    QVERIFY2(w.shown.back().find("serial numbers") != std::string::npos, w.shown.back().c_str());
+    QVERIFY(!w.Enabled("CloseJobItem"));
+    QVERIFY(sim.Frames().empty());
+    QVERIFY(!std::filesystem::exists((dir / "window.csv")));
+  }
+};
+
+QTEST_MAIN(JobViewTest)
+#include "job_view_test.moc"
