@@ -209,7 +209,7 @@ const OptionRule kOptionRules[] = {
      }},
     {"--save-job", Takes::Value,
      [](Options& o, Value v) {
-       if (!v->ends_with(kJobExtension))
+       if (!IsJobFileName(*v))
          throw UsageError{std::string("--save-job needs a file name ending in ") + kJobExtension +
                           ", not '" + *v + "'"};
        o.saveJob = *v;

@@ -645,4 +645,13 @@ bool CheckJobImage(const Job& job, const std::string& jobPath, Image& image, std
   return true;
 }
 
+bool IsJobFileName(std::string_view path) {
+  const std::string_view extension = kJobExtension;
+  if (path.size() <= extension.size()) return false;
+  const std::string_view end = path.substr(path.size() - extension.size());
+  return std::equal(end.begin(), end.end(), extension.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
+}
+
 }  // namespace zelwik

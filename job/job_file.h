@@ -16,6 +16,8 @@ namespace zelwik {
 // The format this program writes and the newest it reads.
 inline constexpr int kJobFormat = 1;
 inline constexpr const char* kJobExtension = ".zjob";
+// Whether the name ends in .zjob, in any case, as the other files' extensions are taken.
+bool IsJobFileName(std::string_view path);
 // Far beyond any real job; a file this large is something else.
 inline constexpr std::size_t kMaxJobFileBytes = 64 * 1024;
 

@@ -17,12 +17,6 @@ namespace {
 // After a file load or save: long enough to read the count before " Gotowy..." replaces it.
 constexpr int kFilePauseMs = 1000;
 
-bool IsJobFile(const std::string& path) {
-  const std::string extension = kJobExtension;
-  return path.size() > extension.size() &&
-         Lower(path.substr(path.size() - extension.size())) == extension;
-}
-
 // A file name for the status line, whatever bytes it holds.
 std::string Shown(const std::string& path) { return PlainText(FileNameOf(path), false); }
 
@@ -51,7 +45,7 @@ void Router::Startup(const std::optional<std::string>& hexFile) {
   }
   if (!hexFile) return;
   // A job file given at start (a desktop shortcut, a file association) opens as Ctrl+J does.
-  if (IsJobFile(*hexFile)) {
+  if (IsJobFileName(*hexFile)) {
     OpenJobFile(*hexFile);
     return runner_.Wait();
   }

@@ -6,7 +6,6 @@
 
 #include "app/main_window.h"
 #include "cli/command_line.h"
-#include "job/job_file.h"
 #include "production/serial_numbers.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
@@ -52,8 +51,8 @@ struct Window {
   }
 };
 
-// The log's rows without the columns that differ between two runs: time, port (two simulators),
-// duration and the job's name (from the twelfth column on, where the log has one).
+// The log's rows without what differs between two runs of one job: time, port (two simulators),
+// duration, and the folder of the image (each run has a copy of its own).
 std::vector<std::string> Rows(const std::string& path) {
   std::vector<std::string> rows;
   std::istringstream in(ReadFile(path));
@@ -61,8 +60,9 @@ std::vector<std::string> Rows(const std::string& path) {
     std::vector<std::string> fields;
     std::istringstream cells(line);
     for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
-    fields.resize(11);
+    fields.resize(12);
     fields[0] = fields[1] = fields[9] = "";
+    fields[4] = std::filesystem::path(fields[4]).filename().string();  // each run has its folder
     std::string row;
     for (const std::string& f : fields) row += f + ",";
     rows.push_back(row);
@@ -70,23 +70,17 @@ std::vector<std::string> Rows(const std::string& path) {
   return rows;
 }
 
-// A job of kFirmware for an 89C2051 on `port`: program, verify, lock 2, a serial number at 7F0.
+// A job of kFirmware for an 89C2051 on `port`, made as an engineer makes one: `zelwik-cli
+// --save-job` (program, verify, lock 2, a serial number at 7F0).
 std::string MakeJob(TempDir& dir, const std::string& port, const std::string& name) {
   WriteFile((dir / "fw.hex"), kFirmware);
-  Job job;
-  job.chip = "89C2051";
-  job.steps = {JobStep::Program, JobStep::Verify, JobStep::Lock2};
-  job.image.emplace();
-  job.image->file = "fw.hex";
-  auto image = std::make_unique<Image>();
-  std::string why;
-  if (!LoadJobImage(job, (dir / name), *image, why)) qFatal("%s", why.c_str());
-  DescribeImage(*job.image, *image);
-  job.serial = JobSerial{.layout = "7F0:2:1000:1:le", .file = "window.serial"};
-  job.log = "window.csv";
-  job.ports = {port};
-  job.timeoutMs = 700;
-  if (!WriteJob((dir / name), job, why)) qFatal("%s", why.c_str());
+  std::ostringstream out, err;
+  const int status = cli::RunCommandLine(
+      {"--save-job", (dir / name), "--port", port, "--chip", "89C2051", "--verify", "--lock", "2",
+       "--serial", "7F0:2:1000:1:le", "--serial-file", (dir / "window.serial"), "--log",
+       (dir / "window.csv"), "--timeout", "700", "program", (dir / "fw.hex")},
+      out, err, nullptr, {}, nullptr);
+  if (status != 0) qFatal("--save-job: %s", err.str().c_str());
   return (dir / name);
 }
 
@@ -114,15 +108,16 @@ class JobViewTest : public QObject {
     w.Run("programButton");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 0  Razem: 1"));
 
+    // The same job file, with counter and log of its own, through `zelwik-cli --job`.
+    TempDir copy;
+    for (const char* file : {"linia.zjob", "fw.hex"})
+      std::filesystem::copy_file(dir / file, copy / file);
     std::ostringstream out, err;
     const int status = cli::RunCommandLine(
-        {"--port", cliSim.Path(), "--chip", "89C2051", "--verify", "--lock", "2", "--serial",
-         "7F0:2:1000:1:le", "--serial-file", (dir / "cli.serial"), "--log", (dir / "cli.csv"),
-         "program", (dir / "fw.hex")},
-        out, err, nullptr, {}, nullptr);
+        {"--job", (copy / "linia.zjob"), "--port", cliSim.Path()}, out, err, nullptr, {}, nullptr);
     QVERIFY2(status == 0, err.str().c_str());
     QCOMPARE(FramesText(windowSim.Frames()), FramesText(cliSim.Frames()));
-    const auto cliRows = Rows((dir / "cli.csv")), windowRows = Rows((dir / "window.csv"));
+    const auto cliRows = Rows((copy / "window.csv")), windowRows = Rows((dir / "window.csv"));
     QCOMPARE(windowRows.size(), std::size_t(4));
     QCOMPARE(windowRows, cliRows);
 
