@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# A job in zelwik.exe under wine and Xvfb: opened by Ctrl+J and its dialog, a chip programmed by
-# the tool button against zelwik-sim on COM2, the frames and the log rows (apart from time, port,
-# duration and the file's path) those of zelwik-cli running the same steps; the window grows by
-# the job's strip only. Then the same job after its image changed: refused, nothing sent.
+# A job made by zelwik-cli --save-job, in zelwik.exe under wine and Xvfb: opened by Ctrl+J and its
+# dialog, a chip programmed by the tool button against zelwik-sim on COM2, the frames and the log
+# rows (apart from time, port, duration and the file's path) those of zelwik-cli --job running the
+# same job; the window grows by the job's strip only. Then the same job after its image changed: refused, nothing sent.
 #   win/tests/job_gui_test.sh WINDOWS_BUILD LINUX_BUILD [SCREENSHOT.png]
 set -euo pipefail
 win=$(realpath "$1")
@@ -52,29 +52,16 @@ wait_status() {  # wait_status TEXT: the status line has shown a line holding TE
   fail "the status line never showed '$1': $(cat "$status")"
 }
 rows() {  # rows CSV: the log without time, port, duration and file
-  cut -d, -f3,4,6-9,11 "$1"
+  cut -d, -f3,4,6-9,11,12 "$1"
 }
 
-# The firmware and its job, as --save-job writes one: program, verify, a serial number at 7F0.
+# The firmware and its job, made by zelwik-cli --save-job: program, verify, a serial number at 7F0.
 printf ':10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n' >"$work/fw.hex"
-sha=$(python3 -c 'import hashlib; print(hashlib.sha256(bytes(range(16))).hexdigest())')
-cat >"$work/linia.zjob" <<JOB
-zelwik_job = 1
-chip = "89C2051"
-steps = ["program", "verify"]
-ports = ["COM2"]
-log = "window.csv"
-
-[image]
-file = "fw.hex"
-format = "hex"
-sha256 = "$sha"
-bytes = 16
-
-[serial]
-layout = "7F0:2:1000:1:le"
-file = "window.serial"
-JOB
+"$cli" --save-job "$work/linia.zjob" --port COM2 --chip 89C2051 --verify \
+  --serial 7F0:2:1000:1:le --serial-file "$work/window.serial" --log "$work/window.csv" \
+  program "$work/fw.hex" >/dev/null || fail "zelwik-cli --save-job failed"
+mkdir -p "$work/cli"
+cp "$work/linia.zjob" "$work/fw.hex" "$work/cli/"
 
 start_sim "$work/frames.log"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com2"
@@ -105,13 +92,12 @@ for _ in $(seq 400); do [ "$(wc -l <"$work/window.csv" 2>/dev/null)" = 3 ] && br
 sleep 0.5
 
 start_sim "$work/cli-frames.log"
-"$cli" --port "$pty" --chip 89C2051 --verify --serial 7F0:2:1000:1:le \
-  --serial-file "$work/cli.serial" --log "$work/cli.csv" program "$work/fw.hex" >/dev/null ||
-  fail "zelwik-cli failed"
+# The same job through the command line, on a copy with counter and log of its own.
+"$cli" --job "$work/cli/linia.zjob" --port "$pty" >/dev/null || fail "zelwik-cli --job failed"
 diff -q "$work/cli-frames.log" "$work/frames.log" >/dev/null ||
   fail "frames differ from zelwik-cli's: $(diff "$work/cli-frames.log" "$work/frames.log" | head)"
-diff <(rows "$work/cli.csv") <(rows "$work/window.csv") ||
-  fail "log rows differ from zelwik-cli's"
+diff <(rows "$work/cli/window.csv") <(rows "$work/window.csv") ||
+  fail "log rows differ from zelwik-cli --job's"
 grep -q ',1000,ok,' "$work/window.csv" || fail "no serial 1000 in the log"
 echo "job: $(wc -l <"$work/frames.log") frames, the rows of zelwik-cli"
 if [ -n "$shot" ]; then
