@@ -459,7 +459,7 @@ int RunSteps(Options& options, const Image* image, FileFormat format, Production
   job.image = image;
   if (options.command->file == FileUse::Save)
     job.saveRead = [&](Image& chip, int chipSize, View& shown) {
-      return SaveImage(chip, options.file, format, chipSize, shown);
+      return SaveFileShown(chip, options.file, format, chipSize, shown);
     };
   job.repeat = options.repeat;
   job.serial = options.serial;

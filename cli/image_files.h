@@ -25,7 +25,4 @@ bool LoadImage(Image& image, const std::string& path, FileFormat format, bool st
 // What a load shows once the file is in: the listing and the bytes read.
 void ShowLoaded(const Image& image, View& view);
 
-// Saves a chip just read; a binary file holds exactly chipSize bytes.
-bool SaveImage(Image& image, const std::string& path, FileFormat format, int chipSize, View& view);
-
 }  // namespace zelwik::cli

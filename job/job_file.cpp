@@ -49,30 +49,6 @@ bool HasStep(const std::vector<JobStep>& steps, std::initializer_list<JobStep> a
                      [&](JobStep s) { return std::find(any.begin(), any.end(), s) != any.end(); });
 }
 
-// Why the image file was refused, worded as zelwik-cli words it.
-std::string Refusal(const LoadResult& result, FileFormat format) {
-  using Error = LoadResult::Error;
-  const std::string at = "line " + std::to_string(result.line) + ": ";
-  switch (result.error) {
-    case Error::TooLarge:
-      return format == FileFormat::Binary ? "more than 65536 bytes, larger than any chip"
-                                          : "too large for an image file";
-    case Error::BadSyntax:
-      return at + (format == FileFormat::Srec ? "not an S-record" : "not an Intel HEX record") +
-             " (or cut short)";
-    case Error::BadChecksum:
-      return at + "checksum does not match";
-    case Error::AddressTooHigh:
-      return at + "data above address FFFF";
-    case Error::BadCount:
-      return at + "record count does not match the data records before it";
-    case Error::NoEndRecord:
-      return at + "end record missing (file cut short?)";
-    default:
-      return "cannot be read";
-  }
-}
-
 // Thrown inside the reader with the whole message, caught at its top.
 struct Refused {
   std::string text;
@@ -601,7 +577,7 @@ bool LoadJobImage(const Job& job, const std::string& jobPath, Image& image, std:
     return false;
   }
   if (!result.Ok()) {
-    why = where + Refusal(result, job.image->format) + "; file refused";
+    why = where + RefusalReason(result, job.image->format) + "; file refused";
     return false;
   }
   image = *scratch;

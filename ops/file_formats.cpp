@@ -98,13 +98,18 @@ bool LoadFileShown(Image& image, const std::string& path, View& view) {
 }
 
 bool SaveFileShown(Image& image, const std::string& path, View& view) {
+  FindImageEnd(image);
+  return SaveFileShown(image, path, FormatOfFile(path), image.ImageEnd + 1, view);
+}
+
+bool SaveFileShown(Image& image, const std::string& path, FileFormat format, int binaryBytes,
+                   View& view) {
   int written = -1;
-  switch (FormatOfFile(path)) {
+  switch (format) {
     case FileFormat::Hex:
       return SaveHexFileShown(image, path, view);
     case FileFormat::Binary:
-      FindImageEnd(image);
-      written = SaveBinaryFile(image, image.ImageEnd + 1, path) ? image.ImageEnd + 1 : -1;
+      written = SaveBinaryFile(image, binaryBytes, path) ? binaryBytes : -1;
       break;
     case FileFormat::Srec:
       written = SaveSrecFile(image, path);
@@ -116,6 +121,32 @@ bool SaveFileShown(Image& image, const std::string& path, View& view) {
   }
   view.SetStatus(" Zapisano " + std::to_string(written) + " bajtów.");
   return true;
+}
+
+std::string RefusalReason(const LoadResult& result, FileFormat format) {
+  using Error = LoadResult::Error;
+  const std::string at = "line " + std::to_string(result.line) + ": ";
+  switch (result.error) {
+    case Error::None:
+      return {};
+    case Error::Unreadable:
+      return "cannot be read";
+    case Error::TooLarge:
+      return format == FileFormat::Binary ? "more than 65536 bytes, larger than any chip"
+                                          : "too large for an image file";
+    case Error::BadSyntax:
+      return at + (format == FileFormat::Srec ? "not an S-record" : "not an Intel HEX record") +
+             " (or cut short)";
+    case Error::BadChecksum:
+      return at + "checksum does not match";
+    case Error::AddressTooHigh:
+      return at + "data above address FFFF";
+    case Error::BadCount:
+      return at + "record count does not match the data records before it";
+    case Error::NoEndRecord:
+      return at + "end record missing (file cut short?)";
+  }
+  return {};
 }
 
 }  // namespace zelwik

@@ -20,6 +20,9 @@ FileFormat FormatOfFile(const std::string& path);
 
 // Why a file was refused, for the status line: "wiersz 12: błędna suma kontrolna".
 std::string RefusalText(const LoadResult& result);
+// The same for the command line's and the job file's English messages:
+// "line 12: checksum does not match".
+std::string RefusalReason(const LoadResult& result, FileFormat format);
 
 // Loads the file into a scratch image, Intel HEX through the forgiving loader, the other formats
 // checked; `image` changes only when the whole file was accepted.
@@ -33,5 +36,8 @@ bool LoadFileShown(Image& image, const std::string& path, View& view);
 // The window's save in the format the name picks (a binary file holds addresses 0 to the last
 // byte that is not 0xFF): " Zapisano N bajtów." or " Błąd I/O ...". No pause.
 bool SaveFileShown(Image& image, const std::string& path, View& view);
+// The same in the given format; a binary file holds `binaryBytes` bytes from address 0.
+bool SaveFileShown(Image& image, const std::string& path, FileFormat format, int binaryBytes,
+                   View& view);
 
 }  // namespace zelwik

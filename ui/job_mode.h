@@ -21,7 +21,7 @@ class OpenJob {
   // counter and log. nullptr with the reason, which names the job file.
   static std::unique_ptr<OpenJob> Open(const std::string& path, std::string& why);
 
-  const Job& Spec() const { return job_; }
+  const Job& Definition() const { return job_; }
   const std::string& Path() const { return path_; }
   const std::string& Name() const { return name_; }
   const Image& JobImage() const { return *image_; }

@@ -203,7 +203,7 @@ void Router::OpenJobFile(const std::string& given) {
         }
         const OpenJob& job = **opened;
         v.ClearLog();
-        if (job.Spec().image) {
+        if (job.Definition().image) {
           ShowListing(job.JobImage(), v);
           v.AddLogLine(ChecksumText(job.JobImage()));
         }
