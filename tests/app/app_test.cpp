@@ -15,6 +15,7 @@
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
+#include "window_harness.h"
 
 using namespace zelwik;
 using namespace zelwik::app;
@@ -27,73 +28,15 @@ const char* const kBlinkHex =
     ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFF5E\r\n"
     ":0A003000758160B290120039DEFB9B\r\n:00000001FF\r\n";
 
-// The operations' pauses, recorded and not slept; with `hold` set, a pause keeps the operation's
-// thread until the window's thread lets it go.
-struct Pauses {
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::vector<int> taken;
-  bool hold = false, held = false;
-
-  void Pause(int ms) {
-    std::unique_lock lock(mutex);
-    taken.push_back(ms);
-    held = hold;
-    cv.notify_all();
-    cv.wait(lock, [&] { return !held; });
-  }
-  bool Held() {
-    const std::lock_guard lock(mutex);
-    return held;
-  }
-  void Release() {
-    const std::lock_guard lock(mutex);
-    hold = held = false;
-    cv.notify_all();
-  }
-  std::vector<int> Taken() {
-    const std::lock_guard lock(mutex);
-    return taken;
-  }
-};
-
-// A window with recorded pauses and every text its status line took, in order.
-struct Window {
-  Pauses pauses;
-  std::vector<std::string> shown;
-  QLabel* status = nullptr;
-  std::unique_ptr<MainForm> form;
-
+// A window, shown on request.
+struct Window : TestWindow {
   explicit Window(std::optional<std::string> file = std::nullopt, bool show = false,
-                  PortListRoots roots = {}) {
-    MainForm::Hooks hooks;
-    hooks.pause = [this](int ms) { pauses.Pause(ms); };
-    hooks.status = [this](const std::string& text) { shown.push_back(text); };
-    form = std::make_unique<MainForm>(file, hooks);
-    form->SetPortListRoots(std::move(roots));
-    status = Get<QLabel>("statusLine");
+                  PortListRoots roots = {})
+      : TestWindow(std::move(file), {}, std::move(roots)) {
     if (show) form->show();
     if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
   }
-  std::string Status() const { return status->text().toStdString(); }
-  template <typename T = QWidget>
-  T* Get(const char* name) const {
-    return form->findChild<T*>(name);
-  }
   int LogSize() const { return Get<QListWidget>("logList")->count(); }
-  // A click on the tool button, or the menu item; the operation it starts runs on.
-  void Start(const char* name) const {
-    if (auto* button = form->findChild<QToolButton*>(name))
-      return QTest::mouseClick(button, Qt::LeftButton);
-    Get<QAction>(name)->trigger();
-  }
-  // Start() and the operation's end.
-  void Run(const char* name) const {
-    Start(name);
-    WaitIdle();
-  }
-  void WaitIdle() const { QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000); }
-  ~Window() { pauses.Release(); }
 };
 
 void LoadBlink(Image& image) {

@@ -17,6 +17,7 @@
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
+#include "window_harness.h"
 #include "zelwik_version.h"
 
 using namespace zelwik;
@@ -33,67 +34,31 @@ std::string HexOf(int count, int seed) {
   return HexText(image);
 }
 
-// Pauses recorded, optionally held until released.
-struct Pauses {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool hold = false, held = false;
-  void Pause(int) {
-    std::unique_lock lock(mutex);
-    held = hold;
-    cv.notify_all();
-    cv.wait(lock, [&] { return !held; });
-  }
-  bool Held() {
-    const std::lock_guard lock(mutex);
-    return held;
-  }
-  void Release() {
-    const std::lock_guard lock(mutex);
-    hold = held = false;
-    cv.notify_all();
-  }
-};
-
-struct Window {
-  Pauses pauses;
-  std::vector<std::string> shown;
-  std::vector<std::string> asked;
-  bool answer = false;
+// The settings the window is started with, before the window: it reads them as it is made.
+struct Remembered {
   std::unique_ptr<QtSettingsStore> store;
-  std::unique_ptr<MainForm> form;
+  std::vector<std::string> asked;  // the files a save over a changed file asked about
+  bool answer = false;
 
-  explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
-                  PortListRoots roots = {}) {
+  MainForm::Hooks Hooks() {
     MainForm::Hooks hooks;
-    hooks.pause = [this](int ms) { pauses.Pause(ms); };
-    hooks.status = [this](const std::string& text) { shown.push_back(text); };
     hooks.askSaveOverChanged = [this](const std::string& name) {
       asked.push_back(name);
       return answer;
     };
-    if (!ini.isEmpty()) store = std::make_unique<QtSettingsStore>(ini);
     hooks.settings = store.get();
-    form = std::make_unique<MainForm>(file, hooks);
-    form->SetPortListRoots(std::move(roots));
+    return hooks;
   }
-  ~Window() { pauses.Release(); }
-  template <typename T = QWidget>
-  T* Get(const QString& name) const {
-    return form->findChild<T*>(name);
-  }
-  QString Label(const char* name) const { return Get<QLabel>(name)->text(); }
-  std::string Status() const { return Label("statusLine").toStdString(); }
+};
+
+struct Window : Remembered, TestWindow {
+  explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
+                  PortListRoots roots = {})
+      : Remembered{ini.isEmpty() ? nullptr : std::make_unique<QtSettingsStore>(ini)},
+        TestWindow(std::move(file), Hooks(), std::move(roots)) {}
   // Whether the status line took the text, whatever readyTimer has put there since.
   bool Showed(const std::string& text, std::size_t from = 0) const {
     return std::find(shown.begin() + from, shown.end(), text) != shown.end();
-  }
-  void Run(const QString& name) {
-    if (auto* button = Get<QToolButton>(name))
-      QTest::mouseClick(button, Qt::LeftButton);
-    else
-      Get<QAction>(name)->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
   }
   void Open(const std::string& path) {
     form->SetOpenDialog([path] { return path; });
@@ -150,8 +115,8 @@ class FilesTest : public QObject {
       w.Open(dir / "a.hex");
     }
     Window w(ini);
-    QCOMPARE(w.Label("chipLabel"), "89C2051");
-    QCOMPARE(w.Label("portLabel"), "ttyUSB3");
+    QCOMPARE(w.Text("chipLabel"), "89C2051");
+    QCOMPARE(w.Text("portLabel"), "ttyUSB3");
     QVERIFY(w.form->state().PortName.ends_with("/dev/ttyUSB3"));
     QCOMPARE(w.form->state().ChipType, ToInt(ChipCode::C89C2051));
     QCOMPARE(w.form->FileFolder(), QString::fromStdString(dir.path().string()));
@@ -161,8 +126,8 @@ class FilesTest : public QObject {
 
     w.store->Clear();
     Window fresh(ini);
-    QCOMPARE(fresh.Label("portLabel"), "Com2");
-    QCOMPARE(fresh.Label("chipLabel"), "Automatycznie");
+    QCOMPARE(fresh.Text("portLabel"), "Com2");
+    QCOMPARE(fresh.Text("chipLabel"), "Automatycznie");
     QVERIFY(fresh.Recent().isEmpty());
   }
 
@@ -180,8 +145,8 @@ class FilesTest : public QObject {
       if (name == "garbage.conf") WriteFile(dir / name, garbage);
       if (name == "values.conf") WriteFile(dir / name, badValues);
       Window w(QString::fromStdString(dir / name));
-      QCOMPARE(w.Label("chipLabel"), "Automatycznie");
-      QCOMPARE(w.Label("portLabel"), "Com2");
+      QCOMPARE(w.Text("chipLabel"), "Automatycznie");
+      QCOMPARE(w.Text("portLabel"), "Com2");
       QCOMPARE(w.form->state().ChipType, 0);
       QCOMPARE(w.form->state().PortName, std::string("COM2"));
       QVERIFY(w.Recent().isEmpty());

@@ -9,6 +9,7 @@
 #include "production/serial_numbers.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
+#include "window_harness.h"
 
 using namespace zelwik;
 using namespace zelwik::testing;
@@ -21,33 +22,15 @@ const char* const kFirmware =
     ":10001000101112131415161718191A1B1C1D1E1F68\n"
     ":00000001FF\n";
 
-struct Window {
-  std::vector<std::string> shown;
-  std::optional<std::string> jobPath;
-  std::unique_ptr<app::MainForm> form;
+struct Window : TestWindow {
+  std::optional<std::string> jobPath;  // what the job dialog answers
 
-  explicit Window(std::optional<std::string> startup = std::nullopt) {
+  explicit Window(std::optional<std::string> startup = std::nullopt)
+      : TestWindow(std::move(startup), JobDialog()) {}
+  app::MainForm::Hooks JobDialog() {
     app::MainForm::Hooks hooks;
-    hooks.pause = [](int) {};
-    hooks.status = [this](const std::string& text) { shown.push_back(text); };
     hooks.jobDialog = [this] { return jobPath; };
-    form = std::make_unique<app::MainForm>(startup, hooks);
-  }
-  template <typename T = QWidget>
-  T* Get(const char* name) const {
-    return form->findChild<T*>(name);
-  }
-  QString Text(const char* label) const { return Get<QLabel>(label)->text(); }
-  void Run(const char* name) const {
-    if (auto* button = form->findChild<QToolButton*>(name))
-      QTest::mouseClick(button, Qt::LeftButton);
-    else
-      Get<QAction>(name)->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
-  }
-  bool Enabled(const char* name) const {
-    if (auto* button = form->findChild<QToolButton*>(name)) return button->isEnabled();
-    return Get<QAction>(name)->isEnabled();
+    return hooks;
   }
 };
 
