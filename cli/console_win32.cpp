@@ -11,7 +11,7 @@
 
 #include "cli/console.h"
 #include "cli/interrupt.h"
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 
 namespace zelwik::cli {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "image/file_io.h"
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 
 namespace zelwik {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "link/port_list.h"
 
 namespace zelwik {

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cerrno>
 
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "link/line_claim.h"
 #include "link/serial_port.h"
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "production/production_files.h"
 
 namespace zelwik::production {

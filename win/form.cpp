@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "ui/glyphs.h"
 #include "win/user_input.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "win/form.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {

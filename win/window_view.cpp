@@ -1,7 +1,7 @@
 #include "win/window_view.h"
 
 #include "image/cp1250.h"
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "win/controls.h"
 
 namespace zelwik::win {

@@ -13,7 +13,7 @@
 #include "cli/command_line.h"
 #include "image/file_io.h"
 #include "image/hex_file.h"
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 #include "job/job_file.h"
 #include "link/port_list.h"
 #include "ops/hex_files.h"

@@ -1,4 +1,4 @@
-#include "image/win32_text.h"
+#include "image/text_win32.h"
 
 #include <windows.h>
 
