@@ -347,55 +347,6 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
   EXPECT_EQ(ReadFile(dir / "corrupt.serial"), "12x\n");
 }
 
-// Three programmers at once, one of them going silent half way: the others finish with their
-// own serial numbers, every line is whole and names its port, and the status tells the failure.
-TEST(Production, ThreePortsOneSilentHalfWay) {
-  TempDir dir;
-  WriteFile(dir / "fw.hex", kFirmware);
-  sim::Faults silent;
-  silent.stopAfterFrames = 2000;  // about half of the 2,034 bytes' frames
-  SimHarness sims[3]{SimHarness(SimChip::C2051), SimHarness(SimChip::C2051, silent),
-                     SimHarness(SimChip::C2051)};
-  const CliRun run = Cli({"--port", sims[0].Path(), "--port", sims[1].Path(), "--port",
-                          sims[2].Path(), "--timeout", "300", "--serial", "7F0:2:1000:1:le",
-                          "--log", dir / "run.csv", "program", dir / "fw.hex"});
-  EXPECT_EQ(run.status, 1);
-  std::map<std::string, std::vector<std::string>> byPort;
-  for (const std::string& line : Lines(run.out)) {
-    const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos) continue;
-    byPort[line.substr(0, colon)].push_back(line.substr(colon + 2));
-  }
-  const std::string names[3] = {PortShortName(sims[0].Path()), PortShortName(sims[1].Path()),
-                                PortShortName(sims[2].Path())};
-  for (int i : {0, 2})
-    EXPECT_EQ(byPort[names[i]],
-              (std::vector<std::string>{" Zapisywanie pamięci...", " Zpisywanie zakończono...",
-                                        " Gotowy...", "passed 1, failed 0"}))
-        << run.out;
-  EXPECT_EQ(byPort[names[1]], (std::vector<std::string>{" Zapisywanie pamięci...",
-                                                        "Błąd transmisji lub brak programatora",
-                                                        " Gotowy...", "passed 0, failed 1"}))
-      << run.out;
-  const std::set<std::uint16_t> stamped = {SerialIn(sims[0]), SerialIn(sims[2])};
-  EXPECT_EQ(stamped.size(), 2u);
-  const auto rows = CsvRows(dir / "run.csv");
-  ASSERT_EQ(rows.size(), 4u);
-  std::set<std::string> serials;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    serials.insert(rows[r][kSerial]);
-    const bool ok = rows[r][kPort] != sims[1].Path();
-    EXPECT_EQ(rows[r][kResult], ok ? "ok" : "link-failure");
-    for (int i : {0, 2}) {
-      if (ok && rows[r][kPort] == sims[i].Path()) {
-        EXPECT_EQ(rows[r][kSerial], std::to_string(SerialIn(sims[i])));
-      }
-    }
-  }
-  EXPECT_EQ(serials, (std::set<std::string>{"1000", "1001", "1002"}));
-  EXPECT_EQ(ReadFile(dir / "run.serial"), "1003\n");
-}
-
 // --port all: every port whose probe is answered, and no more than the probe to the others.
 TEST(Production, AllPortsAreTheAnsweringOnes) {
   SimHarness sims[3]{SimHarness(SimChip::C2051), SimHarness(SimChip::C2051),
@@ -905,15 +856,6 @@ TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
     std::string why;
   } cases[] = {
       {{"--job", job, "--chip", "89C51"}, 2, "--chip does not go with --job"},
-      {{"--job", job, "--serial", "7F0:2:5"}, 2, "--serial does not go"},
-      {{"--job", job, "--serial-file", "x"}, 2, "--serial-file does not go"},
-      {{"--job", job, "--serial-overwrite"}, 2, "--serial-overwrite does not go"},
-      {{"--job", job, "--format", "bin"}, 2, "--format does not go"},
-      {{"--job", job, "--strict"}, 2, "--strict does not go"},
-      {{"--job", job, "--verify"}, 2, "--verify does not go"},
-      {{"--job", job, "--lock", "1"}, 2, "--lock does not go"},
-      {{"--job", job, "--log", "x.csv"}, 2, "--log does not go"},
-      {{"--job", job, "--repeat"}, 2, "--repeat does not go"},
       {{"--job", job, fw}, 2, "unexpected argument"},
       {{"--job", job, "--port", port, "--port", port}, 2, "given twice"},
       {{"--job", changed, "--port", port},
@@ -929,6 +871,14 @@ TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
       {{"--save-job", dir / "a.zjob", "erase"}, 2, "needs --chip"},
       {{"--chip", "89C2051", "--save-job", dir / "fw2.hex", "erase"}, 2, ".zjob"},
   };
+  for (const std::string option :
+       {"--serial=7F0:2:5", "--serial-file=x", "--serial-overwrite", "--format=bin", "--strict",
+        "--verify", "--lock=1", "--log=x.csv", "--repeat"}) {
+    const CliRun run = Cli({"--job", job, option});
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find(option.substr(0, option.find('=')) + " does not go"), std::string::npos)
+        << run.err;
+  }
   bool busy = false;
   std::string reason;
   const auto lock = ExclusiveLock::Take(dir / "held.serial.lock", busy, reason);
