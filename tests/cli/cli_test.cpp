@@ -18,6 +18,7 @@
 
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
+#include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/line_settings.h"
 #include "support/sim_harness.h"
@@ -29,6 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using sim::SimChip;
+using testing::Cli;
+using testing::CliRun;
 using testing::FramesText;
 using testing::LineSettings;
 using testing::ReadFile;
@@ -36,17 +39,6 @@ using testing::SameLine;
 using testing::SimHarness;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, const PortListRoots& roots = {}) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, nullptr, roots);
-  return {status, out.str(), err.str()};
-}
 
 TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
   iconv_t cd = iconv_open("UTF-8", "CP1250");
@@ -140,34 +132,6 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
   }
 }
 
-// zelwik-cli started in the test's folder, to be signalled while it runs.
-struct Running {
-  Running(const fs::path& dir, const std::string& args) {
-    pid = fork();
-    if (pid == 0) {
-      const std::string command =
-          "cd " + dir.string() + " && exec " ZELWIK_CLI_PATH " " + args + " >out 2>err";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  // The exit status, -1 when killed by a signal, -2 when still running after the wait.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -2;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  pid_t pid;
-};
-
 // Ctrl+C (or SIGTERM) stops a read between two exchanges: the closing STOP goes out, the read
 // saves nothing and an existing file stays as it was, the line is handed back as it was before
 // the program started, and the status tells which signal. A second Ctrl+C while a silent
@@ -180,7 +144,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     before.c_lflag |= ICANON | ECHO;
     LineSettings(sim.path, &before);
     WriteFile(dir_ / "keep.hex", "keep");
-    Running cli(dir_.path(), sim.Port() + " read keep.hex");
+    testing::CliProcess cli(dir_.path(), sim.Port() + " read keep.hex");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     kill(cli.pid, signal);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 128 + signal);
@@ -188,9 +152,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     EXPECT_EQ(Read("keep.hex"), "keep");
     EXPECT_TRUE(SameLine(LineSettings(sim.path), before));
     sim.Stop(SIGTERM);
-    std::istringstream frames(Read("frames"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(frames, line);) lines.push_back(line);
+    const std::vector<std::string> lines = testing::Lines(Read("frames"));
     ASSERT_GT(lines.size(), 10u);
     EXPECT_LT(lines.size(), 20000u);  // stopped, not finished
     EXPECT_EQ(lines.back(), "13000000 -> 00");
@@ -198,7 +160,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
   }
   Simulator silent("89C51 --stop-after 200");
   const termios before = LineSettings(silent.path);
-  Running cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
+  testing::CliProcess cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(cli.pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -31,6 +31,7 @@
 #include "production/production_files.h"
 #include "production/run_log.h"
 #include "production/serial_numbers.h"
+#include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
@@ -40,7 +41,10 @@ namespace zelwik::cli {
 namespace {
 
 using sim::SimChip;
+using testing::Cli;
+using testing::CliRun;
 using testing::FramesText;
+using testing::Lines;
 using testing::ReadFile;
 using testing::SimHarness;
 using testing::TempDir;
@@ -53,25 +57,6 @@ constexpr const char* kFirmware =
     ":10000000000102030405060708090A0B0C0D0E0F78\n"
     ":10001000101112131415161718191A1B1C1D1E1F68\n"
     ":00000001FF\n";
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, ChipPrompt* prompt = nullptr,
-           std::ostream* progress = nullptr, const PortListRoots& roots = {}) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, progress, roots, prompt);
-  return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The log's records as Python's csv module reads them: a crash must leave nothing else.
 std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
@@ -357,7 +342,7 @@ TEST(Production, AllPortsAreTheAnsweringOnes) {
     const std::string n = std::to_string(i);
     ports.Tty("ttyUSB" + n, "usb1/1-" + n + "/ttyUSB" + n, "ftdi_sio", -1, sims[i].Path());
   }
-  const CliRun run = Cli({"--port", "all", "erase"}, nullptr, nullptr, ports.Roots());
+  const CliRun run = Cli({"--port", "all", "erase"}, ports.Roots());
   EXPECT_EQ(run.status, 0) << run.err;
   std::multiset<std::string> lines;
   for (const std::string& line : Lines(run.out)) lines.insert(line);
@@ -366,7 +351,7 @@ TEST(Production, AllPortsAreTheAnsweringOnes) {
                                                "ttyUSB2:  Układ wymazano...", "ttyUSB2:  Gotowy...",
                                                "ttyUSB2: passed 1, failed 0"}));
   EXPECT_EQ(testing::FramesText(sims[1].Frames()), "FF000000");
-  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, nullptr, nullptr, ports.Roots()).status, 2);
+  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, ports.Roots()).status, 2);
 }
 
 // More ports than Ctrl+C can reach are refused, however they were named.
@@ -389,13 +374,14 @@ TEST(Production, ProgressLineShowsEachPortsShare) {
   WriteFile(dir / "fw.hex", kFirmware);
   SimHarness a(SimChip::C51_12V), b(SimChip::C51_12V);
   std::ostringstream one;
-  ASSERT_EQ(Cli({"--port", a.Path(), "program", dir / "fw.hex"}, nullptr, &one).status, 0);
+  ASSERT_EQ(Cli({"--port", a.Path(), "program", dir / "fw.hex"}, {}, nullptr, &one).status, 0);
   EXPECT_NE(one.str().find("\r[##############################] 32/32 B"), std::string::npos)
       << one.str();
   std::ostringstream two;
-  ASSERT_EQ(Cli({"--port", a.Path(), "--port", b.Path(), "program", dir / "fw.hex"}, nullptr, &two)
-                .status,
-            0);
+  ASSERT_EQ(
+      Cli({"--port", a.Path(), "--port", b.Path(), "program", dir / "fw.hex"}, {}, nullptr, &two)
+          .status,
+      0);
   for (const std::string& name : {PortShortName(a.Path()), PortShortName(b.Path())})
     EXPECT_NE(two.str().find(name + " 100%"), std::string::npos) << two.str();
   EXPECT_EQ(two.str().substr(two.str().size() - 4), "\r\x1b[K");
@@ -438,7 +424,7 @@ TEST(Production, RepeatFiveChipsOneFailing) {
   });
   const CliRun run = Cli({"--port", sim.Path(), "--repeat", "--verify", "--lock", "2", "--serial",
                           "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
-                         &input);
+                         {}, &input);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Lines(run.out).back(), PortShortName(sim.Path()) + ": passed 4, failed 1");
   EXPECT_EQ(Lines(run.err), std::vector<std::string>(5, kTextNextChip));
@@ -474,7 +460,7 @@ TEST(Production, NumbersOnlyForChipsInTheSocket) {
   const CliRun run =
       Cli({"--port", a.Path(), "--port", gonePath, "--timeout", "300", "--repeat", "--serial",
            "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
-          &input);
+          {}, &input);
   EXPECT_EQ(run.status, 1);
   std::vector<std::string> summary;
   for (const auto& row : CsvRows(dir / "run.csv"))
@@ -490,42 +476,6 @@ TEST(Production, NumbersOnlyForChipsInTheSocket) {
             std::string::npos)
       << run.out;
 }
-
-// zelwik-cli as a process, with the given standard input (none: /dev/null).
-// With `readerGone`, standard output is a pipe nobody reads any more (`| tee` after Ctrl+C).
-struct Process {
-  Process(const std::string& dir, const std::string& args, const std::string& input = {},
-          bool readerGone = false) {
-    int fds[2], output[2];
-    if (pipe(fds) != 0 || pipe(output) != 0) throw std::runtime_error("pipe");
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[0], STDIN_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      if (readerGone) dup2(output[1], STDOUT_FILENO);
-      close(output[0]);
-      close(output[1]);
-      const std::string command = "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args +
-                                  (readerGone ? "" : " >>out") + " 2>>err";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[0]);
-    close(output[0]);
-    close(output[1]);
-    // Within the pipe's buffer, so that this never waits.
-    if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
-      ADD_FAILURE() << "input not written";
-    close(fds[1]);
-  }
-  int Wait() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-  pid_t pid;
-};
 
 std::size_t LineCount(const std::string& path) { return Lines(ReadFile(path)).size(); }
 
@@ -565,10 +515,10 @@ TEST(Production, EndToEndAutoRepeatEndsOnCtrlC) {
       testing::SimProcess("--chip 89C2051 --log " + (dir / "frames0")),
       testing::SimProcess("--chip 89C2051 --stop-after 1500 --log " + (dir / "frames1")),
       testing::SimProcess("--chip 89C2051 --log " + (dir / "frames2"))};
-  Process cli(dir.path(), "--port " + sims[0].path + " --port " + sims[1].path + " --port " +
-                              sims[2].path +
-                              " --repeat=auto --serial 7F0:2:1000:1:le "
-                              "--log run.csv program fw.hex");
+  testing::CliProcess cli(dir.path(), "--port " + sims[0].path + " --port " + sims[1].path +
+                                          " --port " + sims[2].path +
+                                          " --repeat=auto --serial 7F0:2:1000:1:le "
+                                          "--log run.csv program fw.hex");
   const std::string log = dir / "run.csv";
   ASSERT_TRUE(WaitFor([&] { return LineCount(log) == 4; })) << ReadFile(log);
   for (int round = 0; round < 2; ++round) {
@@ -613,10 +563,11 @@ TEST(Production, KilledRunsNeverGiveANumberTwice) {
   testing::SimProcess sims[2]{testing::SimProcess("--chip 89C2051 --log " + (dir / "frames0")),
                               testing::SimProcess("--chip 89C2051 --log " + (dir / "frames1"))};
   for (int run = 0; run < 4; ++run) {
-    Process cli(dir.path(),
-                "--port " + sims[0].path + " --port " + sims[1].path +
-                    " --timeout 1000 --repeat --serial 7F0:2:1:1:le --log run.csv program fw.hex",
-                std::string(4096, '\n'));
+    testing::CliProcess cli(
+        dir.path(),
+        "--port " + sims[0].path + " --port " + sims[1].path +
+            " --timeout 1000 --repeat --serial 7F0:2:1:1:le --log run.csv program fw.hex",
+        std::string(4096, '\n'));
     // Killed at a different point of a chip each time, once the run has logged one.
     const std::size_t logged = LineCount(dir / "run.csv");
     EXPECT_TRUE(WaitFor([&] { return LineCount(dir / "run.csv") > logged; }, 60s));
@@ -651,9 +602,10 @@ TEST(Production, HangUpAndALostReaderFinishTheChip) {
   TempDir dir;
   WriteFile(dir / "fw.hex", kFirmware);
   testing::SimProcess sim("--chip 89C2051 --latency 1 --log " + (dir / "frames"));
-  Process cli(dir.path(),
-              "--port " + sim.path + " --repeat=auto --serial 200:2:1 --log run.csv program fw.hex",
-              {}, true);
+  testing::CliProcess cli(
+      dir.path(),
+      "--port " + sim.path + " --repeat=auto --serial 200:2:1 --log run.csv program fw.hex", {},
+      true);
   // Mid-chip: the writes have begun.
   ASSERT_TRUE(WaitFor([&] { return LineCount(dir / "frames") > 300; }, 10s))
       << ReadFile(dir / "err");
