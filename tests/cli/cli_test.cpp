@@ -18,6 +18,7 @@
 
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
+#include "image/hex_file.h"
 #include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/line_settings.h"
@@ -242,21 +243,10 @@ TEST(Formats, RefusedFilesSendNothing) {
 // An adapter that holds every reply back 10 ms: one warning, with an estimate of the whole
 // operation within a fifth of what it took, and the fix; at full speed none.
 TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
-  std::string hex;
-  for (int a = 0; a < 300; a += 16) {
-    char record[64];
-    std::snprintf(record, sizeof record, ":10%04X00", a);
-    std::string line = record;
-    int sum = 0x10 + (a >> 8) + (a & 0xFF);
-    for (int i = 0; i < 16; ++i) {
-      std::snprintf(record, sizeof record, "%02X", (a + i) * 7 & 0xFF);
-      line += record;
-      sum += (a + i) * 7 & 0xFF;
-    }
-    std::snprintf(record, sizeof record, "%02X\r\n", -sum & 0xFF);
-    hex += line + record;
-  }
-  WriteFile(dir_ / "slow.hex", hex + ":00000001FF\r\n");
+  auto image = std::make_unique<Image>();
+  for (int a = 0; a < 300; ++a) image->MemoryImage[a] = static_cast<std::uint8_t>(a * 7 % 255);
+  FindImageEnd(*image);
+  WriteFile(dir_ / "slow.hex", HexText(*image));
   for (const char* latency : {"10", "0"}) {
     Simulator sim(std::string("89C52 --latency ") + latency);
     const auto start = std::chrono::steady_clock::now();
@@ -278,7 +268,7 @@ TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
     EXPECT_NE(err.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/"), std::string::npos);
     EXPECT_NE(err.find("ATTR{latency_timer}=\"1\""), std::string::npos);
     EXPECT_EQ(Read("out"),
-              " Odczytano 304 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n"
+              " Odczytano 300 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n"
               " Gotowy...\n");
   }
 }
