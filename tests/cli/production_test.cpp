@@ -296,7 +296,6 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--port", a.Path(), "erase"}, 2, "given twice"},
       {{"--port", a.Path(), "--port", b.Path(), "read", dir / "x.hex"}, 2, "read takes one port"},
       {{"--port", a.Path(), "--repeat", "verify", fw}, 2, "--repeat goes with"},
-      {{"--port", a.Path(), "--repeat=auto", "signature-device"}, 2, "--repeat goes with"},
       {{"--port", a.Path(), "--serial", "7F0:1:256", "--log", log, "program", fw}, 2, "not fit"},
       {{"--port", a.Path(), "--chip", "89C2051", "--serial", "7FF:2:1", "--log", log, "program",
         fw},
@@ -318,6 +317,13 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
     EXPECT_EQ(run.status, c.status) << c.why;
     EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
   }
+  // Nothing that leaves the chip as it was repeats (a port that would fail, not wait for chips).
+  for (const char* command :
+       {"signature-device", "signature-maker", "signature-voltage", "blank-check"}) {
+    const CliRun run = Cli({"--port", "/nonexistent/tty", "--repeat=auto", command});
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_NE(run.err.find("--repeat goes with"), std::string::npos) << command << run.err;
+  }
   // A state file another run holds.
   bool busy = false;
   std::string reason;
@@ -330,6 +336,12 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
   EXPECT_TRUE(a.Frames().empty());
   EXPECT_TRUE(b.Frames().empty());
   EXPECT_EQ(ReadFile(dir / "corrupt.serial"), "12x\n");
+  // Told to, the number replaces the file's data.
+  EXPECT_EQ(Cli({"--port", a.Path(), "--serial", "7F0:2:300", "--serial-overwrite", "--log", log,
+                 "program", dir / "full.hex"})
+                .status,
+            0);
+  EXPECT_EQ(SerialIn(a), 300);
 }
 
 // --port all: every port whose probe is answered, and no more than the probe to the others.
