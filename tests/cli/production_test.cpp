@@ -379,6 +379,15 @@ TEST(ProductionInput, NoMorePortsThanCtrlCReaches) {
   EXPECT_EQ(out.str(), "");
 }
 
+// Waiting for chips on a port whose programmer does not answer: the port is given up, and its
+// totals say so.
+TEST(Production, AutoRepeatGivesUpAPortWithoutAProgrammer) {
+  const CliRun run = Cli({"--port", "/nonexistent/tty", "--repeat=auto", "erase"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "tty: passed 0, failed 0, stopped\n");
+  EXPECT_NE(run.err.find("the programmer does not answer"), std::string::npos) << run.err;
+}
+
 // The progress line: one port's bar ends full; with two, each port's share, and the line is
 // taken away at the end.
 TEST(Production, ProgressLineShowsEachPortsShare) {
