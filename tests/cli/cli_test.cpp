@@ -338,6 +338,9 @@ TEST_F(Ports, AutoUsesTheOneProgrammerAndOtherwiseSaysWhatItFound) {
       sims_[i].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
   }
   EXPECT_EQ(Cli({"--version"}).out, "zelwik-cli " ZELWIK_TEST_VERSION "\n");
+  // A command's help that goes on to a second line goes on under its first.
+  EXPECT_NE(Cli({"--help"}).out.find("for the\n" + std::string(22, ' ') + "programmer\n"),
+            std::string::npos);
 }
 
 }  // namespace
