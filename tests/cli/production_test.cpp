@@ -309,7 +309,9 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--serial", "7F0:2:1", "--log", log, "program", dir / "full.hex"},
        1,
        "data at 07F0"},
-      {{"--port", a.Path(), "--log", dir / "no/such/dir.csv", "erase"}, 1, "cannot write the log"},
+      {{"--port", a.Path(), "--log", dir / "no/such/dir.csv", "erase"},
+       1,
+       "dir.csv: No such file or directory"},
       {{"--port", a.Path(), "--verify", "erase"}, 2, "--verify goes with program"},
   };
   for (const auto& c : cases) {
