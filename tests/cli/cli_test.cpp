@@ -18,6 +18,8 @@
 
 #include "cli/command_line.h"
 #include "cli/cp1250.h"
+#include "image/hex_file.h"
+#include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/line_settings.h"
 #include "support/sim_harness.h"
@@ -29,6 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using sim::SimChip;
+using testing::Cli;
+using testing::CliRun;
 using testing::FramesText;
 using testing::LineSettings;
 using testing::ReadFile;
@@ -36,17 +40,6 @@ using testing::SameLine;
 using testing::SimHarness;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, const PortListRoots& roots = {}) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, nullptr, roots);
-  return {status, out.str(), err.str()};
-}
 
 TEST(Cp1250, HighHalfMatchesTheSystemConverter) {
   iconv_t cd = iconv_open("UTF-8", "CP1250");
@@ -140,34 +133,6 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
   }
 }
 
-// zelwik-cli started in the test's folder, to be signalled while it runs.
-struct Running {
-  Running(const fs::path& dir, const std::string& args) {
-    pid = fork();
-    if (pid == 0) {
-      const std::string command =
-          "cd " + dir.string() + " && exec " ZELWIK_CLI_PATH " " + args + " >out 2>err";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  // The exit status, -1 when killed by a signal, -2 when still running after the wait.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -2;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  pid_t pid;
-};
-
 // Ctrl+C (or SIGTERM) stops a read between two exchanges: the closing STOP goes out, the read
 // saves nothing and an existing file stays as it was, the line is handed back as it was before
 // the program started, and the status tells which signal. A second Ctrl+C while a silent
@@ -180,7 +145,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     before.c_lflag |= ICANON | ECHO;
     LineSettings(sim.path, &before);
     WriteFile(dir_ / "keep.hex", "keep");
-    Running cli(dir_.path(), sim.Port() + " read keep.hex");
+    testing::CliProcess cli(dir_.path(), sim.Port() + " read keep.hex");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     kill(cli.pid, signal);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 128 + signal);
@@ -188,9 +153,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     EXPECT_EQ(Read("keep.hex"), "keep");
     EXPECT_TRUE(SameLine(LineSettings(sim.path), before));
     sim.Stop(SIGTERM);
-    std::istringstream frames(Read("frames"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(frames, line);) lines.push_back(line);
+    const std::vector<std::string> lines = testing::Lines(Read("frames"));
     ASSERT_GT(lines.size(), 10u);
     EXPECT_LT(lines.size(), 20000u);  // stopped, not finished
     EXPECT_EQ(lines.back(), "13000000 -> 00");
@@ -198,7 +161,7 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
   }
   Simulator silent("89C51 --stop-after 200");
   const termios before = LineSettings(silent.path);
-  Running cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
+  testing::CliProcess cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(cli.pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -280,21 +243,10 @@ TEST(Formats, RefusedFilesSendNothing) {
 // An adapter that holds every reply back 10 ms: one warning, with an estimate of the whole
 // operation within a fifth of what it took, and the fix; at full speed none.
 TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
-  std::string hex;
-  for (int a = 0; a < 300; a += 16) {
-    char record[64];
-    std::snprintf(record, sizeof record, ":10%04X00", a);
-    std::string line = record;
-    int sum = 0x10 + (a >> 8) + (a & 0xFF);
-    for (int i = 0; i < 16; ++i) {
-      std::snprintf(record, sizeof record, "%02X", (a + i) * 7 & 0xFF);
-      line += record;
-      sum += (a + i) * 7 & 0xFF;
-    }
-    std::snprintf(record, sizeof record, "%02X\r\n", -sum & 0xFF);
-    hex += line + record;
-  }
-  WriteFile(dir_ / "slow.hex", hex + ":00000001FF\r\n");
+  auto image = std::make_unique<Image>();
+  for (int a = 0; a < 300; ++a) image->MemoryImage[a] = static_cast<std::uint8_t>(a * 7 % 255);
+  FindImageEnd(*image);
+  WriteFile(dir_ / "slow.hex", HexText(*image));
   for (const char* latency : {"10", "0"}) {
     Simulator sim(std::string("89C52 --latency ") + latency);
     const auto start = std::chrono::steady_clock::now();
@@ -316,7 +268,7 @@ TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
     EXPECT_NE(err.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/"), std::string::npos);
     EXPECT_NE(err.find("ATTR{latency_timer}=\"1\""), std::string::npos);
     EXPECT_EQ(Read("out"),
-              " Odczytano 304 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n"
+              " Odczytano 300 bajtów.\n Zapisywanie pamięci...\n Zpisywanie zakończono...\n"
               " Gotowy...\n");
   }
 }
@@ -386,6 +338,9 @@ TEST_F(Ports, AutoUsesTheOneProgrammerAndOtherwiseSaysWhatItFound) {
       sims_[i].WithModel([](sim::DeviceModel& m) { m.MutableFaults().neverAnswer = true; });
   }
   EXPECT_EQ(Cli({"--version"}).out, "zelwik-cli " ZELWIK_TEST_VERSION "\n");
+  // A command's help that goes on to a second line goes on under its first.
+  EXPECT_NE(Cli({"--help"}).out.find("for the\n" + std::string(22, ' ') + "programmer\n"),
+            std::string::npos);
 }
 
 }  // namespace

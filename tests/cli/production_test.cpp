@@ -31,6 +31,7 @@
 #include "production/production_files.h"
 #include "production/run_log.h"
 #include "production/serial_numbers.h"
+#include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
 #include "support/sim_process.h"
@@ -40,7 +41,10 @@ namespace zelwik::cli {
 namespace {
 
 using sim::SimChip;
+using testing::Cli;
+using testing::CliRun;
 using testing::FramesText;
+using testing::Lines;
 using testing::ReadFile;
 using testing::SimHarness;
 using testing::TempDir;
@@ -53,25 +57,6 @@ constexpr const char* kFirmware =
     ":10000000000102030405060708090A0B0C0D0E0F78\n"
     ":10001000101112131415161718191A1B1C1D1E1F68\n"
     ":00000001FF\n";
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, ChipPrompt* prompt = nullptr,
-           std::ostream* progress = nullptr, const PortListRoots& roots = {}) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err, progress, roots, prompt);
-  return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The log's records as Python's csv module reads them: a crash must leave nothing else.
 std::vector<std::vector<std::string>> CsvRows(const std::string& path) {
@@ -311,7 +296,6 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--port", a.Path(), "erase"}, 2, "given twice"},
       {{"--port", a.Path(), "--port", b.Path(), "read", dir / "x.hex"}, 2, "read takes one port"},
       {{"--port", a.Path(), "--repeat", "verify", fw}, 2, "--repeat goes with"},
-      {{"--port", a.Path(), "--repeat=auto", "signature-device"}, 2, "--repeat goes with"},
       {{"--port", a.Path(), "--serial", "7F0:1:256", "--log", log, "program", fw}, 2, "not fit"},
       {{"--port", a.Path(), "--chip", "89C2051", "--serial", "7FF:2:1", "--log", log, "program",
         fw},
@@ -325,13 +309,22 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--serial", "7F0:2:1", "--log", log, "program", dir / "full.hex"},
        1,
        "data at 07F0"},
-      {{"--port", a.Path(), "--log", dir / "no/such/dir.csv", "erase"}, 1, "cannot write the log"},
+      {{"--port", a.Path(), "--log", dir / "no/such/dir.csv", "erase"},
+       1,
+       "dir.csv: No such file or directory"},
       {{"--port", a.Path(), "--verify", "erase"}, 2, "--verify goes with program"},
   };
   for (const auto& c : cases) {
     const CliRun run = Cli(c.args);
     EXPECT_EQ(run.status, c.status) << c.why;
     EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+  }
+  // Nothing that leaves the chip as it was repeats (a port that would fail, not wait for chips).
+  for (const char* command :
+       {"signature-device", "signature-maker", "signature-voltage", "blank-check"}) {
+    const CliRun run = Cli({"--port", "/nonexistent/tty", "--repeat=auto", command});
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_NE(run.err.find("--repeat goes with"), std::string::npos) << command << run.err;
   }
   // A state file another run holds.
   bool busy = false;
@@ -345,55 +338,12 @@ TEST(ProductionInput, RefusedBeforeAnyFrame) {
   EXPECT_TRUE(a.Frames().empty());
   EXPECT_TRUE(b.Frames().empty());
   EXPECT_EQ(ReadFile(dir / "corrupt.serial"), "12x\n");
-}
-
-// Three programmers at once, one of them going silent half way: the others finish with their
-// own serial numbers, every line is whole and names its port, and the status tells the failure.
-TEST(Production, ThreePortsOneSilentHalfWay) {
-  TempDir dir;
-  WriteFile(dir / "fw.hex", kFirmware);
-  sim::Faults silent;
-  silent.stopAfterFrames = 2000;  // about half of the 2,034 bytes' frames
-  SimHarness sims[3]{SimHarness(SimChip::C2051), SimHarness(SimChip::C2051, silent),
-                     SimHarness(SimChip::C2051)};
-  const CliRun run = Cli({"--port", sims[0].Path(), "--port", sims[1].Path(), "--port",
-                          sims[2].Path(), "--timeout", "300", "--serial", "7F0:2:1000:1:le",
-                          "--log", dir / "run.csv", "program", dir / "fw.hex"});
-  EXPECT_EQ(run.status, 1);
-  std::map<std::string, std::vector<std::string>> byPort;
-  for (const std::string& line : Lines(run.out)) {
-    const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos) continue;
-    byPort[line.substr(0, colon)].push_back(line.substr(colon + 2));
-  }
-  const std::string names[3] = {PortShortName(sims[0].Path()), PortShortName(sims[1].Path()),
-                                PortShortName(sims[2].Path())};
-  for (int i : {0, 2})
-    EXPECT_EQ(byPort[names[i]],
-              (std::vector<std::string>{" Zapisywanie pamięci...", " Zpisywanie zakończono...",
-                                        " Gotowy...", "passed 1, failed 0"}))
-        << run.out;
-  EXPECT_EQ(byPort[names[1]], (std::vector<std::string>{" Zapisywanie pamięci...",
-                                                        "Błąd transmisji lub brak programatora",
-                                                        " Gotowy...", "passed 0, failed 1"}))
-      << run.out;
-  const std::set<std::uint16_t> stamped = {SerialIn(sims[0]), SerialIn(sims[2])};
-  EXPECT_EQ(stamped.size(), 2u);
-  const auto rows = CsvRows(dir / "run.csv");
-  ASSERT_EQ(rows.size(), 4u);
-  std::set<std::string> serials;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    serials.insert(rows[r][kSerial]);
-    const bool ok = rows[r][kPort] != sims[1].Path();
-    EXPECT_EQ(rows[r][kResult], ok ? "ok" : "link-failure");
-    for (int i : {0, 2}) {
-      if (ok && rows[r][kPort] == sims[i].Path()) {
-        EXPECT_EQ(rows[r][kSerial], std::to_string(SerialIn(sims[i])));
-      }
-    }
-  }
-  EXPECT_EQ(serials, (std::set<std::string>{"1000", "1001", "1002"}));
-  EXPECT_EQ(ReadFile(dir / "run.serial"), "1003\n");
+  // Told to, the number replaces the file's data.
+  EXPECT_EQ(Cli({"--port", a.Path(), "--serial", "7F0:2:300", "--serial-overwrite", "--log", log,
+                 "program", dir / "full.hex"})
+                .status,
+            0);
+  EXPECT_EQ(SerialIn(a), 300);
 }
 
 // --port all: every port whose probe is answered, and no more than the probe to the others.
@@ -406,7 +356,7 @@ TEST(Production, AllPortsAreTheAnsweringOnes) {
     const std::string n = std::to_string(i);
     ports.Tty("ttyUSB" + n, "usb1/1-" + n + "/ttyUSB" + n, "ftdi_sio", -1, sims[i].Path());
   }
-  const CliRun run = Cli({"--port", "all", "erase"}, nullptr, nullptr, ports.Roots());
+  const CliRun run = Cli({"--port", "all", "erase"}, ports.Roots());
   EXPECT_EQ(run.status, 0) << run.err;
   std::multiset<std::string> lines;
   for (const std::string& line : Lines(run.out)) lines.insert(line);
@@ -415,7 +365,7 @@ TEST(Production, AllPortsAreTheAnsweringOnes) {
                                                "ttyUSB2:  Układ wymazano...", "ttyUSB2:  Gotowy...",
                                                "ttyUSB2: passed 1, failed 0"}));
   EXPECT_EQ(testing::FramesText(sims[1].Frames()), "FF000000");
-  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, nullptr, nullptr, ports.Roots()).status, 2);
+  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, ports.Roots()).status, 2);
 }
 
 // More ports than Ctrl+C can reach are refused, however they were named.
@@ -431,6 +381,15 @@ TEST(ProductionInput, NoMorePortsThanCtrlCReaches) {
   EXPECT_EQ(out.str(), "");
 }
 
+// Waiting for chips on a port whose programmer does not answer: the port is given up, and its
+// totals say so.
+TEST(Production, AutoRepeatGivesUpAPortWithoutAProgrammer) {
+  const CliRun run = Cli({"--port", "/nonexistent/tty", "--repeat=auto", "erase"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "tty: passed 0, failed 0, stopped\n");
+  EXPECT_NE(run.err.find("the programmer does not answer"), std::string::npos) << run.err;
+}
+
 // The progress line: one port's bar ends full; with two, each port's share, and the line is
 // taken away at the end.
 TEST(Production, ProgressLineShowsEachPortsShare) {
@@ -438,13 +397,14 @@ TEST(Production, ProgressLineShowsEachPortsShare) {
   WriteFile(dir / "fw.hex", kFirmware);
   SimHarness a(SimChip::C51_12V), b(SimChip::C51_12V);
   std::ostringstream one;
-  ASSERT_EQ(Cli({"--port", a.Path(), "program", dir / "fw.hex"}, nullptr, &one).status, 0);
+  ASSERT_EQ(Cli({"--port", a.Path(), "program", dir / "fw.hex"}, {}, nullptr, &one).status, 0);
   EXPECT_NE(one.str().find("\r[##############################] 32/32 B"), std::string::npos)
       << one.str();
   std::ostringstream two;
-  ASSERT_EQ(Cli({"--port", a.Path(), "--port", b.Path(), "program", dir / "fw.hex"}, nullptr, &two)
-                .status,
-            0);
+  ASSERT_EQ(
+      Cli({"--port", a.Path(), "--port", b.Path(), "program", dir / "fw.hex"}, {}, nullptr, &two)
+          .status,
+      0);
   for (const std::string& name : {PortShortName(a.Path()), PortShortName(b.Path())})
     EXPECT_NE(two.str().find(name + " 100%"), std::string::npos) << two.str();
   EXPECT_EQ(two.str().substr(two.str().size() - 4), "\r\x1b[K");
@@ -487,7 +447,7 @@ TEST(Production, RepeatFiveChipsOneFailing) {
   });
   const CliRun run = Cli({"--port", sim.Path(), "--repeat", "--verify", "--lock", "2", "--serial",
                           "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
-                         &input);
+                         {}, &input);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Lines(run.out).back(), PortShortName(sim.Path()) + ": passed 4, failed 1");
   EXPECT_EQ(Lines(run.err), std::vector<std::string>(5, kTextNextChip));
@@ -523,7 +483,7 @@ TEST(Production, NumbersOnlyForChipsInTheSocket) {
   const CliRun run =
       Cli({"--port", a.Path(), "--port", gonePath, "--timeout", "300", "--repeat", "--serial",
            "7F0:2:1:1:le", "--log", dir / "run.csv", "program", dir / "fw.hex"},
-          &input);
+          {}, &input);
   EXPECT_EQ(run.status, 1);
   std::vector<std::string> summary;
   for (const auto& row : CsvRows(dir / "run.csv"))
@@ -539,42 +499,6 @@ TEST(Production, NumbersOnlyForChipsInTheSocket) {
             std::string::npos)
       << run.out;
 }
-
-// zelwik-cli as a process, with the given standard input (none: /dev/null).
-// With `readerGone`, standard output is a pipe nobody reads any more (`| tee` after Ctrl+C).
-struct Process {
-  Process(const std::string& dir, const std::string& args, const std::string& input = {},
-          bool readerGone = false) {
-    int fds[2], output[2];
-    if (pipe(fds) != 0 || pipe(output) != 0) throw std::runtime_error("pipe");
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[0], STDIN_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      if (readerGone) dup2(output[1], STDOUT_FILENO);
-      close(output[0]);
-      close(output[1]);
-      const std::string command = "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args +
-                                  (readerGone ? "" : " >>out") + " 2>>err";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[0]);
-    close(output[0]);
-    close(output[1]);
-    // Within the pipe's buffer, so that this never waits.
-    if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
-      ADD_FAILURE() << "input not written";
-    close(fds[1]);
-  }
-  int Wait() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-  pid_t pid;
-};
 
 std::size_t LineCount(const std::string& path) { return Lines(ReadFile(path)).size(); }
 
@@ -614,10 +538,10 @@ TEST(Production, EndToEndAutoRepeatEndsOnCtrlC) {
       testing::SimProcess("--chip 89C2051 --log " + (dir / "frames0")),
       testing::SimProcess("--chip 89C2051 --stop-after 1500 --log " + (dir / "frames1")),
       testing::SimProcess("--chip 89C2051 --log " + (dir / "frames2"))};
-  Process cli(dir.path(), "--port " + sims[0].path + " --port " + sims[1].path + " --port " +
-                              sims[2].path +
-                              " --repeat=auto --serial 7F0:2:1000:1:le "
-                              "--log run.csv program fw.hex");
+  testing::CliProcess cli(dir.path(), "--port " + sims[0].path + " --port " + sims[1].path +
+                                          " --port " + sims[2].path +
+                                          " --repeat=auto --serial 7F0:2:1000:1:le "
+                                          "--log run.csv program fw.hex");
   const std::string log = dir / "run.csv";
   ASSERT_TRUE(WaitFor([&] { return LineCount(log) == 4; })) << ReadFile(log);
   for (int round = 0; round < 2; ++round) {
@@ -662,10 +586,11 @@ TEST(Production, KilledRunsNeverGiveANumberTwice) {
   testing::SimProcess sims[2]{testing::SimProcess("--chip 89C2051 --log " + (dir / "frames0")),
                               testing::SimProcess("--chip 89C2051 --log " + (dir / "frames1"))};
   for (int run = 0; run < 4; ++run) {
-    Process cli(dir.path(),
-                "--port " + sims[0].path + " --port " + sims[1].path +
-                    " --timeout 1000 --repeat --serial 7F0:2:1:1:le --log run.csv program fw.hex",
-                std::string(4096, '\n'));
+    testing::CliProcess cli(
+        dir.path(),
+        "--port " + sims[0].path + " --port " + sims[1].path +
+            " --timeout 1000 --repeat --serial 7F0:2:1:1:le --log run.csv program fw.hex",
+        std::string(4096, '\n'));
     // Killed at a different point of a chip each time, once the run has logged one.
     const std::size_t logged = LineCount(dir / "run.csv");
     EXPECT_TRUE(WaitFor([&] { return LineCount(dir / "run.csv") > logged; }, 60s));
@@ -700,9 +625,10 @@ TEST(Production, HangUpAndALostReaderFinishTheChip) {
   TempDir dir;
   WriteFile(dir / "fw.hex", kFirmware);
   testing::SimProcess sim("--chip 89C2051 --latency 1 --log " + (dir / "frames"));
-  Process cli(dir.path(),
-              "--port " + sim.path + " --repeat=auto --serial 200:2:1 --log run.csv program fw.hex",
-              {}, true);
+  testing::CliProcess cli(
+      dir.path(),
+      "--port " + sim.path + " --repeat=auto --serial 200:2:1 --log run.csv program fw.hex", {},
+      true);
   // Mid-chip: the writes have begun.
   ASSERT_TRUE(WaitFor([&] { return LineCount(dir / "frames") > 300; }, 10s))
       << ReadFile(dir / "err");
@@ -905,15 +831,6 @@ TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
     std::string why;
   } cases[] = {
       {{"--job", job, "--chip", "89C51"}, 2, "--chip does not go with --job"},
-      {{"--job", job, "--serial", "7F0:2:5"}, 2, "--serial does not go"},
-      {{"--job", job, "--serial-file", "x"}, 2, "--serial-file does not go"},
-      {{"--job", job, "--serial-overwrite"}, 2, "--serial-overwrite does not go"},
-      {{"--job", job, "--format", "bin"}, 2, "--format does not go"},
-      {{"--job", job, "--strict"}, 2, "--strict does not go"},
-      {{"--job", job, "--verify"}, 2, "--verify does not go"},
-      {{"--job", job, "--lock", "1"}, 2, "--lock does not go"},
-      {{"--job", job, "--log", "x.csv"}, 2, "--log does not go"},
-      {{"--job", job, "--repeat"}, 2, "--repeat does not go"},
       {{"--job", job, fw}, 2, "unexpected argument"},
       {{"--job", job, "--port", port, "--port", port}, 2, "given twice"},
       {{"--job", changed, "--port", port},
@@ -929,6 +846,14 @@ TEST(JobRun, RefusedBeforeAnyFrameAndAnyWrite) {
       {{"--save-job", dir / "a.zjob", "erase"}, 2, "needs --chip"},
       {{"--chip", "89C2051", "--save-job", dir / "fw2.hex", "erase"}, 2, ".zjob"},
   };
+  for (const std::string option :
+       {"--serial=7F0:2:5", "--serial-file=x", "--serial-overwrite", "--format=bin", "--strict",
+        "--verify", "--lock=1", "--log=x.csv", "--repeat"}) {
+    const CliRun run = Cli({"--job", job, option});
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find(option.substr(0, option.find('=')) + " does not go"), std::string::npos)
+        << run.err;
+  }
   bool busy = false;
   std::string reason;
   const auto lock = ExclusiveLock::Take(dir / "held.serial.lock", busy, reason);

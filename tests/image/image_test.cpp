@@ -10,6 +10,7 @@
 
 #include "image/binary_file.h"
 #include "image/crc32.h"
+#include "image/file_io.h"
 #include "image/hex_file.h"
 #include "image/sha256.h"
 #include "image/srec.h"
@@ -233,6 +234,14 @@ TEST_F(HexFiles, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(ReadFile(keep), old);
   EXPECT_EQ(Files(), 2);
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+// A name given on the command line is the working folder's file, whatever "./" it starts with.
+TEST(Paths, RelativeNamesResolveAgainstTheWorkingFolder) {
+  const std::string cwd = fs::current_path().string();
+  EXPECT_EQ(AbsolutePath("./././a.hex"), cwd + "/a.hex");
+  EXPECT_EQ(AbsolutePath("x"), cwd + "/x");
+  EXPECT_EQ(AbsolutePath("/a/./b.hex"), "/a/./b.hex");
 }
 
 TEST(HexInterop, FilesOfOtherToolsLoadAsTheyDid) {
