@@ -1,5 +1,6 @@
 #include "cli/console_view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/cp1250.h"
@@ -55,7 +56,7 @@ std::string Duration(double seconds) {
 
 void ProgressBar::Draw(int done) {
   constexpr int kWidth = 30;
-  if (done > total_) done = total_;
+  done = std::min(done, total_);
   if (done < 0) done = 0;
   const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   const double rate = seconds > 0 ? done / seconds : 0;

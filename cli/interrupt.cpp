@@ -9,7 +9,7 @@ namespace {
 // Read by the handlers, so plain atomics: no locks, no allocation.
 std::atomic<State*> g_states[InterruptGuard::kMaxStates];
 std::atomic<int> g_exitStatus{0};
-std::atomic<bool> g_finishChips{false};
+std::atomic<bool> g_finishChips;  // set by every guard
 // Handlers between their first and last touch of a state: the guard waits for none before the
 // states may go.
 std::atomic<int> g_inHandler{0};

@@ -18,11 +18,6 @@ namespace {
 // Reads until end of file. Bytes read before a failure are kept in `out`, unless the source is too
 // large to be an image file at all.
 bool ReadAll(int fd, std::string& out) {
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-      static_cast<std::size_t>(st.st_size) <= kMaxFileBytes) {
-    out.reserve(static_cast<std::size_t>(st.st_size) + 1);
-  }
   char buf[65536];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
@@ -88,7 +83,7 @@ int OpenNoWait(const std::string& path, int flags) {
 // Devices and other non-regular targets cannot be replaced by rename; write into them in place.
 bool WriteInPlace(const std::string& path, const std::string& data) {
   int fd = OpenNoWait(path, O_WRONLY);
-  if (fd < 0) return false;
+  if (fd == -1) return false;
   bool ok = WriteAll(fd, data);
   return close(fd) == 0 && ok;
 }
@@ -102,7 +97,7 @@ bool ReplaceFile(const std::string& path, const std::string& data, const struct 
   // Shortened so a target name near the length limit still leaves room for the suffix.
   std::string tmp = dir + "/." + base.substr(0, 200) + ".XXXXXX";
   int fd = mkstemp(tmp.data());
-  if (fd < 0) return false;
+  if (fd == -1) return false;
 
   if (existing && (existing->st_uid != geteuid() || existing->st_gid != getegid())) {
     // Keeps the owner when we may (as root); otherwise the file becomes ours, like any editor's.
@@ -148,7 +143,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data) {
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   int fd = OpenNoWait(path, O_RDONLY);
-  if (fd < 0) return false;
+  if (fd == -1) return false;
   const bool ok = ReadAll(fd, out);
   close(fd);
   return ok;

@@ -95,7 +95,7 @@ bool SerialFits(const SerialLayout& layout, std::uint64_t number) {
     case SerialEncoding::Bcd:  // two digits a byte; 8 bytes hold 16 digits, more than 2^64 has
       return layout.width >= 8 || number < Power(10, 2 * layout.width);
     case SerialEncoding::Ascii:
-      return number < Power(10, layout.width) || layout.width >= 20;
+      return number < Power(10, layout.width);  // at most 8 digits
   }
   return false;
 }

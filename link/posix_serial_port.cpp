@@ -82,7 +82,7 @@ class PosixSerialPort final : public SerialPort {
     reason.clear();
     errnoValue = 0;
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd == -1) {
       errnoValue = errno;
       // EBUSY: another program holds the port with TIOCEXCL.
       reason = errnoValue == EBUSY ? kInUse : std::strerror(errnoValue);
@@ -118,7 +118,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (fd_ < 0) return false;
+    if (fd_ == -1) return false;
     const ssize_t n = write(fd_, data, size);
     if (n == static_cast<ssize_t>(size)) return true;
     return WriteRest(data, size, n);
@@ -126,12 +126,12 @@ class PosixSerialPort final : public SerialPort {
 
   int BytesWaiting() override {
     int count = 0;
-    if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return kPortError;
+    if (fd_ == -1 || ioctl(fd_, FIONREAD, &count) != 0) return kPortError;
     return count;
   }
 
   int ReadByte(int timeoutMs) override {
-    if (fd_ < 0) return kPortError;
+    if (fd_ == -1) return kPortError;
     const long long deadline = NowMs() + (timeoutMs > 0 ? timeoutMs : 0);
     int waitMs = timeoutMs > 0 ? timeoutMs : 0;
     for (;;) {
@@ -156,7 +156,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   void Close() override {
-    if (fd_ < 0) return;
+    if (fd_ == -1) return;
     // A forked child shares the description, its lock and the line with the parent that opened
     // the port: it lets go of its copy and touches nothing else.
     if (getpid() != owner_) {

@@ -67,7 +67,7 @@ void SyncFolderOf(const std::string& path) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (folder.empty()) folder = std::filesystem::path(".");
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd == -1) return;
   fsync(fd);
   close(fd);
 }
@@ -78,9 +78,9 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool& empt
                                              std::string& reason) {
   // Read access too, to see whether the last line was left torn.
   int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd == -1 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0) {
+  if (fd == -1 || fstat(fd, &info) != 0) {
     reason = Reason();
     if (fd >= 0) close(fd);
     return nullptr;
@@ -101,7 +101,7 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
                                                    std::string& reason) {
   busy = false;
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  if (fd == -1) {
     reason = Reason();
     return nullptr;
   }
@@ -117,7 +117,7 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Take(const std::string& path, bool
 
 std::string FileStart(const std::string& path, std::size_t max) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
+  if (fd == -1) return {};
   std::string start(max, '\0');
   const ssize_t n = pread(fd, start.data(), max, 0);
   close(fd);
@@ -128,7 +128,7 @@ std::string FileStart(const std::string& path, std::size_t max) {
 bool ReplaceFileDurably(const std::string& path, std::string_view content, std::string& reason) {
   const std::string temporary = path + ".new";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  if (fd == -1) {
     reason = temporary + ": " + Reason();
     return false;
   }
