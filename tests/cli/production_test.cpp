@@ -390,6 +390,17 @@ TEST(Production, AutoRepeatGivesUpAPortWithoutAProgrammer) {
   EXPECT_NE(run.err.find("the programmer does not answer"), std::string::npos) << run.err;
 }
 
+// A device that answers the probe with another byte is not a programmer: auto repeat sends it
+// nothing but the probe and gives the port up.
+TEST(Production, AutoRepeatAsksOnlyTheProbeOfADeviceThatIsNotTheProgrammer) {
+  SimHarness sim(SimChip::C2051);
+  sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply = 0x00; });
+  const CliRun run = Cli({"--port", sim.Path(), "--repeat=auto", "erase"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the programmer does not answer"), std::string::npos) << run.err;
+  for (const sim::Frame& frame : sim.Frames()) EXPECT_EQ(frame[0], CMD_PROBE);
+}
+
 // The progress line: one port's bar ends full; with two, each port's share, and the line is
 // taken away at the end.
 TEST(Production, ProgressLineShowsEachPortsShare) {
