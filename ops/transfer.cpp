@@ -86,12 +86,9 @@ OpResult ProgramChip(State& state, View& view) {
           view.SetStatus(kTextTooLarge);
           return OpResult::TooLarge;
         }
+        // A serial number stamped here stays within the chip (the stamp checks it).
         if (!view.BeforeErase(chip)) throw OperationCancelled();
         const int end = image.ImageEnd;
-        if (end >= chip.memorySize) {
-          view.SetStatus(kTextTooLarge);
-          return OpResult::TooLarge;
-        }
         link.Transact(CMD_STOP);
         link.Transact(CMD_START);
         link.Transact(static_cast<std::uint8_t>(commands.erase));

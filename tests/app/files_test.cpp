@@ -36,6 +36,8 @@ std::string HexOf(int count, int seed) {
 
 // The settings the window is started with, before the window: it reads them as it is made.
 struct Remembered {
+  explicit Remembered(const QString& ini)
+      : store(ini.isEmpty() ? nullptr : std::make_unique<QtSettingsStore>(ini)) {}
   std::unique_ptr<QtSettingsStore> store;
   std::vector<std::string> asked;  // the files a save over a changed file asked about
   bool answer = false;
@@ -54,8 +56,7 @@ struct Remembered {
 struct Window : Remembered, TestWindow {
   explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
                   PortListRoots roots = {})
-      : Remembered{ini.isEmpty() ? nullptr : std::make_unique<QtSettingsStore>(ini)},
-        TestWindow(std::move(file), Hooks(), std::move(roots)) {}
+      : Remembered(ini), TestWindow(std::move(file), Hooks(), std::move(roots)) {}
   // Whether the status line took the text, whatever readyTimer has put there since.
   bool Showed(const std::string& text, std::size_t from = 0) const {
     return std::find(shown.begin() + from, shown.end(), text) != shown.end();
@@ -176,6 +177,7 @@ class FilesTest : public QObject {
                                       caption(5, 4), caption(6, 3)}));
     w.Run("RecentFile3");
     QCOMPARE(w.At(0), 7);
+    QCOMPARE(w.shown.back(), std::string(" Gotowy..."));  // as Plik/Odczyt ends
     QCOMPARE(w.Recent().first(), caption(1, 7));
     std::filesystem::remove(dir / "8.hex");
     w.Run("RecentFile3");
