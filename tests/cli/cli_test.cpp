@@ -339,8 +339,11 @@ TEST_F(Ports, AutoUsesTheOneProgrammerAndOtherwiseSaysWhatItFound) {
   }
   EXPECT_EQ(Cli({"--version"}).out, "zelwik-cli " ZELWIK_TEST_VERSION "\n");
   // A command's help that goes on to a second line goes on under its first.
-  EXPECT_NE(Cli({"--help"}).out.find("for the\n" + std::string(22, ' ') + "programmer\n"),
-            std::string::npos);
+  const std::string help = Cli({"--help"}).out;
+  EXPECT_NE(help.find("for the\n" + std::string(22, ' ') + "programmer\n"), std::string::npos);
+  // The commands that take a file say so, and only they.
+  EXPECT_NE(help.find("\n  program FILE "), std::string::npos) << help;
+  EXPECT_NE(help.find("\n  erase "), std::string::npos) << help;
 }
 
 }  // namespace
