@@ -18,7 +18,20 @@ class AppendFile {
   // holds nothing yet (just created, or left empty).
   static std::unique_ptr<AppendFile> Open(const std::string& path, bool& empty,
                                           std::string& reason);
-  virtual bool Append(std::string_view line, std::string& reason) = 0;
+  // A line left torn (a full disk), by this run or another, is ended first: the next line starts
+  // on its own.
+  bool Append(std::string_view line, std::string& reason);
+
+ protected:
+  explicit AppendFile(bool torn) : torn_(torn) {}
+
+ private:
+  // One write at the file's end, as a whole whoever else appends; the bytes written, with the
+  // system's reason when it failed.
+  virtual std::size_t Write(std::string_view text, std::string& reason) = 0;
+  virtual bool Flush(std::string& reason) = 0;
+
+  bool torn_;
 };
 
 // Held for as long as the object lives: a second holder, in this process or another, is refused

@@ -20,38 +20,26 @@ std::string Reason() { return std::strerror(errno); }
 
 class PosixAppendFile final : public AppendFile {
  public:
-  PosixAppendFile(int fd, bool torn) : fd_(fd), torn_(torn) {}
+  PosixAppendFile(int fd, bool torn) : AppendFile(torn), fd_(fd) {}
   ~PosixAppendFile() override { close(fd_); }
-  bool Append(std::string_view line, std::string& reason) override {
-    // A line left torn (a full disk), by this run or another, is ended first: the next line
-    // starts on its own.
-    std::string ended;
-    if (torn_) {
-      ended = "\n";
-      ended += line;
-      line = ended;
-    }
-    // One write: O_APPEND puts it at the end as a whole, whoever else appends.
-    ssize_t n;
-    while ((n = write(fd_, line.data(), line.size())) < 0 && errno == EINTR) {
-    }
-    if (n != static_cast<ssize_t>(line.size())) {
-      reason = n < 0 ? Reason() : "short write (disk full?)";
-      if (n > 0) torn_ = line[static_cast<std::size_t>(n) - 1] != '\n';
-      if (torn_ && write(fd_, "\n", 1) == 1) torn_ = false;
-      return false;
-    }
-    torn_ = false;
-    if (fsync(fd_) != 0) {
-      reason = Reason();
-      return false;
-    }
-    return true;
-  }
 
  private:
+  // O_APPEND puts each write at the end as a whole.
+  std::size_t Write(std::string_view text, std::string& reason) override {
+    ssize_t n;
+    while ((n = write(fd_, text.data(), text.size())) < 0 && errno == EINTR) {
+    }
+    if (n >= 0) return static_cast<std::size_t>(n);
+    reason = Reason();
+    return 0;
+  }
+  bool Flush(std::string& reason) override {
+    if (fsync(fd_) == 0) return true;
+    reason = Reason();
+    return false;
+  }
+
   int fd_;
-  bool torn_;
 };
 
 class PosixLock final : public ExclusiveLock {

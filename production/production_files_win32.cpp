@@ -14,39 +14,24 @@ namespace {
 
 class Win32AppendFile final : public AppendFile {
  public:
-  Win32AppendFile(HANDLE file, bool torn) : file_(file), torn_(torn) {}
+  Win32AppendFile(HANDLE file, bool torn) : AppendFile(torn), file_(file) {}
   ~Win32AppendFile() override { CloseHandle(file_); }
-  bool Append(std::string_view line, std::string& reason) override {
-    // A line left torn (a full disk), by this run or another, is ended first: the next line
-    // starts on its own.
-    std::string ended;
-    if (torn_) {
-      ended = "\n";
-      ended += line;
-      line = ended;
-    }
-    // Opened with FILE_APPEND_DATA only: every write goes to the end as a whole.
-    DWORD written = 0;
-    const BOOL wrote =
-        WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    if (!wrote || written != line.size()) {
-      reason = SystemErrorText(GetLastError());
-      if (written > 0) torn_ = line[written - 1] != '\n';
-      DWORD one = 0;
-      if (torn_ && WriteFile(file_, "\n", 1, &one, nullptr) && one == 1) torn_ = false;
-      return false;
-    }
-    torn_ = false;
-    if (!FlushFileBuffers(file_)) {
-      reason = SystemErrorText(GetLastError());
-      return false;
-    }
-    return true;
-  }
 
  private:
+  // Opened with FILE_APPEND_DATA only: every write goes to the end as a whole.
+  std::size_t Write(std::string_view text, std::string& reason) override {
+    DWORD written = 0;
+    if (!WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+      reason = SystemErrorText(GetLastError());
+    return written;
+  }
+  bool Flush(std::string& reason) override {
+    if (FlushFileBuffers(file_)) return true;
+    reason = SystemErrorText(GetLastError());
+    return false;
+  }
+
   HANDLE file_;
-  bool torn_;
 };
 
 // Whether the file's last line was left without its end.
