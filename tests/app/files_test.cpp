@@ -26,13 +26,14 @@ using namespace zelwik::testing;
 
 namespace {
 
-// A HEX file of `count` bytes, byte i = seed + i.
-std::string HexOf(int count, int seed) {
+// `count` bytes, byte i = seed + i; as a HEX file.
+Image ImageOf(int count, int seed) {
   Image image;
   for (int i = 0; i < count; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(seed + i);
   FindImageEnd(image);
-  return HexText(image);
+  return image;
 }
+std::string HexOf(int count, int seed) { return HexText(ImageOf(count, seed)); }
 
 // The settings the window is started with, before the window: it reads them as it is made.
 struct Remembered {
@@ -197,9 +198,7 @@ class FilesTest : public QObject {
   // nothing.
   void droppedFiles() {
     TempDir dir;
-    Image image;
-    for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(0x80 + i);
-    FindImageEnd(image);
+    const Image image = ImageOf(40, 0x80);
     WriteFile(dir / "a.hex", HexOf(20, 1));
     WriteFile(dir / "b.BIN", std::string("\x10\x11\x12", 3));
     WriteFile(dir / "c.s19", SrecText(image));
@@ -249,9 +248,7 @@ class FilesTest : public QObject {
     Touch(file, 5);
 
     w.Run("Zapis2");
-    State state{{}, 0, direct.Path(), {}, {}};
-    LoadHexText(state.image, HexOf(48, 0x40));
-    FindImageEnd(state.image);
+    State state{ImageOf(48, 0x40), 0, direct.Path(), {}, {}};
     RecordingView recorded;
     QCOMPARE(ProgramChip(state, recorded), OpResult::Success);
     QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));

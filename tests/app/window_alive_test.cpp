@@ -55,7 +55,10 @@ class Desktop {
                                           .type = protocols_,
                                           .data = {.data32 = {ping_, stamp, window_}}};
     const auto sent = Clock::now(), due = sent + kPingEvery;
-    Send(ping);
+    char buffer[32] = {};
+    std::memcpy(buffer, &ping, sizeof ping);
+    xcb_send_event(c_, 0, window_, XCB_EVENT_MASK_NO_EVENT, buffer);
+    xcb_flush(c_);
     int answeredMs = -1;
     for (auto now = sent; now < due; now = Clock::now()) {
       while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
@@ -73,14 +76,6 @@ class Desktop {
   }
 
  private:
-  template <typename Event>
-  void Send(const Event& e) {
-    char buffer[32] = {};
-    std::memcpy(buffer, &e, sizeof e);
-    xcb_send_event(c_, 0, window_, XCB_EVENT_MASK_NO_EVENT, buffer);
-    xcb_flush(c_);
-  }
-
   xcb_connection_t* c_;
   xcb_window_t window_;
   xcb_window_t root_;
