@@ -1,10 +1,8 @@
 // The window against the simulated programmer, and its gauge. Pauses are recorded, never slept.
 #include <QTest>
 #include <QtWidgets>
-#include <condition_variable>
 #include <fstream>
 #include <functional>
-#include <mutex>
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
@@ -14,7 +12,6 @@
 #include "support/fake_ports.h"
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
-#include "support/temp_dir.h"
 #include "window_harness.h"
 
 using namespace zelwik;

@@ -1,13 +1,10 @@
 // The window's memory of the user's set-up and of the files: settings across starts, recent
 // files, dropped files, and a file changed on disk since it was loaded. Pauses are never slept.
-#include <sys/stat.h>
 #include <utime.h>
 
 #include <QTest>
 #include <QtWidgets>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "app/main_window.h"
 #include "app/settings_store.h"
