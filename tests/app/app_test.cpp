@@ -25,14 +25,15 @@ const char* const kBlinkHex =
     ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFF5E\r\n"
     ":0A003000758160B290120039DEFB9B\r\n:00000001FF\r\n";
 
-// A window, shown on request.
+// A window, shown.
 struct Window : TestWindow {
-  explicit Window(std::optional<std::string> file = std::nullopt, bool show = false,
-                  PortListRoots roots = {})
+  explicit Window(std::optional<std::string> file = std::nullopt, PortListRoots roots = {})
       : TestWindow(std::move(file), {}, std::move(roots)) {
-    if (show) form->show();
-    if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
   }
+  // On the simulator as the port chosen by default.
+  explicit Window(const SimHarness& sim) : Window() { form->state().PortName = sim.Path(); }
   int LogSize() const { return Get<QListWidget>("logList")->count(); }
 };
 
@@ -65,7 +66,7 @@ class AppTest : public QObject {
     for (const char* name : {"ZELWIK_COM1", "ZELWIK_COM2", "ZELWIK_COM3", "ZELWIK_COM4"})
       qunsetenv(name);
     qputenv("ZELWIK_COM5", QByteArray::fromStdString(system.Root("dev/ttyS0")));
-    Window w(std::nullopt, true, system.Roots());
+    Window w(std::nullopt, system.Roots());
     auto* menu = w.Get<QMenu>("Interfejs1");
     auto captions = [menu] {
       QStringList out;
@@ -103,7 +104,7 @@ class AppTest : public QObject {
     const std::string path = dir.filePath("b.hex").toStdString();
     std::ofstream(path, std::ios::binary) << ":08000000410A0981B9AD7FFF3F\r\n"
                                              ":10001000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF68\r\n";
-    Window w(path, true);
+    Window w(path);
     QCOMPARE(w.Status(), std::string(" Odczytano 32 bajtów."));
     QVERIFY(w.pauses.Taken().empty());
     auto* log = w.Get<QListWidget>("logList");
@@ -144,8 +145,7 @@ class AppTest : public QObject {
       RecordingView recorded;
       op(state, recorded);
 
-      qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-      Window w(std::nullopt, true);
+      Window w(sim);
       LoadBlink(w.form->state().image);
       w.Run(name);
       QVERIFY2(FramesText(sim.Frames()) == FramesText(direct.Frames()), name);
@@ -160,8 +160,7 @@ class AppTest : public QObject {
   void inputDuringAnOperationIsDropped() {
     SimHarness sim(sim::SimChip::C2051);
     sim.WithModel([](sim::DeviceModel& m) { return m.Flash()[100] = 0x41; });
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     auto* log = w.Get<QListWidget>("logList");
     w.pauses.hold = true;
     w.Start("readButton");
@@ -189,8 +188,7 @@ class AppTest : public QObject {
   // drawn back at 0 (what the stop sends is the operations' test's). Esc when idle does nothing.
   void escapeStopsAnOperation() {
     SimHarness sim(sim::SimChip::C51_12V, {}, 115200);
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
     w.Start("readButton");
     QTRY_VERIFY(sim.Frames().size() > 100);
@@ -207,8 +205,7 @@ class AppTest : public QObject {
     sim::Faults silent;
     silent.stopAfterFrames = 300;
     SimHarness sim(sim::SimChip::C51_12V, silent);
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     w.Start("readButton");
     QTRY_VERIFY(sim.Frames().size() > 300);
     const sim::Frame last = sim.Frames()[299];  // a 40-pin chip's read: the address in the frame

@@ -37,24 +37,12 @@ struct Remembered {
   explicit Remembered(const QString& ini)
       : store(ini.isEmpty() ? nullptr : std::make_unique<QtSettingsStore>(ini)) {}
   std::unique_ptr<QtSettingsStore> store;
-  std::vector<std::string> asked;  // the files a save over a changed file asked about
-  bool answer = false;
-
-  MainForm::Hooks Hooks() {
-    MainForm::Hooks hooks;
-    hooks.askSaveOverChanged = [this](const std::string& name) {
-      asked.push_back(name);
-      return answer;
-    };
-    hooks.settings = store.get();
-    return hooks;
-  }
 };
 
 struct Window : Remembered, TestWindow {
   explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
                   PortListRoots roots = {})
-      : Remembered(ini), TestWindow(std::move(file), Hooks(), std::move(roots)) {}
+      : Remembered(ini), TestWindow(std::move(file), {.settings = store.get()}, std::move(roots)) {}
   // Whether the status line took the text, whatever readyTimer has put there since.
   bool Showed(const std::string& text, std::size_t from = 0) const {
     return std::find(shown.begin() + from, shown.end(), text) != shown.end();

@@ -22,17 +22,7 @@ const char* const kFirmware =
     ":10001000101112131415161718191A1B1C1D1E1F68\n"
     ":00000001FF\n";
 
-struct Window : TestWindow {
-  std::optional<std::string> jobPath;  // what the job dialog answers
-
-  explicit Window(std::optional<std::string> startup = std::nullopt)
-      : TestWindow(std::move(startup), JobDialog()) {}
-  app::MainForm::Hooks JobDialog() {
-    app::MainForm::Hooks hooks;
-    hooks.jobDialog = [this] { return jobPath; };
-    return hooks;
-  }
-};
+using Window = TestWindow;
 
 // The log's rows without what differs between two runs of one job: time, port (two simulators),
 // duration, and the folder of the image (each run has a copy of its own).
