@@ -73,7 +73,6 @@ class JobViewTest : public QObject {
     // CRC-32 of the 32 bytes, and the first 8 digits of their SHA-256.
     QCOMPARE(w.Text("JobLine"), QString("linia  CRC-32 91267E8A  SHA-256 630dcd29"));
     QCOMPARE(w.Get("ClientArea")->height(), ordinary.height() + 33);
-    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
     w.Run("programButton");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 0  Razem: 1"));
 
