@@ -1,10 +1,8 @@
 // The window against the simulated programmer, and its gauge. Pauses are recorded, never slept.
 #include <QTest>
 #include <QtWidgets>
-#include <condition_variable>
 #include <fstream>
 #include <functional>
-#include <mutex>
 
 #include "app/cp1250.h"
 #include "app/gauge.h"
@@ -14,7 +12,6 @@
 #include "support/fake_ports.h"
 #include "support/recording_view.h"
 #include "support/sim_harness.h"
-#include "support/temp_dir.h"
 #include "window_harness.h"
 
 using namespace zelwik;
@@ -28,14 +25,15 @@ const char* const kBlinkHex =
     ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFF5E\r\n"
     ":0A003000758160B290120039DEFB9B\r\n:00000001FF\r\n";
 
-// A window, shown on request.
+// A window, shown.
 struct Window : TestWindow {
-  explicit Window(std::optional<std::string> file = std::nullopt, bool show = false,
-                  PortListRoots roots = {})
+  explicit Window(std::optional<std::string> file = std::nullopt, PortListRoots roots = {})
       : TestWindow(std::move(file), {}, std::move(roots)) {
-    if (show) form->show();
-    if (show && !QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
   }
+  // On the simulator as the port chosen by default.
+  explicit Window(const SimHarness& sim) : Window() { form->state().PortName = sim.Path(); }
   int LogSize() const { return Get<QListWidget>("logList")->count(); }
 };
 
@@ -58,19 +56,8 @@ class AppTest : public QObject {
   Q_OBJECT
 
  private slots:
-  // A chip and a port chosen from the menus show on their labels, the last item closes the window.
-  void menusAndChoices() {
-    Window w(std::nullopt, true);
-    w.Run("Innyukad1");
-    QCOMPARE(w.Get<QLabel>("chipLabel")->text(), "Inny układ");
-    w.Run("Com42");
-    QCOMPARE(w.Get<QLabel>("portLabel")->text(), "Com4");
-    w.Run("Zakocz1");
-    QVERIFY(!w.form->isVisible());
-  }
-
   // Below COM1 ... COM5 the Interfejs menu lists, as it opens, the present ports that none of them
-  // names, each once; one chosen is the state's port. The menu has nothing more once it is gone.
+  // names, each once, and nothing more once it is gone. The last item of Plik closes the window.
   void presentPortsInTheMenu() {
     FakePorts system;
     system.Tty("ttyS0", "platform/serial8250/tty/ttyS0", "serial8250", 4);
@@ -79,7 +66,7 @@ class AppTest : public QObject {
     for (const char* name : {"ZELWIK_COM1", "ZELWIK_COM2", "ZELWIK_COM3", "ZELWIK_COM4"})
       qunsetenv(name);
     qputenv("ZELWIK_COM5", QByteArray::fromStdString(system.Root("dev/ttyS0")));
-    Window w(std::nullopt, true, system.Roots());
+    Window w(std::nullopt, system.Roots());
     auto* menu = w.Get<QMenu>("Interfejs1");
     auto captions = [menu] {
       QStringList out;
@@ -90,14 +77,13 @@ class AppTest : public QObject {
     emit menu->aboutToShow();
     emit menu->aboutToShow();  // opened again: listed once
     QCOMPARE(captions(), (fixed + QStringList{"-", "ttyUSB0 (FT232R USB UART)"}));
-    w.Run("ListedPort0");
-    QCOMPARE(w.Get<QLabel>("portLabel")->text(), "ttyUSB0");
-    QCOMPARE(w.form->state().PortName, system.Root("dev/ttyUSB0"));
     std::filesystem::remove_all(system.Root("sys/class/tty/ttyUSB0"));
     std::filesystem::remove(system.Root("dev/ttyUSB0"));
     emit menu->aboutToShow();
     QCOMPARE(captions(), fixed);
     qunsetenv("ZELWIK_COM5");
+    w.Run("Zakocz1");
+    QVERIFY(!w.form->isVisible());
   }
 
   // The window and the terminal show each of the 256 bytes as the same cell.
@@ -118,7 +104,7 @@ class AppTest : public QObject {
     const std::string path = dir.filePath("b.hex").toStdString();
     std::ofstream(path, std::ios::binary) << ":08000000410A0981B9AD7FFF3F\r\n"
                                              ":10001000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF68\r\n";
-    Window w(path, true);
+    Window w(path);
     QCOMPARE(w.Status(), std::string(" Odczytano 32 bajtów."));
     QVERIFY(w.pauses.Taken().empty());
     auto* log = w.Get<QListWidget>("logList");
@@ -159,8 +145,7 @@ class AppTest : public QObject {
       RecordingView recorded;
       op(state, recorded);
 
-      qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-      Window w(std::nullopt, true);
+      Window w(sim);
       LoadBlink(w.form->state().image);
       w.Run(name);
       QVERIFY2(FramesText(sim.Frames()) == FramesText(direct.Frames()), name);
@@ -175,8 +160,7 @@ class AppTest : public QObject {
   void inputDuringAnOperationIsDropped() {
     SimHarness sim(sim::SimChip::C2051);
     sim.WithModel([](sim::DeviceModel& m) { return m.Flash()[100] = 0x41; });
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     auto* log = w.Get<QListWidget>("logList");
     w.pauses.hold = true;
     w.Start("readButton");
@@ -204,8 +188,7 @@ class AppTest : public QObject {
   // drawn back at 0 (what the stop sends is the operations' test's). Esc when idle does nothing.
   void escapeStopsAnOperation() {
     SimHarness sim(sim::SimChip::C51_12V, {}, 115200);
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
     w.Start("readButton");
     QTRY_VERIFY(sim.Frames().size() > 100);
@@ -222,8 +205,7 @@ class AppTest : public QObject {
     sim::Faults silent;
     silent.stopAfterFrames = 300;
     SimHarness sim(sim::SimChip::C51_12V, silent);
-    qputenv("ZELWIK_COM2", QByteArray::fromStdString(sim.Path()));
-    Window w(std::nullopt, true);
+    Window w(sim);
     w.Start("readButton");
     QTRY_VERIFY(sim.Frames().size() > 300);
     const sim::Frame last = sim.Frames()[299];  // a 40-pin chip's read: the address in the frame
@@ -233,27 +215,6 @@ class AppTest : public QObject {
     w.WaitIdle();
   }
 
-  // The file commands take their paths from the dialogs, pause and end ready; the file is exact.
-  void loadAndSave() {
-    QTemporaryDir dir;
-    std::optional<std::string> chosen = dir.filePath("in.hex").toStdString();
-    std::ofstream(*chosen) << ":03000000020030CB\r\n:00000001FF\r\n";
-    Window w;
-    w.form->SetOpenDialog([&] { return chosen; });
-    w.form->SetSaveDialog([&] { return chosen; });
-    w.Run("openButton");
-    // The listing ends with the image's CRC-32, of what a program writes.
-    QCOMPARE(w.LogSize(), 2);
-    QCOMPARE(w.Get<QListWidget>("logList")->item(1)->text(),
-             QString(" Suma CRC-32 (0000-0002): DA1C3DD0"));
-    chosen = dir.filePath("out.hex").toStdString();
-    w.Run("Zapis1");
-    QCOMPARE(w.shown, (std::vector<std::string>{" Odczytano 3 bajtów.", " Gotowy...",
-                                                " Zapisano 16 bajtów.", " Gotowy..."}));
-    QCOMPARE(w.pauses.Taken(), (std::vector<int>{1000, 1000}));
-    QCOMPARE(testing::ReadFile(*chosen),
-             std::string(":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:00000001FF\r\n"));
-  }
   // Beyond either end the bar stops; no range shows 0 %; a huge one does not overflow.
   void gaugeTakesAnyRange() {
     CGauge gauge;

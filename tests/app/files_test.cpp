@@ -1,13 +1,10 @@
 // The window's memory of the user's set-up and of the files: settings across starts, recent
 // files, dropped files, and a file changed on disk since it was loaded. Pauses are never slept.
-#include <sys/stat.h>
 #include <utime.h>
 
 #include <QTest>
 #include <QtWidgets>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "app/main_window.h"
 #include "app/settings_store.h"
@@ -26,46 +23,37 @@ using namespace zelwik::testing;
 
 namespace {
 
-// A HEX file of `count` bytes, byte i = seed + i.
-std::string HexOf(int count, int seed) {
+// `count` bytes, byte i = seed + i; as a HEX file.
+Image ImageOf(int count, int seed) {
   Image image;
   for (int i = 0; i < count; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(seed + i);
   FindImageEnd(image);
-  return HexText(image);
+  return image;
 }
+std::string HexOf(int count, int seed) { return HexText(ImageOf(count, seed)); }
 
 // The settings the window is started with, before the window: it reads them as it is made.
 struct Remembered {
   explicit Remembered(const QString& ini)
       : store(ini.isEmpty() ? nullptr : std::make_unique<QtSettingsStore>(ini)) {}
   std::unique_ptr<QtSettingsStore> store;
-  std::vector<std::string> asked;  // the files a save over a changed file asked about
-  bool answer = false;
-
-  MainForm::Hooks Hooks() {
-    MainForm::Hooks hooks;
-    hooks.askSaveOverChanged = [this](const std::string& name) {
-      asked.push_back(name);
-      return answer;
-    };
-    hooks.settings = store.get();
-    return hooks;
-  }
 };
 
 struct Window : Remembered, TestWindow {
   explicit Window(const QString& ini = {}, std::optional<std::string> file = {},
                   PortListRoots roots = {})
-      : Remembered(ini), TestWindow(std::move(file), Hooks(), std::move(roots)) {}
+      : Remembered(ini), TestWindow(std::move(file), {.settings = store.get()}, std::move(roots)) {}
   // Whether the status line took the text, whatever readyTimer has put there since.
   bool Showed(const std::string& text, std::size_t from = 0) const {
     return std::find(shown.begin() + from, shown.end(), text) != shown.end();
   }
   void Open(const std::string& path) {
     form->SetOpenDialog([path] { return path; });
-    Run("Odczyt1");
+    Run("openButton");
   }
-  void Drop(const std::vector<std::string>& paths) {
+  // Drags the files over the window and drops them, then waits for the load unless a pause is
+  // held; whether the window took the drag.
+  bool Drop(const std::vector<std::string>& paths) {
     QList<QUrl> urls;
     for (const auto& p : paths) urls << QUrl::fromLocalFile(QString::fromStdString(p));
     QMimeData data;
@@ -74,7 +62,8 @@ struct Window : Remembered, TestWindow {
     QApplication::sendEvent(form.get(), &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
     QApplication::sendEvent(form.get(), &drop);
-    QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
+    if (!pauses.hold) WaitIdle();
+    return enter.isAccepted();
   }
   // The Plik menu's recent files as shown.
   QStringList Recent() const {
@@ -137,19 +126,18 @@ class FilesTest : public QObject {
   void corruptSettingsAreIgnored() {
     TempDir dir;
     WriteFile(dir / "a.hex", HexOf(16, 1));
-    const std::string garbage("\xff\xfe[zel\0wik\n=\n==x\r\nport\n", 24);
-    const std::string badValues =
-        "[General]\nchip=89C9999\nport=\nrecent1=@Variant(\\0\\0\\0\\x7f)\nfolder=@ByteArray(x)\n";
+    const std::pair<const char*, std::string> files[] = {
+        {"garbage.conf", std::string("\xff\xfe[zel\0wik\n=\n==x\r\nport\n", 24)},
+        {"values.conf",
+         "[General]\nchip=89C9999\nport=\nrecent1=@Variant(\\0\\0\\0\\x7f)\n"
+         "folder=@ByteArray(x)\n"},
+        {"folder.conf", ""}};
     std::filesystem::create_directory(dir / "folder.conf");
-    for (const std::string& name :
-         {std::string("garbage.conf"), std::string("values.conf"), std::string("folder.conf")}) {
-      if (name == "garbage.conf") WriteFile(dir / name, garbage);
-      if (name == "values.conf") WriteFile(dir / name, badValues);
+    for (const auto& [name, content] : files) {
+      if (!content.empty()) WriteFile(dir / name, content);
       Window w(QString::fromStdString(dir / name));
       QCOMPARE(w.Text("chipLabel"), "Automatycznie");
       QCOMPARE(w.Text("portLabel"), "Com2");
-      QCOMPARE(w.form->state().ChipType, 0);
-      QCOMPARE(w.form->state().PortName, std::string("COM2"));
       QVERIFY(w.Recent().isEmpty());
       w.Open(dir / "a.hex");
       QCOMPARE(w.At(15), 16);
@@ -195,9 +183,7 @@ class FilesTest : public QObject {
   // nothing.
   void droppedFiles() {
     TempDir dir;
-    Image image;
-    for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(0x80 + i);
-    FindImageEnd(image);
+    const Image image = ImageOf(40, 0x80);
     WriteFile(dir / "a.hex", HexOf(20, 1));
     WriteFile(dir / "b.BIN", std::string("\x10\x11\x12", 3));
     WriteFile(dir / "c.s19", SrecText(image));
@@ -225,13 +211,7 @@ class FilesTest : public QObject {
     w.form->SetOpenDialog([&] { return dir / "c.s19"; });
     w.Get<QAction>("Odczyt1")->trigger();  // held in its pause
     QTRY_VERIFY(w.pauses.Held());
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "a.hex"))});
-    QDragEnterEvent enter({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(w.form.get(), &enter);
-    QVERIFY(!enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(w.form.get(), &drop);
+    QVERIFY(!w.Drop({dir / "a.hex"}));
     w.pauses.Release();
     QTRY_VERIFY(!w.form->Busy());
     QTest::qWait(20);
@@ -253,9 +233,7 @@ class FilesTest : public QObject {
     Touch(file, 5);
 
     w.Run("Zapis2");
-    State state{{}, 0, direct.Path(), {}, {}};
-    LoadHexText(state.image, HexOf(48, 0x40));
-    FindImageEnd(state.image);
+    State state{ImageOf(48, 0x40), 0, direct.Path(), {}, {}};
     RecordingView recorded;
     QCOMPARE(ProgramChip(state, recorded), OpResult::Success);
     QCOMPARE(FramesText(sim.Frames()), FramesText(direct.Frames()));
@@ -296,16 +274,20 @@ class FilesTest : public QObject {
     QCOMPARE(w.At(47), 0x40 + 47);
   }
 
-  // A save over the loaded file that has changed on disk asks first; "no" leaves the file. A save
-  // writes the format its name's extension picks.
+  // Open and save pause and end ready. A save over the loaded file that has changed on disk asks
+  // first; "no" leaves the file. A save writes the format its name's extension picks.
   void saveOverAChangedFileAsks() {
     TempDir dir;
     const std::string file = dir / "fw.hex";
     WriteFile(file, HexOf(16, 1));
-    Window w({}, file);
+    Window w;
+    w.Open(file);
     w.form->SetSaveDialog([file] { return file; });
     w.Run("Zapis1");
     QVERIFY(w.asked.empty());
+    QCOMPARE(w.shown, (std::vector<std::string>{" Odczytano 16 bajtów.", " Gotowy...",
+                                                " Zapisano 16 bajtów.", " Gotowy..."}));
+    QCOMPARE(w.pauses.Taken(), (std::vector<int>{1000, 1000}));
     WriteFile(file, "changed");
     Touch(file, 5);
     w.Run("Zapis1");

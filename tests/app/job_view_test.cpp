@@ -22,33 +22,19 @@ const char* const kFirmware =
     ":10001000101112131415161718191A1B1C1D1E1F68\n"
     ":00000001FF\n";
 
-struct Window : TestWindow {
-  std::optional<std::string> jobPath;  // what the job dialog answers
-
-  explicit Window(std::optional<std::string> startup = std::nullopt)
-      : TestWindow(std::move(startup), JobDialog()) {}
-  app::MainForm::Hooks JobDialog() {
-    app::MainForm::Hooks hooks;
-    hooks.jobDialog = [this] { return jobPath; };
-    return hooks;
-  }
-};
+using Window = TestWindow;
 
 // The log's rows without what differs between two runs of one job: time, port (two simulators),
 // duration, and the folder of the image (each run has a copy of its own).
-std::vector<std::string> Rows(const std::string& path) {
-  std::vector<std::string> rows;
+std::vector<std::vector<std::string>> Rows(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
   std::istringstream in(ReadFile(path));
   for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
+    std::vector<std::string>& row = rows.emplace_back(12);
     std::istringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
-    fields.resize(12);
-    fields[0] = fields[1] = fields[9] = "";
-    fields[4] = std::filesystem::path(fields[4]).filename().string();  // each run has its folder
-    std::string row;
-    for (const std::string& f : fields) row += f + ",";
-    rows.push_back(row);
+    for (std::string& cell : row) std::getline(cells, cell, ',');
+    row[0] = row[1] = row[9] = "";
+    row[4] = std::filesystem::path(row[4]).filename().string();  // each run has its folder
   }
   return rows;
 }
@@ -83,11 +69,10 @@ class JobViewTest : public QObject {
     w.jobPath = MakeJob(dir, windowSim.Path(), "linia.zjob");
     w.Run("OpenJobItem");
     QCOMPARE(w.shown.back(), std::string(" Otwarto zadanie linia"));
-    QVERIFY(w.Get("JobLine")->isVisible() || !w.form->isVisible());
+    QVERIFY(!w.Get("JobLine")->isHidden());
     // CRC-32 of the 32 bytes, and the first 8 digits of their SHA-256.
     QCOMPARE(w.Text("JobLine"), QString("linia  CRC-32 91267E8A  SHA-256 630dcd29"));
     QCOMPARE(w.Get("ClientArea")->height(), ordinary.height() + 33);
-    QCOMPARE(w.Text("chipLabel"), QString("89C2051"));
     w.Run("programButton");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 0  Razem: 1"));
 
@@ -110,7 +95,7 @@ class JobViewTest : public QObject {
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 1  Złe: 1  Razem: 2"));
     const auto rows = Rows((dir / "window.csv"));
     QCOMPARE(rows.size(), std::size_t(5));
-    QVERIFY(rows.back().find(",ok,") == std::string::npos);
+    QVERIFY(rows.back()[8] != "ok");
     w.Run("ResetJobCountersItem");
     QCOMPARE(w.Text("JobCounters"), QString::fromUtf8("Dobre: 0  Złe: 0  Razem: 0"));
   }

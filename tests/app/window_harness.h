@@ -1,5 +1,5 @@
 // The Qt window under test: its pauses recorded and never slept (held on request), every text its
-// status line took, in order, and its elements found by name.
+// status line took, in order, its questions answered by the test, and its elements found by name.
 #pragma once
 
 #include <QTest>
@@ -47,13 +47,21 @@ struct Pauses {
 struct TestWindow {
   Pauses pauses;
   std::vector<std::string> shown;
+  std::vector<std::string> asked;  // the files a save over a changed file asked about
+  bool answer = false;
+  std::optional<std::string> jobPath;  // what the job dialog answers
   std::unique_ptr<app::MainForm> form;
 
-  // The pause and status hooks are the harness's; `hooks` may bring the others.
+  // The hooks are the harness's but for `hooks.settings`.
   explicit TestWindow(std::optional<std::string> file = std::nullopt,
                       app::MainForm::Hooks hooks = {}, PortListRoots roots = {}) {
     hooks.pause = [this](int ms) { pauses.Pause(ms); };
     hooks.status = [this](const std::string& text) { shown.push_back(text); };
+    hooks.askSaveOverChanged = [this](const std::string& name) {
+      asked.push_back(name);
+      return answer;
+    };
+    hooks.jobDialog = [this] { return jobPath; };
     form = std::make_unique<app::MainForm>(file, hooks);
     form->SetPortListRoots(std::move(roots));
   }
