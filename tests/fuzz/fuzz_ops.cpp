@@ -154,10 +154,9 @@ constexpr int kOperations = 11;
 
 OpResult RunOp(int op, State& state, View& view) {
   if (op < 3) return (op == 0 ? ProgramChip : op == 1 ? ReadChip : VerifyChip)(state, view);
-  if (op < 8)
-    return RunChipCommand(state, view,
-                          static_cast<ChipCommand>(op - 3));          // Erase, Lock1 .. LockAll
-  return ShowSignature(state, view, static_cast<Signature>(op - 8));  // Device, Maker, Voltage
+  // Erase, Lock1 .. LockAll; then the signatures: Device, Maker, Voltage.
+  if (op < 8) return RunChipCommand(state, view, static_cast<ChipCommand>(op - 3));
+  return ShowSignature(state, view, static_cast<Signature>(op - 8));
 }
 
 // Mode 0: empty, as after loading an empty file; 1: as at start-up (all 0xFF, ImageEnd 0); 2: a
