@@ -189,12 +189,10 @@ TEST(JobFile, RefusalsNameTheLineAndTheKey) {
       // which asks whether such letters are blanks in a way that is undefined.
       {"\xEF\xAE\xBFzelwik_job = 1\n", "line 1: "},
       {"zelwik_job = 1\nż = 1\n", "line 2: "},
-      {"zelwik_job = 1 \xC3\xA9\n", "line 1: "},
       {"zelwik_job = 1 # \xC5\n", "line 1: not UTF-8 text"},
       {"zelwik_job = 1\n\nname = \"\"\"a\\\xC5\xBC\"\"\"\n", "line 3: "},
-      // Cut short inside a value, and at the end of a line.
+      // Cut short inside a value.
       {kJobText.substr(0, kJobText.find("aaaa") + 10), "line 13: Error while parsing string"},
-      {kJobText.substr(0, kJobText.find("bytes")), "line 10: missing key 'image.bytes'"},
   };
   for (const auto& c : cases) {
     std::string why;
