@@ -128,14 +128,11 @@ bool In(const std::string& s, std::initializer_list<const char*> texts) {
   return std::find(texts.begin(), texts.end(), s) != texts.end();
 }
 bool IsMismatch(const std::string& s) { return Like(s, MismatchText(0, 0, 0)); }
-bool IsSignature(const std::string& s) {
+bool IsSuccessText(const std::string& s) {
   for (const char* text : {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature})
     if (Like(s, text + std::string("00H"))) return true;
-  return false;
-}
-bool IsSuccessText(const std::string& s) {
-  return IsSignature(s) || In(s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked,
-                                  kTextLockedFiveVolt});
+  return In(
+      s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked, kTextLockedFiveVolt});
 }
 bool IsKnownText(const std::string& s) {
   return IsSuccessText(s) || IsMismatch(s) ||
