@@ -128,14 +128,11 @@ bool In(const std::string& s, std::initializer_list<const char*> texts) {
   return std::find(texts.begin(), texts.end(), s) != texts.end();
 }
 bool IsMismatch(const std::string& s) { return Like(s, MismatchText(0, 0, 0)); }
-bool IsSignature(const std::string& s) {
+bool IsSuccessText(const std::string& s) {
   for (const char* text : {kTextDeviceSignature, kTextMakerSignature, kTextVoltageSignature})
     if (Like(s, text + std::string("00H"))) return true;
-  return false;
-}
-bool IsSuccessText(const std::string& s) {
-  return IsSignature(s) || In(s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked,
-                                  kTextLockedFiveVolt});
+  return In(
+      s, {kTextWritten, kTextRead, kTextVerified, kTextErased, kTextLocked, kTextLockedFiveVolt});
 }
 bool IsKnownText(const std::string& s) {
   return IsSuccessText(s) || IsMismatch(s) ||
@@ -154,10 +151,9 @@ constexpr int kOperations = 11;
 
 OpResult RunOp(int op, State& state, View& view) {
   if (op < 3) return (op == 0 ? ProgramChip : op == 1 ? ReadChip : VerifyChip)(state, view);
-  if (op < 8)
-    return RunChipCommand(state, view,
-                          static_cast<ChipCommand>(op - 3));          // Erase, Lock1 .. LockAll
-  return ShowSignature(state, view, static_cast<Signature>(op - 8));  // Device, Maker, Voltage
+  // Erase, Lock1 .. LockAll; then the signatures: Device, Maker, Voltage.
+  if (op < 8) return RunChipCommand(state, view, static_cast<ChipCommand>(op - 3));
+  return ShowSignature(state, view, static_cast<Signature>(op - 8));
 }
 
 // Mode 0: empty, as after loading an empty file; 1: as at start-up (all 0xFF, ImageEnd 0); 2: a

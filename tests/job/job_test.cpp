@@ -57,7 +57,7 @@ Job FullJob() {
   return job;
 }
 
-TEST(JobFile, WrittenJobsReadBackEqual) {
+TEST(JobFile, WrittenJobsReadBackEqualUnreadableOnesAreRefused) {
   TempDir dir;
   const std::string path = dir / "zadanie ąę.zjob";
   std::string why;
@@ -93,6 +93,12 @@ TEST(JobFile, WrittenJobsReadBackEqual) {
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_FALSE(WriteJob(dir / "no-such-folder/x.zjob", minimal, why));
   EXPECT_EQ(why, dir / "no-such-folder/x.zjob" + ": cannot be written");
+
+  EXPECT_FALSE(ReadJob(dir / "brak.zjob", why));
+  EXPECT_EQ(why, dir / "brak.zjob" + ": cannot be read");
+  WriteFile(dir / "big.zjob", kJobText + "# " + std::string(kMaxJobFileBytes, 'x') + "\n");
+  EXPECT_FALSE(ReadJob(dir / "big.zjob", why));
+  EXPECT_NE(why.find("too large for a job file"), std::string::npos) << why;
 }
 
 TEST(JobFile, ByteOrderMarkCrLfAndLettersInStringsAndComments) {
@@ -122,99 +128,71 @@ TEST(JobFile, ByteOrderMarkCrLfAndLettersInStringsAndComments) {
 
 // Each refusal names the job file, the line and the key, and the reader goes no further.
 TEST(JobFile, RefusalsNameTheLineAndTheKey) {
-  const std::string image = "\n[image]\n";
+  const auto with = [](const std::string& from, const std::string& to) {
+    return Replace(kJobText, from, to);
+  };
   const struct {
     std::string text;
-    std::string why;
+    std::string why;  // after "j.zjob: "
   } cases[] = {
-      {"", "j.zjob: the file is empty"},
-      {"name = \"x\"\n", "j.zjob: not a job file: no 'zelwik_job = 1' in it"},
-      {Replace(kJobText, "zelwik_job = 1", "zelwik_job = 2\nnew_key = 1"),
-       "j.zjob: line 1: zelwik_job: format 2 is newer than this Zelwik reads (1)"},
-      {Replace(kJobText, "zelwik_job = 1", "zelwik_job = \"1\""),
-       "j.zjob: line 1: zelwik_job: must be an integer, not a string"},
-      {Replace(kJobText, "repeat = \"auto\"", "repaet = \"auto\""),
-       "j.zjob: line 5: repaet: unknown key"},
-      {Replace(kJobText, "bytes = 1024", "bytes = 1024\nsize = 1"),
-       "j.zjob: line 15: image.size: unknown key"},
-      {Replace(kJobText, "timeout_ms = 500", "timeout_ms = 0.5"),
-       "j.zjob: line 6: timeout_ms: must be an integer, not a number with a fraction"},
-      {Replace(kJobText, "timeout_ms = 500", "timeout_ms = -1"),
-       "j.zjob: line 6: timeout_ms: must be a positive number of milliseconds"},
-      {Replace(kJobText, "chip = \"89C2051\"\n", ""), "j.zjob: missing key 'chip'"},
-      {Replace(kJobText, "bytes = 1024\n", ""), "j.zjob: line 10: missing key 'image.bytes'"},
-      {Replace(kJobText, "chip = \"89C2051\"", "chip = \"auto\""),
-       "j.zjob: line 3: chip: a job names its chip"},
-      {Replace(kJobText, "chip = \"89C2051\"", "chip = \"8051\""),
-       "j.zjob: line 3: chip: unknown chip '8051'"},
-      {Replace(kJobText, "\"lock2\"", "\"burn\""), "j.zjob: line 4: steps: 'burn' is not a step"},
-      {Replace(kJobText, "\"lock2\"", "\"verify\""),
-       "j.zjob: line 4: steps: 'verify' is given twice"},
-      {Replace(kJobText, "\"verify\", \"lock2\"", "\"lock2\", \"verify\""),
-       "j.zjob: line 4: steps: 'verify' cannot come after 'lock2'"},
-      {Replace(kJobText, "\"lock2\"", "\"lock2\", \"lock\""),
-       "j.zjob: line 4: steps: one lock step at most"},
-      {Replace(kJobText, "\"lock2\"", "\"lock3\""),
-       "j.zjob: line 4: steps: the 89C2051 has no lock bit 3"},
-      {Replace(kJobText, "steps = [\"blank-check\", \"program\", \"verify\", \"lock2\"]",
-               "steps = []"),
-       "j.zjob: line 4: steps: names no step"},
-      {Replace(kJobText, "\"program\", \"verify\", ", ""),
-       "j.zjob: line 10: image: no step programs or verifies it"},
+      {"", "the file is empty"},
+      {"name = \"x\"\n", "not a job file: no 'zelwik_job = 1' in it"},
+      {with("zelwik_job = 1", "zelwik_job = 2\nnew_key = 1"),
+       "line 1: zelwik_job: format 2 is newer than this Zelwik reads (1)"},
+      {with("zelwik_job = 1", "zelwik_job = \"1\""),
+       "line 1: zelwik_job: must be an integer, not a string"},
+      {with("repeat = \"auto\"", "repaet = \"auto\""), "line 5: repaet: unknown key"},
+      {with("bytes = 1024", "bytes = 1024\nsize = 1"), "line 15: image.size: unknown key"},
+      {with("500", "0.5"), "line 6: timeout_ms: must be an integer, not a number with a fraction"},
+      {with("500", "-1"), "line 6: timeout_ms: must be a positive number of milliseconds"},
+      {with("chip = \"89C2051\"\n", ""), "missing key 'chip'"},
+      {with("bytes = 1024\n", ""), "line 10: missing key 'image.bytes'"},
+      {with("chip = \"89C2051\"", "chip = \"auto\""), "line 3: chip: a job names its chip"},
+      {with("chip = \"89C2051\"", "chip = \"8051\""), "line 3: chip: unknown chip '8051'"},
+      {with("\"lock2\"", "\"burn\""), "line 4: steps: 'burn' is not a step"},
+      {with("\"lock2\"", "\"verify\""), "line 4: steps: 'verify' is given twice"},
+      {with("\"verify\", \"lock2\"", "\"lock2\", \"verify\""),
+       "line 4: steps: 'verify' cannot come after 'lock2'"},
+      {with("\"lock2\"", "\"lock2\", \"lock\""), "line 4: steps: one lock step at most"},
+      {with("\"lock2\"", "\"lock3\""), "line 4: steps: the 89C2051 has no lock bit 3"},
+      {with("[\"blank-check\", \"program\", \"verify\", \"lock2\"]", "[]"),
+       "line 4: steps: names no step"},
+      {with("\"program\", \"verify\", ", ""), "line 10: image: no step programs or verifies it"},
       {kJobText.substr(0, kJobText.find("\n[image]")),
-       "j.zjob: line 4: steps: program and verify need an [image]"},
-      {Replace(kJobText, "format = \"hex\"", "format = \"elf\""),
-       "j.zjob: line 12: image.format: takes hex, bin, srec, not 'elf'"},
-      {Replace(kJobText, "format = \"hex\"", "format = \"bin\"\nstrict = true"),
-       "j.zjob: line 13: image.strict: goes with format = \"hex\""},
-      {Replace(kJobText, std::string(64, 'a'), std::string(63, 'a') + "g"),
-       "j.zjob: line 13: image.sha256: must be 64 hex digits"},
-      {Replace(kJobText, "bytes = 1024", "bytes = 4096"),
-       "j.zjob: line 14: image.bytes: 4096 bytes do not fit the 89C2051's 2048"},
-      {Replace(kJobText, "file = \"fw.hex\"", "file = \"fw\\u0007.hex\""),
-       "j.zjob: line 11: image.file: must not hold control characters"},
-      {Replace(kJobText, "7F0:2:1000", "7FF:2:1000"),
-       "j.zjob: line 17: serial.layout: the number does not fit in the 89C2051's 2048 bytes"},
-      {Replace(kJobText, "7F0:2:1000", "7F0:9:1000"),
-       "j.zjob: line 17: serial.layout: width '9' is not 1 to 8 bytes"},
-      {Replace(kJobText, "file = \"run.serial\"\n", ""),
-       "j.zjob: line 16: missing key 'serial.file'"},
-      {Replace(Replace(kJobText, "\"program\", \"verify\", \"lock2\"", "\"verify\""),
+       "line 4: steps: program and verify need an [image]"},
+      {with("\"hex\"", "\"elf\""), "line 12: image.format: takes hex, bin, srec, not 'elf'"},
+      {with("\"hex\"", "\"bin\"\nstrict = true"),
+       "line 13: image.strict: goes with format = \"hex\""},
+      {with(std::string(64, 'a'), std::string(63, 'a') + "g"),
+       "line 13: image.sha256: must be 64 hex digits"},
+      {with("1024", "4096"), "line 14: image.bytes: 4096 bytes do not fit the 89C2051's 2048"},
+      {with("fw.hex", "fw\\u0007.hex"), "line 11: image.file: must not hold control characters"},
+      {with("7F0:2:1000", "7FF:2:1000"),
+       "line 17: serial.layout: the number does not fit in the 89C2051's 2048 bytes"},
+      {with("7F0:2:1000", "7F0:9:1000"), "line 17: serial.layout: width '9' is not 1 to 8 bytes"},
+      {with("file = \"run.serial\"\n", ""), "line 16: missing key 'serial.file'"},
+      {Replace(with("\"program\", \"verify\", \"lock2\"", "\"verify\""),
                "\n[serial]\nlayout = \"7F0:2:1000\"\nfile = \"run.serial\"\n", ""),
-       "j.zjob: line 5: repeat: goes with a step that changes the chip"},
-      {Replace(kJobText, "\"/dev/ttyUSB1\"", "\"/dev/ttyUSB0\""),
-       "j.zjob: line 7: ports: '/dev/ttyUSB0' is given twice"},
+       "line 5: repeat: goes with a step that changes the chip"},
+      {with("USB1", "USB0"), "line 7: ports: '/dev/ttyUSB0' is given twice"},
       {Replace(kJobText.substr(0, kJobText.find("\n[serial]")), "log = \"logi/run.csv\"",
                "serial = 3"),
-       "j.zjob: line 8: serial: must be a table, not an integer"},
-      {Replace(kJobText, "name = \"Brama v1.3\"", "name = \"Brama \xC5\""), "j.zjob: line 2: "},
+       "line 8: serial: must be a table, not an integer"},
+      {with("name = \"Brama v1.3\"", "name = \"Brama \xC5\""), "line 2: "},
       // Letters outside strings, after a backslash, or not UTF-8: refused before the TOML parser,
       // which asks whether such letters are blanks in a way that is undefined.
-      {"\xEF\xAE\xBFzelwik_job = 1\n", "j.zjob: line 1: "},
-      {"zelwik_job = 1\nż = 1\n", "j.zjob: line 2: "},
-      {"zelwik_job = 1 \xC3\xA9\n", "j.zjob: line 1: "},
-      {"zelwik_job = 1 # \xC5\n", "j.zjob: line 1: not UTF-8 text"},
-      {"zelwik_job = 1\n\nname = \"\"\"a\\\xC5\xBC\"\"\"\n", "j.zjob: line 3: "},
-      // Cut short inside a value, and at the end of a line.
-      {kJobText.substr(0, kJobText.find("aaaa") + 10),
-       "j.zjob: line 13: Error while parsing string"},
-      {kJobText.substr(0, kJobText.find("bytes")), "j.zjob: line 10: missing key 'image.bytes'"},
+      {"\xEF\xAE\xBFzelwik_job = 1\n", "line 1: "},
+      {"zelwik_job = 1\nż = 1\n", "line 2: "},
+      {"zelwik_job = 1 # \xC5\n", "line 1: not UTF-8 text"},
+      {"zelwik_job = 1\n\nname = \"\"\"a\\\xC5\xBC\"\"\"\n", "line 3: "},
+      // Cut short inside a value.
+      {kJobText.substr(0, kJobText.find("aaaa") + 10), "line 13: Error while parsing string"},
   };
   for (const auto& c : cases) {
     std::string why;
     EXPECT_FALSE(ParseJob(c.text, "j.zjob", why)) << c.why;
-    EXPECT_EQ(why.substr(0, c.why.size()), c.why) << c.text;
+    EXPECT_EQ(why.substr(0, c.why.size() + 8), "j.zjob: " + c.why) << c.text;
   }
-}
-
-TEST(JobFile, UnreadableAndOversizedFiles) {
-  TempDir dir;
-  std::string why;
-  EXPECT_FALSE(ReadJob(dir / "brak.zjob", why));
-  EXPECT_EQ(why, dir / "brak.zjob" + ": cannot be read");
-  WriteFile(dir / "big.zjob", kJobText + "# " + std::string(kMaxJobFileBytes, 'x') + "\n");
-  EXPECT_FALSE(ReadJob(dir / "big.zjob", why));
-  EXPECT_NE(why.find("too large for a job file"), std::string::npos) << why;
 }
 
 TEST(JobFile, PathsResolveFromTheJobsFolder) {
@@ -232,22 +210,29 @@ TEST(JobFile, PathsResolveFromTheJobsFolder) {
   EXPECT_EQ(PathForJob("a.zjob", "fw.hex"), "fw.hex");
 }
 
+// A job made with a 4-byte image in a folder of its own.
 class JobImages : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = dir_ / "zadania ż";
     std::filesystem::create_directory(folder_);
-    jobPath_ = folder_ + "/linia.zjob";
-    WriteFile(folder_ + "/płytka.hex", ":0400000012345678E8\r\n:00000001FF\r\n");
-    auto loaded = std::make_unique<Image>();
-    ASSERT_TRUE(LoadHexFile(*loaded, folder_ + "/płytka.hex"));
     job_.chip = "89C1051";
     job_.steps = {JobStep::Program, JobStep::Verify};
-    job_.image.emplace().file = "płytka.hex";
-    DescribeImage(*job_.image, *loaded);
+    job_.image = Write(":0400000012345678E8\r\n");
     job_.serial = JobSerial{"3F0:2:1", "n.serial", false};
   }
 
+  // The image file now holds `records`; returns what a job made with it records.
+  JobImage Write(const std::string& records) {
+    WriteFile(folder_ + "/płytka.hex", records + ":00000001FF\r\n");
+    auto loaded = std::make_unique<Image>();
+    EXPECT_TRUE(LoadHexFile(*loaded, folder_ + "/płytka.hex"));
+    JobImage described;
+    described.file = "płytka.hex";
+    DescribeImage(described, *loaded);
+    return described;
+  }
+
+  // The job's check of its image file as it stands: "" or the reason.
   std::string Check() {
     std::string why;
     image_->MemoryImage[0] = 0x99;  // whatever was loaded before
@@ -257,47 +242,33 @@ class JobImages : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::string folder_, jobPath_;
+  const std::string folder_ = dir_ / "zadania ż", jobPath_ = folder_ + "/linia.zjob";
   Job job_;
   std::unique_ptr<Image> image_ = std::make_unique<Image>();
 };
 
 TEST_F(JobImages, TheImageMadeWithTheJobPassesAChangedOneIsRefused) {
-  EXPECT_EQ(job_.image->bytes, 4);
   EXPECT_EQ(Check(), "");
   EXPECT_EQ(image_->MemoryImage[0], 0x12);
   EXPECT_EQ(image_->ImageEnd, 3);
-
-  const std::string expected = job_.image->sha256;
-  WriteFile(folder_ + "/płytka.hex", ":0500000012345678AA3D\r\n:00000001FF\r\n");
-  auto changed = std::make_unique<Image>();
-  ASSERT_TRUE(LoadHexFile(*changed, folder_ + "/płytka.hex"));
-  JobImage found;
-  DescribeImage(found, *changed);
-  EXPECT_EQ(Check(), jobPath_ +
-                         ": image płytka.hex: the file has changed since the job was made: "
-                         "expected " +
-                         expected + " (4 bytes), found " + found.sha256 + " (5 bytes)");
+  const std::string found = Write(":0500000012345678AA3D\r\n").sha256;
+  EXPECT_EQ(Check(),
+            jobPath_ + ": image płytka.hex: the file has changed since the job was made: " +
+                "expected " + job_.image->sha256 + " (4 bytes), found " + found + " (5 bytes)");
   // The same length, one byte different.
-  WriteFile(folder_ + "/płytka.hex", ":0400000012345679E7\r\n:00000001FF\r\n");
+  Write(":0400000012345679E7\r\n");
   EXPECT_NE(Check().find("the file has changed since the job was made"), std::string::npos);
 }
 
 TEST_F(JobImages, MissingRefusedOrStampedFilesAreRefused) {
   std::filesystem::remove(folder_ + "/płytka.hex");
   EXPECT_EQ(Check(), jobPath_ + ": image płytka.hex: cannot be read");
-
   job_.image->strict = true;
-  WriteFile(folder_ + "/płytka.hex", ":0400000012345678E9\r\n:00000001FF\r\n");
+  Write(":0400000012345678E9\r\n");
   EXPECT_EQ(Check(),
             jobPath_ + ": image płytka.hex: line 1: checksum does not match; file refused");
-
   // Data where the serial goes: refused unless the job lets the serial replace it.
-  WriteFile(folder_ + "/płytka.hex", ":0400000012345678E8\r\n:0103F100AA61\r\n:00000001FF\r\n");
-  job_.image->strict = false;
-  auto stamped = std::make_unique<Image>();
-  ASSERT_TRUE(LoadHexFile(*stamped, folder_ + "/płytka.hex"));
-  DescribeImage(*job_.image, *stamped);
+  job_.image = Write(":0400000012345678E8\r\n:0103F100AA61\r\n");
   EXPECT_EQ(Check(), jobPath_ +
                          ": image płytka.hex: the file has data at 03F1, where the serial number "
                          "goes (serial.overwrite = true replaces it)");

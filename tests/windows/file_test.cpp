@@ -52,46 +52,29 @@ class PolishFolder : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Read(const std::string& path) {
-    std::string text;
-    EXPECT_TRUE(ReadWholeFile(path, text)) << path;
-    return text;
-  }
   fs::path folder_;
   std::string dir_;
 };
 
-TEST_F(PolishFolder, HexFileSavesAndLoadsUnderAPolishName) {
+// An image and a job under Polish names, the job in a folder below the image's: saved, listed
+// through the wide-character API, read back and checked; another drive stays absolute.
+TEST_F(PolishFolder, ImageAndJobUnderPolishNames) {
   Image image;
   ClearImage(image);
   for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(i * 7);
-  const std::string path = dir_ + "płytka źródłowa.hex";
+  const std::string imagePath = dir_ + "płytka źródłowa.hex";
   testing::RecordingView view;
-  ASSERT_TRUE(SaveHexFileShown(image, path, view));
+  ASSERT_TRUE(SaveHexFileShown(image, imagePath, view));
   EXPECT_EQ(view.LastStatus(), " Zapisano 48 bajtów.");
   EXPECT_EQ(Names(), std::vector<std::string>{"płytka źródłowa.hex"});
 
-  Image loaded;
-  ASSERT_TRUE(LoadHexFileShown(loaded, path, view));
-  EXPECT_EQ(view.LastStatus(), " Odczytano 40 bajtów.");
-  EXPECT_TRUE(loaded.MemoryImage == image.MemoryImage);
-}
-
-// A job and its image under Polish names, the image in a folder below the job's: written, read
-// back and checked through the wide-character API; another drive stays absolute.
-TEST_F(PolishFolder, JobUnderPolishNamesFindsAndChecksItsImage) {
-  ASSERT_TRUE(fs::create_directory(Native(dir_ + "obrazy")));
-  Image image;
-  ClearImage(image);
-  for (int i = 0; i < 40; ++i) image.MemoryImage[i] = static_cast<std::uint8_t>(i * 3);
-  const std::string imagePath = dir_ + "obrazy\\płytka źródłowa.hex";
-  ASSERT_TRUE(SaveHexFile(image, imagePath));
-  const std::string jobPath = dir_ + "zadanie ż.zjob";
+  ASSERT_TRUE(fs::create_directory(Native(dir_ + "zadania")));
+  const std::string jobPath = dir_ + "zadania\\zadanie ż.zjob";
   Job job;
   job.chip = "89C2051";
   job.steps = {JobStep::Program, JobStep::Verify};
   job.image.emplace().file = PathForJob(jobPath, imagePath);
-  EXPECT_EQ(job.image->file, "obrazy/płytka źródłowa.hex");
+  EXPECT_EQ(job.image->file, "../płytka źródłowa.hex");
   EXPECT_EQ(PathForJob(jobPath, "Q:\\obrazy\\x.hex"), "Q:/obrazy/x.hex");
   DescribeImage(*job.image, image);
   std::string why;
@@ -107,18 +90,17 @@ TEST_F(PolishFolder, JobUnderPolishNamesFindsAndChecksItsImage) {
 // A replace overwrites; each failure leaves what was there. No temporary file is left.
 TEST_F(PolishFolder, ReplaceAndItsFailures) {
   const std::string kept = dir_ + "zajęty.hex";
+  std::string text;
   ASSERT_TRUE(ReplaceWholeFile(kept, "first, and longer than the second"));
   ASSERT_TRUE(ReplaceWholeFile(kept, "old"));
-  EXPECT_EQ(Read(kept), "old");
-  {
-    // Another program holds the file without letting it be deleted or renamed over.
-    HANDLE holder = CreateFileW(Native(kept).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(ReplaceWholeFile(kept, "new"));
-    CloseHandle(holder);
-  }
-  EXPECT_EQ(Read(kept), "old");
+  // Another program holds the file without letting it be deleted or renamed over.
+  HANDLE holder = CreateFileW(Native(kept).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(ReplaceWholeFile(kept, "new"));
+  CloseHandle(holder);
+  EXPECT_TRUE(ReadWholeFile(kept, text));
+  EXPECT_EQ(text, "old");
 
   const std::string folder = dir_ + "katalog.hex";
   ASSERT_TRUE(fs::create_directory(Native(folder)));
@@ -127,7 +109,6 @@ TEST_F(PolishFolder, ReplaceAndItsFailures) {
 
   EXPECT_FALSE(ReplaceWholeFile(dir_ + "brak\\plik.hex", "new"));
   EXPECT_EQ(Names(), (std::vector<std::string>{"katalog.hex", "zajęty.hex"}));
-  std::string text;
   EXPECT_FALSE(ReadWholeFile(dir_ + "brak.hex", text) || ReadWholeFile(dir_, text));
 }
 
@@ -157,10 +138,6 @@ TEST(CommandLine, PortsThatCannotOpenAreLinkFailuresNamingWhy) {
     EXPECT_NE(out.str().find(kTextLinkFailure), std::string::npos) << out.str();
     EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
   }
-  testing::RecordingView view;
-  Image image;
-  EXPECT_TRUE(LoadHexFileShown(image, ZELWIK_DEMO_HEX, view));
-  EXPECT_EQ(view.LastStatus(), " Odczytano 150 bajtów.");
 }
 
 std::string Devices(const std::vector<PortInfo>& ports) {
@@ -173,11 +150,14 @@ std::string Devices(const std::vector<PortInfo>& ports) {
 // ports long gone, or be missing: the list stays the ports that open, and nothing breaks.
 TEST(PortList, SerialCommJunkOrMissingLeavesTheListAsTheOpenablePorts) {
   const wchar_t* const path = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  const wchar_t* const copy = L"Software\\zelwik-serialcomm";
+  const auto create = [](HKEY root, const wchar_t* name, HKEY& key) {
+    return RegCreateKeyExW(root, name, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                           &key, nullptr);
+  };
   const std::string clean = Devices(ListSerialPorts());
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  HKEY key, saved;
+  ASSERT_EQ(create(HKEY_LOCAL_MACHINE, path, key), ERROR_SUCCESS);
   const DWORD number = 7;
   const wchar_t unterminated[] = {L'C', L'O', L'M', L'9'};
   const struct {
@@ -200,26 +180,17 @@ TEST(PortList, SerialCommJunkOrMissingLeavesTheListAsTheOpenablePorts) {
   EXPECT_EQ(Devices(ListSerialPorts()), clean);
   for (const auto& j : junk) RegDeleteValueW(key, j.name);
 
-  // Without the key: what opens, still.
-  std::vector<std::pair<std::wstring, std::wstring>> saved;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256], data[256] = {};
-    DWORD nameChars = 256, type = 0, bytes = sizeof data - sizeof(wchar_t);
-    if (RegEnumValueW(key, i, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                      &bytes) != ERROR_SUCCESS)
-      break;
-    if (type == REG_SZ) saved.emplace_back(name, data);
-  }
+  // Without the key: what opens, still. A copy of it puts it back.
+  ASSERT_EQ(create(HKEY_CURRENT_USER, copy, saved), ERROR_SUCCESS);
+  ASSERT_EQ(RegCopyTreeW(key, nullptr, saved), ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path), ERROR_SUCCESS);
   EXPECT_EQ(Devices(ListSerialPorts()), clean);
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  for (const auto& [name, data] : saved)
-    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  ASSERT_EQ(create(HKEY_LOCAL_MACHINE, path, key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCopyTreeW(saved, nullptr, key), ERROR_SUCCESS);
   RegCloseKey(key);
+  RegCloseKey(saved);
+  RegDeleteKeyW(HKEY_CURRENT_USER, copy);
 }
 
 }  // namespace

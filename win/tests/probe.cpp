@@ -105,18 +105,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zelwik_probe: no window\n");
     return 1;
   }
-  if (command == "status") {
-    wchar_t text[256] = {};
-    GetWindowTextW(StatusLine(form), text, 256);
-    std::printf("%s\n", Utf8(text).c_str());
-    return 0;
-  }
-  if (command == "port" || command == "chip" || command == "title") {
+  if (command == "status" || command == "port" || command == "chip" || command == "title") {
     // chipLabel and portLabel: the sixth and seventh elements, after the five buttons.
-    HWND window =
-        command == "title"
-            ? form
-            : GetDlgItem(form, zelwik::win::kFirstElementId + (command == "port" ? 6 : 5));
+    const int label = zelwik::win::kFirstElementId + (command == "port" ? 6 : 5);
+    HWND window = command == "title"    ? form
+                  : command == "status" ? StatusLine(form)
+                                        : GetDlgItem(form, label);
     wchar_t text[256] = {};
     GetWindowTextW(window, text, 256);
     std::printf("%s\n", Utf8(text).c_str());
@@ -151,10 +145,9 @@ int main(int argc, char** argv) {
     const bool minimised = IsIconic(form);
     ShowWindow(form, SW_RESTORE);
     const bool restored = !IsIconic(form);
-    const bool ok = moved.left == before.left + 16 && minimised && restored;
     std::printf("moved %ld %ld minimised %d restored %d\n", moved.left - before.left,
                 moved.top - before.top, minimised, restored);
-    return ok ? 0 : 1;
+    return moved.left == before.left + 16 && minimised && restored ? 0 : 1;
   }
   if (command == "close") return PostMessageW(form, WM_CLOSE, 0, 0) ? 0 : 1;
   if (command == "escape" && argc > 2) {
@@ -187,10 +180,9 @@ int main(int argc, char** argv) {
       const DWORD took = GetTickCount() - start;
       sent += 2;
       failed += !pinged + !read;
-      if (!pinged || !read) {
+      if (!pinged || !read)
         std::fprintf(stderr, "%s failed after %lu ms at %lu (%s)\n",
                      pinged ? "WM_GETTEXT" : "WM_NULL", took, start, Utf8(text).c_str());
-      }
       if (took > slowest) slowest = took;
       Sleep(50);
     }
