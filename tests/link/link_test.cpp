@@ -10,7 +10,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -25,6 +24,7 @@
 #include "link/port_list.h"
 #include "support/fake_ports.h"
 #include "support/line_settings.h"
+#include "support/race.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
 
@@ -40,39 +40,27 @@ using testing::WriteFile;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-bool Faulted(Link& link, std::uint8_t command) {
-  try {
-    link.Transact(command);
-    return false;
-  } catch (const LinkFault&) {
-    return true;
-  }
-}
-
 // The bounds on these only tell "at once" from "waited out a limit" on a loaded machine.
 long MsSince(Clock::time_point start) {
   return static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// Two bytes for one frame put every later reply one frame late, until the stray byte is taken or
-// the port is closed.
-TEST(Frames, SurplusReplyIsFoundOrDiscardedWithThePort) {
-  for (bool reopen : {false, true}) {
-    SimHarness sim(C51_12V);
-    sim.WithModel([](sim::DeviceModel& m) {
-      m.MutableFaults().doubleReplyAtFrame = 2;
-      std::iota(m.Flash().begin(), m.Flash().begin() + 3, 0xA0);
-    });
-    Link link;
-    ASSERT_TRUE(link.OpenLink(sim.Path()));
-    EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
-    EXPECT_EQ(link.Transact(CMD_READ, 0, 0), 0xA0);  // both bytes come in one write
-    if (reopen) link.CloseLink();
-    EXPECT_TRUE(reopen ? link.OpenLink(sim.Path())
-                       : link.Transact(CMD_READ, 0, 1) == 0xA0 && link.StrayReply(1000));
-    EXPECT_EQ(link.Transact(CMD_READ, 0, 2), 0xA2);
-  }
+// Two bytes for one frame put every later reply one frame late, until the stray byte is taken.
+// (That closing the port discards it, Probe checks.)
+TEST(Frames, SurplusReplyKeepsLaterRepliesLateUntilTaken) {
+  SimHarness sim(C51_12V);
+  sim.WithModel([](sim::DeviceModel& m) {
+    m.MutableFaults().doubleReplyAtFrame = 2;
+    std::iota(m.Flash().begin(), m.Flash().begin() + 3, 0xA0);
+  });
+  Link link;
+  ASSERT_TRUE(link.OpenLink(sim.Path()));
+  EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
+  EXPECT_EQ(link.Transact(CMD_READ, 0, 0), 0xA0);  // both bytes come in one write
+  EXPECT_EQ(link.Transact(CMD_READ, 0, 1), 0xA0);
+  EXPECT_TRUE(link.StrayReply(1000));
+  EXPECT_EQ(link.Transact(CMD_READ, 0, 2), 0xA2);
 }
 
 TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
@@ -95,60 +83,41 @@ TEST(Port, RefusedOpensLeaveFilesAloneAndAClosedPortIsFree) {
 // A silent programmer after STOP: the next frame must fail within the bound and no later.
 void ExpectBoundHolds(const std::string& path, Link& link, int bound) {
   const auto start = Clock::now();
-  EXPECT_TRUE(Faulted(link, CMD_START)) << path;
+  EXPECT_THROW(link.Transact(CMD_START), LinkFault) << path;
   EXPECT_TRUE(MsSince(start) >= bound - 10 && MsSince(start) < bound + 1300)
       << bound << ": " << MsSince(start);
 }
 
-// The bound belongs to the wait, not to a thread or a signal: it holds for a port opened on a
-// thread that has gone (whose id the next thread may reuse), whatever the process does with the
-// real-time signals, and for two ports waiting on two threads at once.
+// The bound belongs to the wait, not to a thread or a signal: it holds for two ports opened on a
+// thread that has gone (whose id the next thread may reuse) and waiting on two threads at once,
+// whatever the process does with the real-time signals.
 TEST(ReplyBound, HoldsOnAnyThreadAndWhateverTheSignalsDo) {
   constexpr int kBound = 150;
-  const auto openSilentAfterStop = [](SimHarness& sim, Link& link) {
-    sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 2; });
-    link.SetReplyTimeout(kBound);
-    ASSERT_TRUE(link.OpenLink(sim.Path()));
-    EXPECT_EQ(link.Probe(), kProbeAnswer);
-    EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
-  };
-  {
-    SimHarness sim(C51_12V);
-    Link link;
-    std::thread([&] { openSilentAfterStop(sim, link); }).join();
-    std::thread([&] { ExpectBoundHolds(sim.Path(), link, kBound); }).join();
-  }
   struct sigaction saved[64];
   const int first = SIGRTMIN, last = SIGRTMAX;
-  for (const bool ignore : {true, false}) {
+  for (const auto handler : {SIG_DFL, SIG_IGN, +[](int) {}}) {
     for (int s = first; s <= last; ++s) {
       struct sigaction action {};
-      if (ignore) {
-        action.sa_handler = SIG_IGN;
-      } else {
-        action.sa_handler = [](int) {};
-        action.sa_flags = SA_RESTART;
-      }
+      action.sa_handler = handler;
+      action.sa_flags = SA_RESTART;
       sigaction(s, &action, &saved[s - first]);
     }
-    SimHarness sim(C51_12V);
-    Link link;
-    openSilentAfterStop(sim, link);
-    ExpectBoundHolds(sim.Path(), link, kBound);
+    SimHarness one(C51_12V), two(C51_12V);
+    Link a, b;
+    std::thread([&] {
+      for (auto [sim, link] : {std::pair{&one, &a}, {&two, &b}}) {
+        sim->WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 2; });
+        link->SetReplyTimeout(kBound);
+        ASSERT_TRUE(link->OpenLink(sim->Path()));
+        EXPECT_EQ(link->Probe(), kProbeAnswer);
+        EXPECT_EQ(link->Transact(CMD_STOP), 0x00);
+      }
+    }).join();
+    std::thread ta([&] { ExpectBoundHolds(one.Path(), a, kBound); });
+    ExpectBoundHolds(two.Path(), b, kBound);
+    ta.join();
     for (int s = first; s <= last; ++s) sigaction(s, &saved[s - first], nullptr);
   }
-  SimHarness one(C51_12V), two(C51_12V);
-  Link a, b;
-  std::thread ta([&] {
-    openSilentAfterStop(one, a);
-    ExpectBoundHolds(one.Path(), a, kBound);
-  });
-  std::thread tb([&] {
-    openSilentAfterStop(two, b);
-    ExpectBoundHolds(two.Path(), b, kBound);
-  });
-  ta.join();
-  tb.join();
 }
 
 // An open port must not disturb the rest of the program: no call of the thread is interrupted,
@@ -188,8 +157,7 @@ TEST(Port, LeavesTheThreadsCallsAndAForkedChildAlone) {
   EXPECT_EQ(fcntl(fd, F_GETFL), flags);
   termios after{};
   ASSERT_EQ(tcgetattr(fd, &after), 0);
-  EXPECT_TRUE(after.c_cflag == before.c_cflag && after.c_lflag == before.c_lflag &&
-              after.c_iflag == before.c_iflag);
+  EXPECT_TRUE(testing::SameLine(after, before));
   Link second;
   EXPECT_FALSE(second.OpenLink(sim.Path()));  // still locked
   EXPECT_EQ(link.Transact(CMD_STOP), 0x00);
@@ -212,18 +180,7 @@ TEST(Port, RestoreRacingCloseIsOverWhenCloseReturns) {
     std::string reason;
     int error = 0;
     ASSERT_TRUE(port->Open(ours.Path(), reason, error)) << reason;
-    std::atomic<int> ready{0};
-    const auto together = [&ready] {
-      ready.fetch_add(1);
-      while (ready.load() < 2) {
-      }
-    };
-    std::thread handler([&] {
-      together();
-      port->RestoreLineNow();
-    });
-    together();
-    port->Close();
+    std::thread handler = testing::Race([&] { port->RestoreLineNow(); }, [&] { port->Close(); });
     const int reopened = open(next.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (const termios line = LineSettings(ours.Path()); cfgetospeed(&line) != B9600) ++lost;
     handler.join();
