@@ -85,15 +85,6 @@ const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci
 const char* const kDone[] = {" Zpisywanie zakończono...", " Odczytywanie zakończono...",
                              " Weryfikowanie zakończono..."};
 
-// Content without 0xFF, so ImageEnd is exactly the last address filled.
-std::uint8_t Pattern(int a) { return static_cast<std::uint8_t>((a * 7 + 3) % 255); }
-
-void FillImage(Image& image, int end) {
-  ClearImage(image);
-  for (int a = 0; a <= end; ++a) image.MemoryImage[a] = Pattern(a);
-  FindImageEnd(image);
-}
-
 // Frames for bytes [0, count): 0E/0F go through the 20-pin counter, the others carry the address.
 std::string Data(std::uint8_t code, int count, bool program) {
   std::vector<sim::Frame> frames;
@@ -183,32 +174,32 @@ TEST_P(TransferTest, FramesTextsAndContent) {
 }
 INSTANTIATE_TEST_SUITE_P(Chips, TransferTest, ::testing::ValuesIn(kTransferCases), CaseName);
 
-TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
+// Ended before the first data frame: an image at the chip's capacity is refused before the erase
+// and left alone; a read from an empty socket has cleared the image and the log first, but only
+// a finished read sets ImageEnd.
+TEST(Transfer, RefusedBeforeTheData) {
   const struct {
     SimChip socket;
     int chipType, size;
     const char* sent;
-  } cases[] = {{C1051, 5, 0x400, "FF"}, {C2051, 0, 0x800, "FF D"}, {C51_12V, 10, 0x8000, "FF"}};
+  } cases[] = {{C1051, 5, 0x400, "FF"},
+               {C2051, 0, 0x800, "FF D"},
+               {C51_12V, 10, 0x8000, "FF"},
+               {Empty, 0, 500, "FF D"}};
   for (const auto& c : cases) {
+    const bool read = c.socket == Empty;
     Rig rig(c.socket, c.chipType);
     FillImage(rig.state->image, c.size);
-    EXPECT_EQ(ProgramChip(*rig.state, rig.view), OpResult::TooLarge) << c.size;
-    EXPECT_EQ(rig.SentText(), Sent(c.sent));  // no erase
-    EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", " Za mało pamięci", kReady}));
+    rig.view.AddLogLine("old");
+    EXPECT_EQ((read ? ReadChip : ProgramChip)(*rig.state, rig.view),
+              read ? OpResult::NoChip : OpResult::TooLarge);
+    EXPECT_EQ(rig.SentText(), Sent(c.sent)) << c.size;
+    EXPECT_EQ(rig.view.statuses,
+              (std::vector<std::string>{"", read ? kNoChip : " Za mało pamięci", kReady}));
+    EXPECT_EQ(rig.state->image.MemoryImage[0], read ? 0xFF : Pattern(0));
+    EXPECT_EQ(rig.state->image.ImageEnd, c.size);
+    EXPECT_EQ(rig.view.log.empty(), read);
   }
-}
-
-// The image and the log are cleared first, but only a finished read sets ImageEnd.
-TEST(Transfer, ReadFromAnEmptySocket) {
-  Rig rig(Empty);
-  FillImage(rig.state->image, 500);
-  rig.view.AddLogLine("old");
-  EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::NoChip);
-  EXPECT_EQ(rig.SentText(), Sent("FF D"));
-  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kNoChip, kReady}));
-  EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
-  EXPECT_EQ(rig.state->image.ImageEnd, 500);
-  EXPECT_TRUE(rig.view.log.empty());
 }
 
 // A stop asked for while a transfer runs takes effect before the next exchange: the closing STOP

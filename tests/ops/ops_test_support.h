@@ -31,6 +31,15 @@ sim::Faults With(auto set) {
   return faults;
 }
 
+// Content without 0xFF, so ImageEnd is exactly the last address filled.
+inline std::uint8_t Pattern(int a) { return static_cast<std::uint8_t>((a * 7 + 3) % 255); }
+
+inline void FillImage(Image& image, int end) {
+  ClearImage(image);
+  for (int a = 0; a <= end; ++a) image.MemoryImage[a] = Pattern(a);
+  FindImageEnd(image);
+}
+
 inline auto CaseName = [](const auto& info) { return std::string(info.param.name); };
 
 // A programmer on a pty and the program's state pointed at it, replies bounded at 200 ms.

@@ -28,15 +28,12 @@ struct Config {
   int chipType;  // 0: detected
 };
 
-// Distinct bytes, so a reply one frame late never matches by chance.
-std::uint8_t Byte(int a) { return static_cast<std::uint8_t>(0x31 + 7 * a); }
-
-// Program starts on an erased chip and 8 bytes; read and verify find the chip holding Byte.
+// Program starts on an erased chip and 8 bytes; read and verify find the chip holding Pattern,
+// whose neighbours differ, so a reply one frame late never matches by chance.
 OpResult Start(Rig& rig, const Config& c) {
-  if (c.run != ProgramChip) rig.FillFlash(Byte);
-  auto& image = rig.state->image.MemoryImage;
-  for (int a = 0; a < kImageSize; ++a) image[a] = c.run == ReadChip ? 0x00 : a < 8 ? Byte(a) : 0xFF;
-  FindImageEnd(rig.state->image);
+  if (c.run != ProgramChip) rig.FillFlash(Pattern);
+  FillImage(rig.state->image, 7);
+  if (c.run == ReadChip) rig.state->image.MemoryImage.fill(0x00);
   const OpResult result = c.run(*rig.state, rig.view);
   EXPECT_FALSE(rig.state->link.IsOpen());
   EXPECT_EQ(rig.view.LastStatus(), kReady);
@@ -159,8 +156,7 @@ long Files(const TempDir& dir) { return std::distance(fs::directory_iterator(dir
 
 std::unique_ptr<Image> Filled() {
   auto image = std::make_unique<Image>();
-  for (int a = 0; a < 0x4000; ++a) image->MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + 3);
-  FindImageEnd(*image);
+  FillImage(*image, 0x3FFF);
   return image;
 }
 
