@@ -152,19 +152,12 @@ INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep, ::testing::ValuesIn(kConfigs), CaseN
 namespace fs = std::filesystem;
 const std::string kOld = ":0100000042BD\r\n:00000001FF\r\n", kIoError = " Błąd I/O ...";
 
-long Files(const TempDir& dir) { return std::distance(fs::directory_iterator(dir.path()), {}); }
-
-std::unique_ptr<Image> Filled() {
-  auto image = std::make_unique<Image>();
-  FillImage(*image, 0x3FFF);
-  return image;
-}
-
 // Whether saving did anything but fail with the I/O text.
 bool Saves(const std::string& path) {
-  auto image = Filled();
+  Image image;
+  FillImage(image, 0x3FFF);
   RecordingView view;
-  const bool saved = SaveHexFileShown(*image, path, view);
+  const bool saved = SaveHexFileShown(image, path, view);
   return saved || view.statuses != std::vector<std::string>{kIoError} || !view.pauses.empty();
 }
 
@@ -186,18 +179,19 @@ TEST(FileFaults, OtherUsersFiles) {
   chmod((dir / "secret.hex").c_str(), geteuid() == 0 ? 0600 : 0000);
   chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555);
   EXPECT_EQ(AsOrdinaryUser([&] {
-              auto image = Filled();
+              Image image;
+              FillImage(image, 0x3FFF);
               RecordingView view;
               // Reported, and the image left empty rather than half-loaded.
-              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) ||
-                                  image->ImageEnd != -1 || image->MemoryImage[0] != 0xFF ||
+              const bool loaded = LoadHexFileShown(image, dir / "secret.hex", view) ||
+                                  image.ImageEnd != -1 || image.MemoryImage[0] != 0xFF ||
                                   view.statuses.empty() || view.statuses.front() != kIoError;
               return loaded | Saves(dir / "new.hex") << 1 | Saves(dir / "kept.hex") << 2;
             }),
             0);
   chmod(dir.path().c_str(), 0755);
   EXPECT_EQ(ReadFile(dir / "kept.hex"), kOld);
-  EXPECT_EQ(Files(dir), 2);  // no new file
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);  // no new file
 }
 
 }  // namespace
