@@ -96,11 +96,10 @@ TEST(ReplyBound, HoldsOnAnyThreadAndWhateverTheSignalsDo) {
       action.sa_flags = SA_RESTART;
       sigaction(s, &action, &saved[s - first]);
     }
-    SimHarness one(C51_12V), two(C51_12V);
+    SimHarness one(C51_12V, {.stopAfterFrames = 2}), two(C51_12V, {.stopAfterFrames = 2});
     Link a, b;
     std::thread([&] {
       for (auto [sim, link] : {std::pair{&one, &a}, {&two, &b}}) {
-        sim->WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 2; });
         link->SetReplyTimeout(kBound);
         ASSERT_TRUE(link->OpenLink(sim->Path()));
         EXPECT_EQ(link->Probe(), kProbeAnswer);
@@ -193,8 +192,7 @@ TEST(Port, RestoreRacingCloseIsOverWhenCloseReturns) {
 // end closes reads EIO; a hung-up line (an unplugged adapter) reads 0.
 TEST(ReplyBound, PortPulledOutDuringTheWaitFailsAtOnce) {
   for (const auto& [bound, hangUpLine] : {std::pair{5000, false}, {4950, false}, {5000, true}}) {
-    SimHarness sim(C51_12V);
-    sim.WithModel([](sim::DeviceModel& m) { m.MutableFaults().stopAfterFrames = 1; });
+    SimHarness sim(C51_12V, {.stopAfterFrames = 1});
     Link link;
     link.SetReplyTimeout(bound);
     ASSERT_TRUE(link.OpenLink(sim.Path()));
@@ -289,13 +287,9 @@ TEST(PortList, RealUartsAndAdaptersWithTheirNamesIdsDriversAndHolders) {
 // bytes.
 TEST(Probe, SendsOnlyTheProbeAndLeavesTheDeviceAsFound) {
   for (const int answer : {int{kProbeAnswer}, 0xAA, 0x00, -1}) {
-    testing::SimHarness sim(C2051);
-    sim.WithModel([&](sim::DeviceModel& m) {
-      auto& f = m.MutableFaults();
-      f.neverAnswer = answer < 0;
-      f.probeReply = std::max(answer, 0);
-      f.doubleReplyAtFrame = 1;
-    });
+    SimHarness sim(
+        C2051,
+        {.neverAnswer = answer < 0, .probeReply = std::max(answer, 0), .doubleReplyAtFrame = 1});
     termios before = LineSettings(sim.Path());
     cfsetspeed(&before, B9600);
     before.c_lflag |= ICANON;

@@ -130,7 +130,7 @@ class TransferTest : public ::testing::TestWithParam<TransferCase> {};
 
 TEST_P(TransferTest, FramesTextsAndContent) {
   const TransferCase& c = GetParam();
-  Rig rig(c.socket, c.chipType, With([&](sim::Faults& f) { f.wrongByteAtAddress = c.bad; }));
+  Rig rig(c.socket, c.chipType, {.wrongByteAtAddress = c.bad});
   // Program must erase the 00s, read must blank an old image above the chip's 40 bytes, verify
   // must not look above the image's end.
   const int filled = c.kind == kRead ? 40 : c.count;
@@ -268,35 +268,37 @@ struct BlankCase {
   const char* name;
   SimChip socket;
   int chipType, programmed, count;  // `count` bytes 0x12 from `programmed` in the chip
-  long silentAfter;                 // 0: every frame answered
+  sim::Faults faults;
   std::string verdict;
 };
 
 const BlankCase kBlankCases[] = {
-    {"Erased2051Detected", C2051, 0, 0, 0, 0, " Układ jest czysty."},
-    {"LastByteOf4051", C4051, 7, 0xFFF, 1, 0, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
-    {"FiveBytesOf89C51", C51_12V, 0, 0x1A3, 5, 0,
+    {"Erased2051Detected", C2051, 0, 0, 0, {}, " Układ jest czysty."},
+    {"LastByteOf4051", C4051, 7, 0xFFF, 1, {}, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
+    {"FiveBytesOf89C51",
+     C51_12V,
+     0,
+     0x1A3,
+     5,
+     {},
      " Układ nie jest czysty: 01A3 jest 12 (5 bajtów)"},
     // Half-way through the data, before the one programmed byte: never a blank verdict.
-    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, 2000, kFailed},
+    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, {.stopAfterFrames = 2000}, kFailed},
 };
 
 class BlankCheckTest : public ::testing::TestWithParam<BlankCase> {};
 
 TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
   const BlankCase& c = GetParam();
-  const auto faults = With([&](sim::Faults& f) {
-    if (c.silentAfter) f.stopAfterFrames = c.silentAfter;
-  });
-  Rig rig(c.socket, c.chipType, faults), reader(c.socket, c.chipType, faults);
+  Rig rig(c.socket, c.chipType, c.faults), reader(c.socket, c.chipType, c.faults);
   for (Rig* r : {&rig, &reader})
     r->FillFlash(
         [&](int a) { return a >= c.programmed && a < c.programmed + c.count ? 0x12 : 0xFF; });
   rig.state->image.MemoryImage[5] = 0x55;
   FindImageEnd(rig.state->image);
-  EXPECT_EQ(BlankCheck(*rig.state, rig.view), c.silentAfter ? OpResult::LinkFailure
-                                              : c.count     ? OpResult::Mismatch
-                                                            : OpResult::Success);
+  EXPECT_EQ(BlankCheck(*rig.state, rig.view), c.faults.stopAfterFrames ? OpResult::LinkFailure
+                                              : c.count                ? OpResult::Mismatch
+                                                                       : OpResult::Success);
   ReadChip(*reader.state, reader.view);
   EXPECT_EQ(rig.SentText(), reader.SentText());
   EXPECT_EQ(rig.view.statuses,
@@ -329,15 +331,14 @@ class NoProgrammer : public ::testing::TestWithParam<Operation> {};
 // the log before detection, changes them.
 TEST_P(NoProgrammer, EndsWithTheFailureText) {
   const Operation& op = GetParam();
-  const std::tuple<int, long, const char*> ways[] = {
-      {-1, 0, ""}, {-1, -1, "FF"}, {0x00, 0, "FF"}, {0xAA, 0, "FF"}, {-1, 4, "FF 13 11 17 13"}};
-  for (const auto& [probe, silentAfter, sent] : ways) {
+  const std::pair<sim::Faults, const char*> ways[] = {{{}, ""},
+                                                      {{.neverAnswer = true}, "FF"},
+                                                      {{.probeReply = 0x00}, "FF"},
+                                                      {{.probeReply = 0xAA}, "FF"},
+                                                      {{.stopAfterFrames = 4}, "FF 13 11 17 13"}};
+  for (const auto& [faults, sent] : ways) {
     SCOPED_TRACE(sent);
-    Rig rig(C2051, 0, With([&](sim::Faults& f) {
-              f.neverAnswer = silentAfter < 0;
-              if (probe >= 0) f.probeReply = probe;
-              if (silentAfter > 0) f.stopAfterFrames = silentAfter;
-            }));
+    Rig rig(C2051, 0, faults);
     if (!*sent) rig.sim.Hangup();
     rig.state->image.MemoryImage[0x200] = 0x12;
     rig.state->image.ImageEnd = 0;  // as before the first load: only a cleared image is measured
@@ -358,7 +359,7 @@ TEST_P(NoProgrammer, EndsWithTheFailureText) {
 INSTANTIATE_TEST_SUITE_P(Every, NoProgrammer, ::testing::ValuesIn(kOperations), CaseName);
 
 TEST(NoProgrammer, LockBit3UnansweredKeepsItsMessageWithoutPause) {
-  Rig rig(C51_12V, 1, With([](sim::Faults& f) { f.stopAfterFrames = 3; }));
+  Rig rig(C51_12V, 1, {.stopAfterFrames = 3});
   EXPECT_EQ(kLock3(*rig.state, rig.view), OpResult::LinkFailure);
   EXPECT_EQ(rig.SentText(), Sent("FF 13 11 07"));
   EXPECT_EQ(rig.view.statuses, std::vector<std::string>{kFailed});

@@ -95,7 +95,7 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
   const Config& c = GetParam();
   Sweep([&](long k) {
     SCOPED_TRACE("unanswered frame " + std::to_string(k));
-    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.stopAfterFrames = k - 1; }));
+    Rig rig(c.chip, c.chipType, {.stopAfterFrames = k - 1});
     const auto begun = std::chrono::steady_clock::now();
     EXPECT_EQ(Start(rig, c), OpResult::LinkFailure);
     // A hang guard, not a speed target: the reply bound plus three seconds, beside what the run
@@ -125,7 +125,7 @@ TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
   const Config& c = GetParam();
   Sweep([&](long k) {
     SCOPED_TRACE("double reply at frame " + std::to_string(k));
-    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.doubleReplyAtFrame = k; }));
+    Rig rig(c.chip, c.chipType, {.doubleReplyAtFrame = k});
     EXPECT_EQ(Start(rig, c) == OpResult::Success, Claimed(rig.view));
     // The byte left over after the closing STOP gives the shift away.
     EXPECT_TRUE(!Claimed(rig.view) || ContentOk(rig, c)) << "success claimed over wrong content";
