@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <ctime>
 #include <numeric>
 #include <thread>
