@@ -208,10 +208,10 @@ TEST(Transfer, RefusedBeforeTheData) {
 TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
   struct CancellingView : RecordingView {
     CancelToken* token = nullptr;
-    int at = 0, lastProgress = -1;
+    int lastProgress = -1;
     void SetGaugeProgress(int position) override {
       lastProgress = position;
-      if (position == at) token->Request();
+      if (position == 99) token->Request();
     }
   };
   const struct {
@@ -225,7 +225,6 @@ TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
     if (c.program) FillImage(rig.state->image, 500);
     CancellingView view;
     view.token = &rig.state->cancel;
-    view.at = 99;
     const OpResult result = c.program ? ProgramChip(*rig.state, view) : ReadChip(*rig.state, view);
     EXPECT_EQ(result, OpResult::Cancelled);
     const std::string sent = rig.SentText();
@@ -306,7 +305,6 @@ TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_TRUE(rig.view.log.empty());
   EXPECT_EQ(rig.state->image.ImageEnd, 5);
-  EXPECT_TRUE(rig.PortReusable());
 }
 INSTANTIATE_TEST_SUITE_P(Chips, BlankCheckTest, ::testing::ValuesIn(kBlankCases), CaseName);
 
