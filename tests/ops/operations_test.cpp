@@ -252,13 +252,15 @@ TEST(HexFilesShown, TextsPauseAndListing) {
   view.AddLogLine("old");
   EXPECT_FALSE(LoadHexFileShown(image, dir / "missing.hex", view));
   ASSERT_TRUE(LoadHexFileShown(image, dir / "b.hex", view));
-  EXPECT_TRUE(
-      SaveHexFileShown(image, dir / "c.hex", view));  // no pause: a failed save's is the caller's
+  EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
+  // No pause: a failed save leaves its pause to the caller.
+  EXPECT_FALSE(SaveHexFileShown(image, dir / "no/such/c.hex", view));
   EXPECT_EQ(view.events, (std::vector<std::string>{
                              "log: old", "clear", "status:  Błąd I/O ...", "pause: 1500",
                              "status:  Odczytano 0 bajtów.", "clear", "log: " + ListLine(image, 0),
                              "log: " + ListLine(image, 16), "log: " + ListLine(image, 32),
-                             "status:  Odczytano 34 bajtów.", "status:  Zapisano 48 bajtów."}));
+                             "status:  Odczytano 34 bajtów.", "status:  Zapisano 48 bajtów.",
+                             "status:  Błąd I/O ..."}));
 }
 
 // --- the blank check: a read that keeps the image and gives a verdict ---------------------------
