@@ -29,12 +29,13 @@ std::optional<SimChip> ParseSimChip(const std::string& name);
 std::string SimChipName(SimChip chip);
 std::vector<std::string> SimChipNames();
 
+// Every member has its initializer, so that a designated initializer may name only some.
 struct Faults {
-  bool neverAnswer = false;                // no reply at all, the probe included
-  std::optional<std::uint8_t> probeReply;  // answer the probe with this byte instead of 0x55
-  std::optional<long> stopAfterFrames;     // answer the first N frames, then nothing
-  std::optional<long> doubleReplyAtFrame;  // frame N (1-based) gets two reply bytes
-  std::optional<int> wrongByteAtAddress;   // reads and write read-backs of A give a wrong byte
+  bool neverAnswer = false;                  // no reply at all, the probe included
+  std::optional<std::uint8_t> probeReply{};  // answer the probe with this byte instead of 0x55
+  std::optional<long> stopAfterFrames{};     // answer the first N frames, then nothing
+  std::optional<long> doubleReplyAtFrame{};  // frame N (1-based) gets two reply bytes
+  std::optional<int> wrongByteAtAddress{};   // reads and write read-backs of A give a wrong byte
 };
 
 struct LockBits {

@@ -85,15 +85,6 @@ const char* const kBusy[] = {" Zapisywanie pamięci...", " Odczytywanie pamięci
 const char* const kDone[] = {" Zpisywanie zakończono...", " Odczytywanie zakończono...",
                              " Weryfikowanie zakończono..."};
 
-// Content without 0xFF, so ImageEnd is exactly the last address filled.
-std::uint8_t Pattern(int a) { return static_cast<std::uint8_t>((a * 7 + 3) % 255); }
-
-void FillImage(Image& image, int end) {
-  ClearImage(image);
-  for (int a = 0; a <= end; ++a) image.MemoryImage[a] = Pattern(a);
-  FindImageEnd(image);
-}
-
 // Frames for bytes [0, count): 0E/0F go through the 20-pin counter, the others carry the address.
 std::string Data(std::uint8_t code, int count, bool program) {
   std::vector<sim::Frame> frames;
@@ -139,7 +130,7 @@ class TransferTest : public ::testing::TestWithParam<TransferCase> {};
 
 TEST_P(TransferTest, FramesTextsAndContent) {
   const TransferCase& c = GetParam();
-  Rig rig(c.socket, c.chipType, With([&](sim::Faults& f) { f.wrongByteAtAddress = c.bad; }));
+  Rig rig(c.socket, c.chipType, {.wrongByteAtAddress = c.bad});
   // Program must erase the 00s, read must blank an old image above the chip's 40 bytes, verify
   // must not look above the image's end.
   const int filled = c.kind == kRead ? 40 : c.count;
@@ -183,32 +174,32 @@ TEST_P(TransferTest, FramesTextsAndContent) {
 }
 INSTANTIATE_TEST_SUITE_P(Chips, TransferTest, ::testing::ValuesIn(kTransferCases), CaseName);
 
-TEST(Transfer, ImageAtCapacityIsRefusedBeforeTheErase) {
+// Ended before the first data frame: an image at the chip's capacity is refused before the erase
+// and left alone; a read from an empty socket has cleared the image and the log first, but only
+// a finished read sets ImageEnd.
+TEST(Transfer, RefusedBeforeTheData) {
   const struct {
     SimChip socket;
     int chipType, size;
     const char* sent;
-  } cases[] = {{C1051, 5, 0x400, "FF"}, {C2051, 0, 0x800, "FF D"}, {C51_12V, 10, 0x8000, "FF"}};
+  } cases[] = {{C1051, 5, 0x400, "FF"},
+               {C2051, 0, 0x800, "FF D"},
+               {C51_12V, 10, 0x8000, "FF"},
+               {Empty, 0, 500, "FF D"}};
   for (const auto& c : cases) {
+    const bool read = c.socket == Empty;
     Rig rig(c.socket, c.chipType);
     FillImage(rig.state->image, c.size);
-    EXPECT_EQ(ProgramChip(*rig.state, rig.view), OpResult::TooLarge) << c.size;
-    EXPECT_EQ(rig.SentText(), Sent(c.sent));  // no erase
-    EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", " Za mało pamięci", kReady}));
+    rig.view.AddLogLine("old");
+    EXPECT_EQ((read ? ReadChip : ProgramChip)(*rig.state, rig.view),
+              read ? OpResult::NoChip : OpResult::TooLarge);
+    EXPECT_EQ(rig.SentText(), Sent(c.sent)) << c.size;
+    EXPECT_EQ(rig.view.statuses,
+              (std::vector<std::string>{"", read ? kNoChip : " Za mało pamięci", kReady}));
+    EXPECT_EQ(rig.state->image.MemoryImage[0], read ? 0xFF : Pattern(0));
+    EXPECT_EQ(rig.state->image.ImageEnd, c.size);
+    EXPECT_EQ(rig.view.log.empty(), read);
   }
-}
-
-// The image and the log are cleared first, but only a finished read sets ImageEnd.
-TEST(Transfer, ReadFromAnEmptySocket) {
-  Rig rig(Empty);
-  FillImage(rig.state->image, 500);
-  rig.view.AddLogLine("old");
-  EXPECT_EQ(ReadChip(*rig.state, rig.view), OpResult::NoChip);
-  EXPECT_EQ(rig.SentText(), Sent("FF D"));
-  EXPECT_EQ(rig.view.statuses, (std::vector<std::string>{"", kNoChip, kReady}));
-  EXPECT_EQ(rig.state->image.MemoryImage[0], 0xFF);
-  EXPECT_EQ(rig.state->image.ImageEnd, 500);
-  EXPECT_TRUE(rig.view.log.empty());
 }
 
 // A stop asked for while a transfer runs takes effect before the next exchange: the closing STOP
@@ -217,10 +208,10 @@ TEST(Transfer, ReadFromAnEmptySocket) {
 TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
   struct CancellingView : RecordingView {
     CancelToken* token = nullptr;
-    int at = 0, lastProgress = -1;
+    int lastProgress = -1;
     void SetGaugeProgress(int position) override {
       lastProgress = position;
-      if (position == at) token->Request();
+      if (position == 99) token->Request();
     }
   };
   const struct {
@@ -234,7 +225,6 @@ TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
     if (c.program) FillImage(rig.state->image, 500);
     CancellingView view;
     view.token = &rig.state->cancel;
-    view.at = 99;
     const OpResult result = c.program ? ProgramChip(*rig.state, view) : ReadChip(*rig.state, view);
     EXPECT_EQ(result, OpResult::Cancelled);
     const std::string sent = rig.SentText();
@@ -260,18 +250,17 @@ TEST(HexFilesShown, TextsPauseAndListing) {
   RecordingView view;
   WriteFile(dir / "b.hex", ":03000000020030CB\r\n:04002000AABBFFFFxx\r\n:00000001FF\r\n");
   view.AddLogLine("old");
-  ASSERT_TRUE(LoadHexFileShown(image, dir / "b.hex", view));
-  EXPECT_EQ(view.statuses, std::vector<std::string>{" Odczytano 34 bajtów."});
-  EXPECT_EQ(view.log, (std::vector<std::string>{ListLine(image, 0), ListLine(image, 16),
-                                                ListLine(image, 32)}));
-  EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
-  EXPECT_EQ(view.statuses,
-            (std::vector<std::string>{" Odczytano 34 bajtów.", " Zapisano 48 bajtów."}));
-  EXPECT_TRUE(view.pauses.empty());  // a failed save leaves its pause to the caller
-  view = RecordingView();
   EXPECT_FALSE(LoadHexFileShown(image, dir / "missing.hex", view));
-  EXPECT_EQ(view.events, (std::vector<std::string>{"clear", "status:  Błąd I/O ...", "pause: 1500",
-                                                   "status:  Odczytano 0 bajtów."}));
+  ASSERT_TRUE(LoadHexFileShown(image, dir / "b.hex", view));
+  EXPECT_TRUE(SaveHexFileShown(image, dir / "c.hex", view));
+  // No pause: a failed save leaves its pause to the caller.
+  EXPECT_FALSE(SaveHexFileShown(image, dir / "no/such/c.hex", view));
+  EXPECT_EQ(view.events, (std::vector<std::string>{
+                             "log: old", "clear", "status:  Błąd I/O ...", "pause: 1500",
+                             "status:  Odczytano 0 bajtów.", "clear", "log: " + ListLine(image, 0),
+                             "log: " + ListLine(image, 16), "log: " + ListLine(image, 32),
+                             "status:  Odczytano 34 bajtów.", "status:  Zapisano 48 bajtów.",
+                             "status:  Błąd I/O ..."}));
 }
 
 // --- the blank check: a read that keeps the image and gives a verdict ---------------------------
@@ -280,35 +269,37 @@ struct BlankCase {
   const char* name;
   SimChip socket;
   int chipType, programmed, count;  // `count` bytes 0x12 from `programmed` in the chip
-  long silentAfter;                 // 0: every frame answered
+  sim::Faults faults;
   std::string verdict;
 };
 
 const BlankCase kBlankCases[] = {
-    {"Erased2051Detected", C2051, 0, 0, 0, 0, " Układ jest czysty."},
-    {"LastByteOf4051", C4051, 7, 0xFFF, 1, 0, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
-    {"FiveBytesOf89C51", C51_12V, 0, 0x1A3, 5, 0,
+    {"Erased2051Detected", C2051, 0, 0, 0, {}, " Układ jest czysty."},
+    {"LastByteOf4051", C4051, 7, 0xFFF, 1, {}, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
+    {"FiveBytesOf89C51",
+     C51_12V,
+     0,
+     0x1A3,
+     5,
+     {},
      " Układ nie jest czysty: 01A3 jest 12 (5 bajtów)"},
     // Half-way through the data, before the one programmed byte: never a blank verdict.
-    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, 2000, kFailed},
+    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, {.stopAfterFrames = 2000}, kFailed},
 };
 
 class BlankCheckTest : public ::testing::TestWithParam<BlankCase> {};
 
 TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
   const BlankCase& c = GetParam();
-  const auto faults = With([&](sim::Faults& f) {
-    if (c.silentAfter) f.stopAfterFrames = c.silentAfter;
-  });
-  Rig rig(c.socket, c.chipType, faults), reader(c.socket, c.chipType, faults);
+  Rig rig(c.socket, c.chipType, c.faults), reader(c.socket, c.chipType, c.faults);
   for (Rig* r : {&rig, &reader})
     r->FillFlash(
         [&](int a) { return a >= c.programmed && a < c.programmed + c.count ? 0x12 : 0xFF; });
   rig.state->image.MemoryImage[5] = 0x55;
   FindImageEnd(rig.state->image);
-  EXPECT_EQ(BlankCheck(*rig.state, rig.view), c.silentAfter ? OpResult::LinkFailure
-                                              : c.count     ? OpResult::Mismatch
-                                                            : OpResult::Success);
+  EXPECT_EQ(BlankCheck(*rig.state, rig.view), c.faults.stopAfterFrames ? OpResult::LinkFailure
+                                              : c.count                ? OpResult::Mismatch
+                                                                       : OpResult::Success);
   ReadChip(*reader.state, reader.view);
   EXPECT_EQ(rig.SentText(), reader.SentText());
   EXPECT_EQ(rig.view.statuses,
@@ -316,7 +307,6 @@ TEST_P(BlankCheckTest, ReadsLikeAReadAndKeepsTheImage) {
   EXPECT_EQ(rig.view.pauses, std::vector<int>{1500});
   EXPECT_TRUE(rig.view.log.empty());
   EXPECT_EQ(rig.state->image.ImageEnd, 5);
-  EXPECT_TRUE(rig.PortReusable());
 }
 INSTANTIATE_TEST_SUITE_P(Chips, BlankCheckTest, ::testing::ValuesIn(kBlankCases), CaseName);
 
@@ -341,15 +331,14 @@ class NoProgrammer : public ::testing::TestWithParam<Operation> {};
 // the log before detection, changes them.
 TEST_P(NoProgrammer, EndsWithTheFailureText) {
   const Operation& op = GetParam();
-  const std::tuple<int, long, const char*> ways[] = {
-      {-1, 0, ""}, {-1, -1, "FF"}, {0x00, 0, "FF"}, {0xAA, 0, "FF"}, {-1, 4, "FF 13 11 17 13"}};
-  for (const auto& [probe, silentAfter, sent] : ways) {
+  const std::pair<sim::Faults, const char*> ways[] = {{{}, ""},
+                                                      {{.neverAnswer = true}, "FF"},
+                                                      {{.probeReply = 0x00}, "FF"},
+                                                      {{.probeReply = 0xAA}, "FF"},
+                                                      {{.stopAfterFrames = 4}, "FF 13 11 17 13"}};
+  for (const auto& [faults, sent] : ways) {
     SCOPED_TRACE(sent);
-    Rig rig(C2051, 0, With([&](sim::Faults& f) {
-              f.neverAnswer = silentAfter < 0;
-              if (probe >= 0) f.probeReply = probe;
-              if (silentAfter > 0) f.stopAfterFrames = silentAfter;
-            }));
+    Rig rig(C2051, 0, faults);
     if (!*sent) rig.sim.Hangup();
     rig.state->image.MemoryImage[0x200] = 0x12;
     rig.state->image.ImageEnd = 0;  // as before the first load: only a cleared image is measured
@@ -370,7 +359,7 @@ TEST_P(NoProgrammer, EndsWithTheFailureText) {
 INSTANTIATE_TEST_SUITE_P(Every, NoProgrammer, ::testing::ValuesIn(kOperations), CaseName);
 
 TEST(NoProgrammer, LockBit3UnansweredKeepsItsMessageWithoutPause) {
-  Rig rig(C51_12V, 1, With([](sim::Faults& f) { f.stopAfterFrames = 3; }));
+  Rig rig(C51_12V, 1, {.stopAfterFrames = 3});
   EXPECT_EQ(kLock3(*rig.state, rig.view), OpResult::LinkFailure);
   EXPECT_EQ(rig.SentText(), Sent("FF 13 11 07"));
   EXPECT_EQ(rig.view.statuses, std::vector<std::string>{kFailed});

@@ -25,10 +25,13 @@ inline std::string Sent(const std::string& shorthand) {
   return text;
 }
 
-sim::Faults With(auto set) {
-  sim::Faults faults;
-  set(faults);
-  return faults;
+// Content without 0xFF, so ImageEnd is exactly the last address filled.
+inline std::uint8_t Pattern(int a) { return static_cast<std::uint8_t>((a * 7 + 3) % 255); }
+
+inline void FillImage(Image& image, int end) {
+  ClearImage(image);
+  for (int a = 0; a <= end; ++a) image.MemoryImage[a] = Pattern(a);
+  FindImageEnd(image);
 }
 
 inline auto CaseName = [](const auto& info) { return std::string(info.param.name); };

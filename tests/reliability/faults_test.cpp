@@ -1,22 +1,15 @@
 // Faults from outside. The programmer falling silent after frame k, or answering frame k twice,
 // for k through whole runs: every run must end, close the port, claim no success it did not have,
-// and leave the next run working. Files that cannot be read or written, as an ordinary user (root
-// reads and writes through file modes); a full disk is in the image tests.
-#include <grp.h>
+// and leave the next run working. (Files that cannot be read or written are in the image tests
+// and HexFilesShown.)
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <functional>
 #include <thread>
 
-#include "ops/hex_files.h"
 #include "ops/ops_test_support.h"
-#include "support/temp_dir.h"
 
 namespace zelwik::testing {
 namespace {
@@ -28,15 +21,12 @@ struct Config {
   int chipType;  // 0: detected
 };
 
-// Distinct bytes, so a reply one frame late never matches by chance.
-std::uint8_t Byte(int a) { return static_cast<std::uint8_t>(0x31 + 7 * a); }
-
-// Program starts on an erased chip and 8 bytes; read and verify find the chip holding Byte.
+// Program starts on an erased chip and 8 bytes; read and verify find the chip holding Pattern,
+// whose neighbours differ, so a reply one frame late never matches by chance.
 OpResult Start(Rig& rig, const Config& c) {
-  if (c.run != ProgramChip) rig.FillFlash(Byte);
-  auto& image = rig.state->image.MemoryImage;
-  for (int a = 0; a < kImageSize; ++a) image[a] = c.run == ReadChip ? 0x00 : a < 8 ? Byte(a) : 0xFF;
-  FindImageEnd(rig.state->image);
+  if (c.run != ProgramChip) rig.FillFlash(Pattern);
+  FillImage(rig.state->image, 7);
+  if (c.run == ReadChip) rig.state->image.MemoryImage.fill(0x00);
   const OpResult result = c.run(*rig.state, rig.view);
   EXPECT_FALSE(rig.state->link.IsOpen());
   EXPECT_EQ(rig.view.LastStatus(), kReady);
@@ -98,7 +88,7 @@ TEST_P(FaultSweep, ProgrammerFallsSilentAfterEveryFrame) {
   const Config& c = GetParam();
   Sweep([&](long k) {
     SCOPED_TRACE("unanswered frame " + std::to_string(k));
-    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.stopAfterFrames = k - 1; }));
+    Rig rig(c.chip, c.chipType, {.stopAfterFrames = k - 1});
     const auto begun = std::chrono::steady_clock::now();
     EXPECT_EQ(Start(rig, c), OpResult::LinkFailure);
     // A hang guard, not a speed target: the reply bound plus three seconds, beside what the run
@@ -128,7 +118,7 @@ TEST_P(FaultSweep, ProgrammerAnswersOneFrameTwice) {
   const Config& c = GetParam();
   Sweep([&](long k) {
     SCOPED_TRACE("double reply at frame " + std::to_string(k));
-    Rig rig(c.chip, c.chipType, With([&](sim::Faults& f) { f.doubleReplyAtFrame = k; }));
+    Rig rig(c.chip, c.chipType, {.doubleReplyAtFrame = k});
     EXPECT_EQ(Start(rig, c) == OpResult::Success, Claimed(rig.view));
     // The byte left over after the closing STOP gives the shift away.
     EXPECT_TRUE(!Claimed(rig.view) || ContentOk(rig, c)) << "success claimed over wrong content";
@@ -149,60 +139,6 @@ const Config kConfigs[] = {
     {"Read89C2051", ReadChip, C2051, 6},       {"Read89C51", ReadChip, C51_12V, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep, ::testing::ValuesIn(kConfigs), CaseName);
-
-// --- files ------------------------------------------------------------------------------------
-
-namespace fs = std::filesystem;
-const std::string kOld = ":0100000042BD\r\n:00000001FF\r\n", kIoError = " Błąd I/O ...";
-
-long Files(const TempDir& dir) { return std::distance(fs::directory_iterator(dir.path()), {}); }
-
-std::unique_ptr<Image> Filled() {
-  auto image = std::make_unique<Image>();
-  for (int a = 0; a < 0x4000; ++a) image->MemoryImage[a] = static_cast<std::uint8_t>(a * 7 + 3);
-  FindImageEnd(*image);
-  return image;
-}
-
-// Whether saving did anything but fail with the I/O text.
-bool Saves(const std::string& path) {
-  auto image = Filled();
-  RecordingView view;
-  const bool saved = SaveHexFileShown(*image, path, view);
-  return saved || view.statuses != std::vector<std::string>{kIoError} || !view.pauses.empty();
-}
-
-// The failed steps of check (a bit each), run as user nobody in a child when we are root.
-int AsOrdinaryUser(const std::function<int()>& check) {
-  if (geteuid() != 0) return check();
-  const pid_t pid = fork();
-  if (pid == 0) _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 128 : check());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
-}
-
-// A folder the ordinary user may enter but not write, one file in it nobody else may read.
-TEST(FileFaults, OtherUsersFiles) {
-  TempDir dir;
-  WriteFile(dir / "secret.hex", kOld);
-  WriteFile(dir / "kept.hex", kOld);
-  chmod((dir / "secret.hex").c_str(), geteuid() == 0 ? 0600 : 0000);
-  chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555);
-  EXPECT_EQ(AsOrdinaryUser([&] {
-              auto image = Filled();
-              RecordingView view;
-              // Reported, and the image left empty rather than half-loaded.
-              const bool loaded = LoadHexFileShown(*image, dir / "secret.hex", view) ||
-                                  image->ImageEnd != -1 || image->MemoryImage[0] != 0xFF ||
-                                  view.statuses.empty() || view.statuses.front() != kIoError;
-              return loaded | Saves(dir / "new.hex") << 1 | Saves(dir / "kept.hex") << 2;
-            }),
-            0);
-  chmod(dir.path().c_str(), 0755);
-  EXPECT_EQ(ReadFile(dir / "kept.hex"), kOld);
-  EXPECT_EQ(Files(dir), 2);  // no new file
-}
 
 }  // namespace
 }  // namespace zelwik::testing

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -13,18 +12,24 @@
 #include "cli/command_line.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "support/race.h"
 
 namespace zelwik {
 namespace {
 
+HANDLE OpenPort(const std::string& port, DCB& d) {
+  d = {};
+  d.DCBlength = sizeof d;
+  return CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
 // What a program that opens the port next sees. Wine keeps the timeouts per handle, so on wine
 // only the line settings carry over from one opening to the next.
 std::string Settings(const std::string& port) {
-  HANDLE h = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  DCB d;
+  HANDLE h = OpenPort(port, d);
   if (h == INVALID_HANDLE_VALUE) return "cannot open";
-  DCB d{};
-  d.DCBlength = sizeof d;
   COMMTIMEOUTS t{};
   const bool got = GetCommState(h, &d) && GetCommTimeouts(h, &t);
   CloseHandle(h);
@@ -42,11 +47,9 @@ std::string Settings(const std::string& port) {
 
 // Settings no programmer uses, as another device on the port might have them.
 bool SetForeignSettings(const std::string& port) {
-  HANDLE h = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  DCB d;
+  HANDLE h = OpenPort(port, d);
   if (h == INVALID_HANDLE_VALUE) return false;
-  DCB d{};
-  d.DCBlength = sizeof d;
   GetCommState(h, &d);
   d.BaudRate = CBR_9600;
   d.StopBits = TWOSTOPBITS;
@@ -60,23 +63,22 @@ bool SetForeignSettings(const std::string& port) {
   return set;
 }
 
-// The port under test, with settings no programmer uses; empty when the test is to be skipped.
-std::string ForeignPort(std::string& before) {
-  const char* env = std::getenv("ZELWIK_TEST_PORT");
-  if (!env || !*env) return {};
-  const std::string port = env;
-  EXPECT_TRUE(SetForeignSettings(port));
-  before = Settings(port);
-  // Otherwise the test could not tell a line put back from one never changed.
-  EXPECT_EQ(before.rfind("9600 baud", 0), 0u) << before;
-  return port;
-}
+// The port under test, set up with settings no programmer uses.
+class Win32Port : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* env = std::getenv("ZELWIK_TEST_PORT");
+    if (!env || !*env) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
+    port = env;
+    ASSERT_TRUE(SetForeignSettings(port));
+    before = Settings(port);
+    // Otherwise the test could not tell a line put back from one never changed.
+    ASSERT_EQ(before.rfind("9600 baud", 0), 0u) << before;
+  }
+  std::string port, before;
+};
 
-TEST(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
-  std::string before;
-  const std::string port = ForeignPort(before);
-  if (port.empty()) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
-
+TEST_F(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
   Link link;
   ASSERT_TRUE(link.OpenLink(port)) << link.LastError();
   EXPECT_EQ(link.Transact(CMD_PROBE), kProbeAnswer);
@@ -92,28 +94,15 @@ TEST(Win32Port, LeavesTheLineAsItFoundItAfterAProbeAndAnOperation) {
 
 // A second Ctrl+C's restore racing the operation's Close on another thread: over when Close
 // returns, the line put back once, never on a closed handle.
-TEST(Win32Port, RestoreRacingCloseIsOverWhenCloseReturns) {
-  std::string before;
-  const std::string port = ForeignPort(before);
-  if (port.empty()) GTEST_SKIP() << "ZELWIK_TEST_PORT names no port with zelwik-sim on it";
+TEST_F(Win32Port, RestoreRacingCloseIsOverWhenCloseReturns) {
   std::string reason;
   int error = 0;
   int early = 0;
   for (int round = 0; round < 40; ++round) {
     const auto serial = MakePlatformSerialPort();
     ASSERT_TRUE(serial->Open(DeviceForPort(port), reason, error)) << reason;
-    std::atomic<int> ready{0};
-    const auto together = [&ready] {
-      ready.fetch_add(1);
-      while (ready.load() < 2) {
-      }
-    };
-    std::thread handler([&] {
-      together();
-      serial->RestoreLineNow();
-    });
-    together();
-    serial->Close();
+    std::thread handler =
+        testing::Race([&] { serial->RestoreLineNow(); }, [&] { serial->Close(); });
     if (Settings(port) != before) ++early;
     handler.join();
   }
