@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -324,8 +325,21 @@ TEST_F(Ports, AutoUsesTheOneProgrammerAndOtherwiseSaysWhatItFound) {
   EXPECT_EQ(run.out, " Sygnatura producenta=1EH\n Gotowy...\n");
   EXPECT_EQ(Frames(0).substr(0, 17), "FF000000 FF000000");
 
-  // Two programmers, then none: nothing beyond the probes is sent anywhere.
+  // --port all: every port whose probe is answered, and no more than the probe to the others.
   sims_[2].WithModel([](sim::DeviceModel& m) { m.MutableFaults().probeReply.reset(); });
+  for (int i : {0, 1, 2}) sims_[i].ClearFrames();
+  run = Cli({"--port", "all", "erase"}, ports_.Roots());
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = testing::Lines(run.out);
+  EXPECT_EQ(
+      std::multiset<std::string>(lines.begin(), lines.end()),
+      (std::multiset<std::string>{"ttyUSB0:  Układ wymazano...", "ttyUSB0:  Gotowy...",
+                                  "ttyUSB0: passed 1, failed 0", "ttyUSB2:  Układ wymazano...",
+                                  "ttyUSB2:  Gotowy...", "ttyUSB2: passed 1, failed 0"}));
+  EXPECT_EQ(Frames(1), "FF000000");
+  EXPECT_EQ(Cli({"--port", "all", "read", "x.hex"}, ports_.Roots()).status, 2);
+
+  // Two programmers, then none: nothing beyond the probes is sent anywhere.
   for (const char* found : {"2 programmers answered", "no programmer answered"}) {
     sims_[0].ClearFrames();
     run = Cli({"--port=AUTO", "erase"}, ports_.Roots());
