@@ -189,9 +189,7 @@ TEST(Formats, BackupsRestoreTheChip) {
   const struct {
     SimChip chip;
     const char *option, *file;
-  } cases[] = {{SimChip::C2051, "", "chip.BIN"},
-               {SimChip::C4051, "", "chip.bin"},
-               {SimChip::C1051, "--format=SREC", "chip.hex"}};
+  } cases[] = {{SimChip::C2051, "", "chip.BIN"}, {SimChip::C1051, "--format=SREC", "chip.hex"}};
   for (const auto& c : cases) {
     TempDir dir;
     SimHarness source(c.chip), target(c.chip);

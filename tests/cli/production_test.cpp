@@ -142,21 +142,18 @@ TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {
     const char* layout;
     std::uint64_t number;
     std::vector<std::uint8_t> bytes;
-  } cases[] = {{"7F0:2:1000", 0x1234, {0x34, 0x12}},
-               {"0:3:1:1:be", 0x010203, {0x01, 0x02, 0x03}},
-               {"10:2:0:5:bcd", 1234, {0x12, 0x34}},
-               {"FFFC:4:0:1:ascii", 42, {'0', '0', '4', '2'}}};
+    std::uint64_t tooBig;
+  } cases[] = {{"7F0:2:1000", 0x1234, {0x34, 0x12}, 0x10000},
+               {"0:3:1:1:be", 0x010203, {0x01, 0x02, 0x03}, 0x1000000},
+               {"10:2:0:5:bcd", 1234, {0x12, 0x34}, 10000},
+               {"FFFC:4:0:1:ascii", 42, {'0', '0', '4', '2'}, 10000}};
   for (const auto& c : cases) {
     const auto layout = ParseSerialLayout(c.layout, why);
     ASSERT_TRUE(layout) << c.layout << ": " << why;
     EXPECT_EQ(EncodeSerial(*layout, c.number), c.bytes) << c.layout;
+    EXPECT_TRUE(SerialFits(*layout, c.tooBig - 1)) << c.layout;
+    EXPECT_FALSE(SerialFits(*layout, c.tooBig)) << c.layout;
   }
-  const auto le = ParseSerialLayout("0:2:0", why);
-  EXPECT_TRUE(SerialFits(*le, 65535));
-  EXPECT_FALSE(SerialFits(*le, 65536));
-  const auto bcd = ParseSerialLayout("0:1:0:bcd", why);
-  EXPECT_TRUE(SerialFits(*bcd, 99));
-  EXPECT_FALSE(SerialFits(*bcd, 100));
   for (const char* bad : {"7F0:2", "7F0:2:70000", "7F0:0:1", "FFFF:2:1", "G0:1:1", "0:1:1:0",
                           "0:1:1:1:xx", "0:2:100:bcd:1", "0:3:1000:ascii", "0:1:-1"})
     EXPECT_FALSE(ParseSerialLayout(bad, why)) << bad;
@@ -305,26 +302,22 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
   for (int i = 0; i <= InterruptGuard::kMaxStates; ++i)
     many.insert(many.begin(), {"--port", "/nonexistent/ttyUSB" + std::to_string(i)});
   const std::string log = dir_ / "run.csv", full = dir_ / "full.hex";
-  const std::vector<std::string> serial = {"--port", a.Path(), "--serial", "7F0:2:1"};
-  auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
-    args.insert(args.end(), more.begin(), more.end());
+  auto serial = [&](const char* layout, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", a.Path(), "--serial", layout});
     return args;
   };
   std::vector<Refusal> cases = {
       {{"--port", a.Path(), "--port", a.Path(), "erase"}, 2, "given twice"},
       {{"--port", a.Path(), "--port", b.Path(), "read", dir_ / "x.hex"}, 2, "read takes one port"},
       {{"--port", a.Path(), "--repeat", "verify", fw_}, 2, "--repeat goes with"},
-      {{"--port", a.Path(), "--serial", "7F0:1:256", "--log", log, "program", fw_}, 2, "not fit"},
-      {{"--port", a.Path(), "--chip", "89C2051", "--serial", "7FF:2:1", "--log", log, "program",
-        fw_},
-       2,
-       "2048 bytes"},
-      {with(serial, {"program", fw_}), 2, "--serial-file or --log"},
-      {with(serial, {"--serial-file", dir_ / "corrupt.serial", "program", fw_}), 1,
+      {serial("7F0:1:256", {"--log", log, "program", fw_}), 2, "not fit"},
+      {serial("7FF:2:1", {"--chip", "89C2051", "--log", log, "program", fw_}), 2, "2048 bytes"},
+      {serial("7F0:2:1", {"program", fw_}), 2, "--serial-file or --log"},
+      {serial("7F0:2:1", {"--serial-file", dir_ / "corrupt.serial", "program", fw_}), 1,
        "not a serial number state file"},
-      {with(serial, {"--serial-file", dir_ / "held.serial", "program", fw_}), 1,
+      {serial("7F0:2:1", {"--serial-file", dir_ / "held.serial", "program", fw_}), 1,
        "in use by another run"},
-      {with(serial, {"--log", log, "program", full}), 1, "data at 07F0"},
+      {serial("7F0:2:1", {"--log", log, "program", full}), 1, "data at 07F0"},
       {{"--port", a.Path(), "--log", dir_ / "no/such/dir.csv", "erase"},
        1,
        "dir.csv: No such file or directory"},
@@ -340,7 +333,8 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
   EXPECT_TRUE(b.Frames().empty());
   EXPECT_EQ(ReadFile(dir_ / "corrupt.serial"), "12x\n");
   // Told to, the number replaces the file's data.
-  EXPECT_EQ(Cli(with(serial, {"--serial-overwrite", "--log", log, "program", full})).status, 0);
+  EXPECT_EQ(Cli(serial("7F0:2:1", {"--serial-overwrite", "--log", log, "program", full})).status,
+            0);
   EXPECT_EQ(SerialIn(a), 1);
 }
 
