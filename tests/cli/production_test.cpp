@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -559,30 +559,18 @@ TEST_F(Production, HangUpAndALostReaderFinishTheChip) {
   EXPECT_EQ(Lines(ReadFile(dir_ / "frames")).back().substr(0, 2), "13");  // the closing STOP
 }
 
-// Standard error as the operator's terminal, written by the run and read by the operator.
-class Terminal : public std::streambuf {
+// The prompt on the operator's input, telling when it waits for Enter.
+class Watched : public ChipPrompt {
  public:
-  bool Shows(const std::string& text) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return text_.find(text) != std::string::npos;
+  explicit Watched(std::unique_ptr<ChipPrompt> prompt) : prompt_(std::move(prompt)) {}
+  std::optional<std::string> ReadLine() override {
+    waiting = true;
+    return prompt_->ReadLine();
   }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    const char ch = traits_type::to_char_type(c);
-    xsputn(&ch, 1);
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    text_.append(s, static_cast<std::size_t>(n));
-    return n;
-  }
+  std::atomic<bool> waiting = false;
 
  private:
-  std::mutex mutex_;
-  std::string text_;
+  std::unique_ptr<ChipPrompt> prompt_;
 };
 
 // Ctrl+C while the prompt waits for Enter ends the run with its totals, and nothing is left
@@ -591,19 +579,15 @@ TEST_F(Production, CtrlCAtThePrompt) {
   SimHarness sim(SimChip::C2051);
   int input[2];
   ASSERT_EQ(pipe(input), 0);
-  const auto prompt = DescriptorPrompt(input[0]);
-  Terminal terminal;
-  std::ostream err(&terminal);
-  std::ostringstream out;
+  Watched prompt(DescriptorPrompt(input[0]));
   std::thread operatorAway([&] {
-    if (WaitFor([&] { return terminal.Shows(kTextNextChip); })) InterruptGuard::Interrupt(130);
+    if (WaitFor([&] { return prompt.waiting.load(); })) InterruptGuard::Interrupt(130);
   });
-  const int status =
-      RunCommandLine({"--port", sim.Path(), "--repeat", "--log", dir_ / "run.csv", "program", fw_},
-                     out, err, nullptr, {}, prompt.get());
+  const CliRun run = Cli(
+      {"--port", sim.Path(), "--repeat", "--log", dir_ / "run.csv", "program", fw_}, {}, &prompt);
   operatorAway.join();
-  EXPECT_EQ(status, 130);
-  EXPECT_EQ(Lines(out.str()).back(), PortShortName(sim.Path()) + ": passed 1, failed 0");
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(Lines(run.out).back(), PortShortName(sim.Path()) + ": passed 1, failed 0");
   EXPECT_EQ(CsvRows(dir_ / "run.csv").size(), 2u);
   ASSERT_EQ(write(input[1], "later\n", 6), 6);
   std::this_thread::yield();
