@@ -349,17 +349,15 @@ TEST_F(Production, ProgressLineShowsEachPortsShare) {
   EXPECT_EQ(two.str().substr(two.str().size() - 4), "\r\x1b[K");
 }
 
-// The operator at the prompt: the callback sees each chip done, then Enter, and q after five.
+// The operator at the prompt: the callback answers, told how many times it was asked.
 class Operator : public ChipPrompt {
  public:
-  explicit Operator(std::function<void(int)> nextChip) : nextChip_(std::move(nextChip)) {}
-  std::optional<std::string> ReadLine() override {
-    nextChip_(++prompts_);
-    return prompts_ < 5 ? "" : "q";
-  }
+  using Answer = std::function<std::optional<std::string>(int prompts)>;
+  explicit Operator(Answer answer) : answer_(std::move(answer)) {}
+  std::optional<std::string> ReadLine() override { return answer_(++prompts_); }
 
  private:
-  std::function<void(int)> nextChip_;
+  Answer answer_;
   int prompts_ = 0;
 };
 
@@ -372,15 +370,16 @@ TEST_F(Production, RepeatChipAfterChip) {
   const std::string gonePath = gone.Path();
   gone.Hangup();
   std::vector<std::uint16_t> programmed;
-  Operator input([&](int prompt) {
+  Operator input([&](int prompt) -> std::optional<std::string> {
     if (prompt != 4) programmed.push_back(SerialIn(sim));
-    if (prompt == 5) return;
+    if (prompt == 5) return "q";
     sim.WithModel([prompt](sim::DeviceModel& m) {
       m.RemoveChip();
       if (prompt != 3) m.InsertChip();
       m.MutableFaults().wrongByteAtAddress.reset();
       if (prompt == 2) m.MutableFaults().wrongByteAtAddress = 0x10;
     });
+    return "";
   });
   const CliRun run =
       Cli({"--port", sim.Path(), "--port", gonePath, "--timeout", "300", "--repeat", "--verify",
@@ -537,29 +536,20 @@ TEST_F(Production, HangUpAndALostReaderFinishTheChip) {
   EXPECT_EQ(Lines(ReadFile(dir_ / "frames")).back().substr(0, 2), "13");  // the closing STOP
 }
 
-// The prompt on the operator's input, telling when it waits for Enter.
-class Watched : public ChipPrompt {
- public:
-  explicit Watched(std::unique_ptr<ChipPrompt> prompt) : prompt_(std::move(prompt)) {}
-  std::optional<std::string> ReadLine() override {
-    waiting = true;
-    return prompt_->ReadLine();
-  }
-  std::atomic<bool> waiting = false;
-
- private:
-  std::unique_ptr<ChipPrompt> prompt_;
-};
-
 // Ctrl+C while the prompt waits for Enter ends the run with its totals, and nothing is left
 // reading the input afterwards: a line typed later is still there for whoever reads next.
 TEST_F(Production, CtrlCAtThePrompt) {
   SimHarness sim(SimChip::C2051);
   int input[2];
   ASSERT_EQ(pipe(input), 0);
-  Watched prompt(DescriptorPrompt(input[0]));
+  const auto terminal = DescriptorPrompt(input[0]);
+  std::atomic<bool> waiting = false;
+  Operator prompt([&](int) {
+    waiting = true;
+    return terminal->ReadLine();
+  });
   std::thread operatorAway([&] {
-    if (WaitFor([&] { return prompt.waiting.load(); })) InterruptGuard::Interrupt(130);
+    if (WaitFor([&] { return waiting.load(); })) InterruptGuard::Interrupt(130);
   });
   const CliRun run = Cli(
       {"--port", sim.Path(), "--repeat", "--log", dir_ / "run.csv", "program", fw_}, {}, &prompt);
