@@ -286,10 +286,13 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
     args.insert(args.begin(), {"--port", a.Path(), "--serial", layout});
     return args;
   };
-  std::vector<Refusal> cases = {
+  const std::vector<Refusal> cases = {
       {{"--port", a.Path(), "--port", a.Path(), "erase"}, 2, "given twice"},
       {{"--port", a.Path(), "--port", b.Path(), "read", dir_ / "x.hex"}, 2, "read takes one port"},
       {{"--port", a.Path(), "--repeat", "verify", fw_}, 2, "--repeat goes with"},
+      // Nothing that leaves the chip as it was repeats (a port that would fail, not wait for
+      // chips).
+      {{"--port", "/nonexistent/tty", "--repeat=auto", "blank-check"}, 2, "--repeat goes with"},
       {serial("7F0:1:256", {"--log", log, "program", fw_}), 2, "not fit"},
       {serial("7FF:2:1", {"--chip", "89C2051", "--log", log, "program", fw_}), 2, "2048 bytes"},
       {serial("7F0:2:1", {"program", fw_}), 2, "--serial-file or --log"},
@@ -304,10 +307,6 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--verify", "erase"}, 2, "--verify goes with program"},
       {many, 2, "at most 64 ports"},
   };
-  // Nothing that leaves the chip as it was repeats (a port that would fail, not wait for chips).
-  for (const char* command :
-       {"signature-device", "signature-maker", "signature-voltage", "blank-check"})
-    cases.push_back({{"--port", "/nonexistent/tty", "--repeat=auto", command}, 2, "--repeat goes"});
   ExpectRefused(cases);
   EXPECT_TRUE(a.Frames().empty());
   EXPECT_TRUE(b.Frames().empty());
