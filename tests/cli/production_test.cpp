@@ -15,7 +15,6 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -258,12 +257,13 @@ TEST(SerialNumbers, StateFileLinks) {
 TEST(CommandTable, CompletionAndManualPageNameEveryCommand) {
   const std::string completion = ReadFile(ZELWIK_SOURCE_DIR "/packaging/completion/zelwik-cli");
   const std::string manual = ReadFile(ZELWIK_SOURCE_DIR "/packaging/man/zelwik-cli.1");
-  ASSERT_FALSE(completion.empty());
+  std::set<std::string> offered;  // the completion's words, between blanks
+  std::istringstream in(completion);
+  for (std::string word; in >> word;) offered.insert(word);
   for (const OperationEntry& entry : Operations()) {
     std::string roff;
     for (char c : std::string(entry.name)) roff += c == '-' ? "\\-" : std::string(1, c);
-    const std::regex word("\\s" + std::string(entry.name) + "\\s");  // a word of its own
-    EXPECT_TRUE(std::regex_search(completion, word)) << entry.name;
+    EXPECT_TRUE(offered.contains(entry.name)) << entry.name;
     EXPECT_NE(manual.find(roff), std::string::npos) << entry.name;
   }
 }
