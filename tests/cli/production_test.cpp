@@ -269,8 +269,7 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
       {{"--port", a.Path(), "--port", a.Path(), "erase"}, 2, "given twice"},
       {{"--port", a.Path(), "--port", b.Path(), "read", dir_ / "x.hex"}, 2, "read takes one port"},
       {{"--port", a.Path(), "--repeat", "verify", fw_}, 2, "--repeat goes with"},
-      // Nothing that leaves the chip as it was repeats (a port that would fail, not wait for
-      // chips).
+      // A command that leaves the chip as it was does not repeat (checked before the port).
       {{"--port", "/nonexistent/tty", "--repeat=auto", "blank-check"}, 2, "--repeat goes with"},
       {serial("7F0:1:256", {"--log", log, "program", fw_}), 2, "not fit"},
       {serial("7FF:2:1", {"--chip", "89C2051", "--log", log, "program", fw_}), 2, "2048 bytes"},
@@ -287,8 +286,7 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
       {many, 2, "at most 64 ports"},
   };
   ExpectRefused(cases);
-  EXPECT_TRUE(a.Frames().empty());
-  EXPECT_TRUE(b.Frames().empty());
+  EXPECT_EQ(FramesText(a.Frames()) + FramesText(b.Frames()), "");
   EXPECT_EQ(ReadFile(dir_ / "corrupt.serial"), "12x\n");
   // Told to, the number replaces the file's data.
   EXPECT_EQ(Cli(serial("7F0:2:1", {"--serial-overwrite", "--log", log, "program", full})).status,
