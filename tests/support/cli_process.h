@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "support/temp_dir.h"
 
 namespace zelwik::testing {
 
@@ -36,34 +37,27 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 #ifdef ZELWIK_CLI_PATH
-// zelwik-cli as a process started in `dir`, writing `out` and `err` there, with the given standard
-// input (none: /dev/null), to be signalled while it runs. With `readerGone`, standard output is a
-// pipe nobody reads any more (`| tee` after Ctrl+C).
+// zelwik-cli as a process started in `dir`, reading `input` (written there as `in`), writing `out`
+// and `err` there, to be signalled while it runs. With `readerGone`, standard output is a pipe
+// nobody reads any more (`| tee` after Ctrl+C).
 struct CliProcess {
   CliProcess(const std::string& dir, const std::string& args, const std::string& input = {},
              bool readerGone = false) {
-    int fds[2], output[2];
-    if (pipe(fds) != 0 || pipe(output) != 0) throw std::runtime_error("pipe");
+    WriteFile(dir + "/in", input);
+    int output[2];
+    if (pipe(output) != 0) throw std::runtime_error("pipe");
     pid = fork();
     if (pid == 0) {
-      dup2(fds[0], STDIN_FILENO);
-      close(fds[0]);
-      close(fds[1]);
       if (readerGone) dup2(output[1], STDOUT_FILENO);
       close(output[0]);
       close(output[1]);
-      const std::string command = "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args +
+      const std::string command = "cd " + dir + " && exec " ZELWIK_CLI_PATH " " + args + " <in" +
                                   (readerGone ? "" : " >out") + " 2>err";
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    close(fds[0]);
     close(output[0]);
     close(output[1]);
-    // Within the pipe's buffer, so that this never waits.
-    if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
-      throw std::runtime_error("input not written");
-    close(fds[1]);
   }
   // The exit status, minus the signal that ended it, or -1000 when still running after `limit`.
   int Wait(std::chrono::milliseconds limit = std::chrono::minutes(2)) {
