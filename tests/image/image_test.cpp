@@ -224,6 +224,7 @@ TEST_F(HexFiles, FailedSaveKeepsTheOldFile) {
   for (const std::string& path :
        {dir / "no/such/x.hex", dir / "sub", dir / "none/", std::string("")})
     EXPECT_EQ(SaveHexFile(image, path), std::nullopt) << path;
+  EXPECT_EQ(SaveSrecFile(image, dir / "sub"), -1);
   EXPECT_EQ(ReadFile(keep), old);
   EXPECT_EQ(Files(), 2);
   EXPECT_TRUE(fs::is_empty(dir / "sub"));

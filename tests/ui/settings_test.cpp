@@ -72,6 +72,8 @@ TEST(Settings, CaptionsAndTitle) {
   EXPECT_EQ(RecentFileCaption(5, deep), "&6 \u2026/żółw/" + std::string(30, 'b') + ".hex");
   const std::string cut = "/aaaż" + std::string(59, 'c');  // the last 60 bytes begin inside ż
   EXPECT_EQ(RecentFileCaption(1, cut), "&2 \u2026" + std::string(59, 'c'));
+  const std::string sixty = "/" + std::string(59, 'd');  // as long as a caption shows whole
+  EXPECT_EQ(RecentFileCaption(2, sixty), "&3 " + sixty);
   EXPECT_EQ(WindowTitle(std::nullopt), "Zelwik ver " ZELWIK_VERSION);
   EXPECT_EQ(WindowTitle("/fw/blink\n.hex"), "Zelwik ver " ZELWIK_VERSION " - blink?.hex");
   EXPECT_EQ(FolderOf("/blink.hex"), "/");
