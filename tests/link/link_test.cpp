@@ -172,6 +172,37 @@ TEST(Port, RestoreRacingCloseIsOverWhenCloseReturns) {
   EXPECT_EQ(hitNext, 0) << "times the restore reached the next port's descriptor";
 }
 
+// An adapter that stops taking bytes: the write that finds the line full gives up at the stall
+// bound, and the next frame waits only until the far end reads again.
+TEST(Port, AFullLineTakesTheFrameOnceTheFarEndReads) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const auto port = MakePlatformSerialPort();
+  std::string reason;
+  int error = 0;
+  ASSERT_TRUE(port->Open(ptsname(master), reason, error)) << reason;
+  const std::vector<std::uint8_t> block(4096, 'x');
+  while (port->Write(block.data(), block.size())) {
+  }
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the frame meets a full line
+    std::string seen;
+    char buffer[4096];
+    pollfd p{master, POLLIN, 0};
+    while (seen.find("FRAM") == std::string::npos && poll(&p, 1, 5000) > 0) {
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      seen.append(buffer, static_cast<std::size_t>(n));
+      seen.erase(0, seen.size() > 4 ? seen.size() - 4 : 0);
+    }
+  });
+  const std::uint8_t frame[] = {'F', 'R', 'A', 'M'};
+  EXPECT_TRUE(port->Write(frame, sizeof frame));
+  reader.join();
+  port->Close();
+  close(master);
+}
+
 // Pulling the port out during a reply's wait must end it at once, as a port failure, not at the
 // bound. A pty whose other
 // end closes reads EIO; a hung-up line (an unplugged adapter) reads 0.
