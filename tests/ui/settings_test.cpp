@@ -44,10 +44,13 @@ TEST(Settings, CorruptValuesAreDefaults) {
   TempDir dir;
   WriteFile(dir / "bad.ini", std::string("\xff\xfe\0garbage\n", 12) +
                                  "=x\nchip=89C9999\r\nport=COM9\nrecent1=/a.hex\nrecent2=/a.hex\n"
-                                 "recent3=\nrecent4=/b\nrecent5=/c\x01\nfolder=" +
-                                 std::string(5000, 'x') + "\n");
+                                 "recent3=\nrecent4=/b\nrecent5=/c\x01\nrecent6=/" +
+                                 std::string(4096, 'x') + "\nfolder=/" + std::string(4095, 'x') +
+                                 "\n");
   const Remembered r = ReadRemembered(FileSettingsStore(dir / "bad.ini"));
-  EXPECT_EQ(Fields(r), Fields(Remembered{"COM9", 0, "", {"/a.hex", "/b"}}));
+  // 4096 bytes are the longest value taken.
+  EXPECT_EQ(Fields(r),
+            Fields(Remembered{"COM9", 0, "/" + std::string(4095, 'x'), {"/a.hex", "/b"}}));
 
   WriteFile(dir / "5v.ini", "chip=89C51-5V\nport=COM1\n");
   EXPECT_EQ(ReadRemembered(FileSettingsStore(dir / "5v.ini")).chip, 0);
