@@ -227,8 +227,7 @@ TEST(Transfer, CancelStopsBeforeTheNextExchangeAndClosesTheTraffic) {
     view.token = &rig.state->cancel;
     const OpResult result = c.program ? ProgramChip(*rig.state, view) : ReadChip(*rig.state, view);
     EXPECT_EQ(result, OpResult::Cancelled);
-    const std::string sent = rig.SentText();
-    EXPECT_EQ(sent.substr(sent.size() - std::string(c.tail).size()), c.tail) << sent;
+    EXPECT_TRUE(rig.SentText().ends_with(c.tail)) << rig.SentText();
     EXPECT_EQ(view.LastStatus(), " Przerwano.");
     EXPECT_TRUE(view.pauses.empty());
     EXPECT_EQ(view.lastProgress, 0);
@@ -269,22 +268,16 @@ struct BlankCase {
   const char* name;
   SimChip socket;
   int chipType, programmed, count;  // `count` bytes 0x12 from `programmed` in the chip
-  sim::Faults faults;
   std::string verdict;
+  sim::Faults faults = {};
 };
 
 const BlankCase kBlankCases[] = {
-    {"Erased2051Detected", C2051, 0, 0, 0, {}, " Układ jest czysty."},
-    {"LastByteOf4051", C4051, 7, 0xFFF, 1, {}, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
-    {"FiveBytesOf89C51",
-     C51_12V,
-     0,
-     0x1A3,
-     5,
-     {},
-     " Układ nie jest czysty: 01A3 jest 12 (5 bajtów)"},
+    {"Erased2051Detected", C2051, 0, 0, 0, " Układ jest czysty."},
+    {"LastByteOf4051", C4051, 7, 0xFFF, 1, " Układ nie jest czysty: 0FFF jest 12 (1 bajtów)"},
+    {"FiveBytesOf89C51", C51_12V, 0, 0x1A3, 5, " Układ nie jest czysty: 01A3 jest 12 (5 bajtów)"},
     // Half-way through the data, before the one programmed byte: never a blank verdict.
-    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, {.stopAfterFrames = 2000}, kFailed},
+    {"SilentHalfWay2051", C2051, 0, 0x7FF, 1, kFailed, {.stopAfterFrames = 2000}},
 };
 
 class BlankCheckTest : public ::testing::TestWithParam<BlankCase> {};
