@@ -66,8 +66,6 @@ struct TestWindow {
     form->SetPortListRoots(std::move(roots));
   }
   ~TestWindow() { pauses.Release(); }
-  TestWindow(const TestWindow&) = delete;
-  TestWindow& operator=(const TestWindow&) = delete;
 
   template <typename T = QWidget>
   T* Get(const QString& name) const {
