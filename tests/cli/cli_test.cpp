@@ -276,12 +276,15 @@ class Ports : public ::testing::Test {
 };
 
 TEST_F(Ports, OneLineADeviceAndTheProbeOnlyToTheFreeOnes) {
+  setenv("ZELWIK_COM3", Dev("ttyUSB1").c_str(), 1);
   CliRun run = Cli({"ports"}, ports_.Roots());
+  unsetenv("ZELWIK_COM3");
   EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find("ttyUSB1")) + 1),
             Dev("ttyS0") + "  driver serial8250  window: Interfejs, ttyS0\n" + Dev("ttyUSB0") +
                 "  USB 0403:6001 FTDI FT232R USB UART  driver ftdi_sio  latency timer 16 ms  " +
                 "window: Interfejs, ttyUSB0\n" + Dev("ttyUSB1") +
-                "  driver pl2303  window: Interfejs, ttyUSB1\n");
+                "  driver pl2303  window: COM3\n");
+  EXPECT_EQ(run.err, "");  // no advice to join a group that no port refused
   EXPECT_NE(run.out.find("cp210x  in use  window"), std::string::npos) << run.out;
 
   run = Cli({"ports", "--probe"}, ports_.Roots());
