@@ -249,8 +249,6 @@ class JobImages : public ::testing::Test {
 
 TEST_F(JobImages, TheImageMadeWithTheJobPassesAChangedOneIsRefused) {
   EXPECT_EQ(Check(), "");
-  EXPECT_EQ(image_->MemoryImage[0], 0x12);
-  EXPECT_EQ(image_->ImageEnd, 3);
   const std::string found = Write(":0500000012345678AA3D\r\n").sha256;
   EXPECT_EQ(Check(),
             jobPath_ + ": image płytka.hex: the file has changed since the job was made: " +
