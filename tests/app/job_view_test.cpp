@@ -118,8 +118,6 @@ class JobViewTest : public QObject {
     w.Run("CloseJobItem");
     QCOMPARE(w.form->state().link.ReplyTimeout(), 2000);
     QVERIFY(w.Enabled("Odczyt1") && w.Enabled("Auto2") && !w.Enabled("CloseJobItem"));
-    QVERIFY(w.Enabled("OpenJobItem"));
-    QVERIFY(w.Get("JobLine")->isHidden());
     QCOMPARE(w.form->state().PortName, std::string("COM2"));
     QCOMPARE(w.Text("chipLabel"), QString("Automatycznie"));
   }
