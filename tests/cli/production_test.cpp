@@ -562,9 +562,7 @@ TEST_F(JobRun, SameFramesAndRowsAsTheCommandLineAStopSpendsNoNumber) {
   NullView view;
   ChipContext context;
   context.port = plain.Path();
-  const ChipOutcome chip = RunJobChip(opened.job, *state, view, context);
-  EXPECT_FALSE(chip.passed);
-  EXPECT_EQ(chip.last, OpResult::Cancelled);
+  EXPECT_FALSE(RunJobChip(opened.job, *state, view, context).passed);
   EXPECT_EQ(ReadFile(dir_ / "job.serial"), "102\n");
   EXPECT_EQ(Summary(dir_ / "job.csv", {"command", "serial", "result", "job"}).back(),
             "program  cancelled board");
