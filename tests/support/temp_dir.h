@@ -37,4 +37,11 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
+// `text` with its first `from` replaced; a `from` it lacks is the test's own mistake.
+inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) throw std::invalid_argument("nothing to replace: " + from);
+  return text.replace(at, from.size(), to);
+}
+
 }  // namespace zelwik::testing
