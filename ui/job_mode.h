@@ -4,9 +4,7 @@
 #include <string>
 
 #include "job/job_file.h"
-#include "production/job_chip.h"
-#include "production/run_log.h"
-#include "production/serial_numbers.h"
+#include "production/job_run.h"
 #include "ui/window_description.h"
 
 namespace zelwik::ui {
@@ -23,13 +21,13 @@ class OpenJob {
 
   const Job& Definition() const { return job_; }
   const std::string& Path() const { return path_; }
-  const std::string& Name() const { return name_; }
-  const Image& JobImage() const { return *image_; }
+  const std::string& Name() const { return run_.name; }
+  const Image& JobImage() const { return *run_.image; }
   // The steps as RunJobChip takes them.
-  const production::ProductionJob& Production() const { return production_; }
+  const production::ProductionJob& Production() const { return run_.job; }
   // The port the window uses: the first the job names; empty when it names none.
   std::string Port() const { return job_.ports.empty() ? std::string() : job_.ports.front(); }
-  int ChipCode() const { return production_.chip; }
+  int ChipCode() const { return run_.job.chip; }
 
   // Chips since the job was opened or the counters were reset.
   int Passed() const { return passed_; }
@@ -50,11 +48,8 @@ class OpenJob {
   OpenJob() = default;
 
   Job job_;
-  std::string path_, name_;
-  std::unique_ptr<Image> image_ = std::make_unique<Image>();
-  production::SerialCounter serials_;
-  production::RunLog log_;
-  production::ProductionJob production_;
+  std::string path_;
+  production::JobRun run_;
   int passed_ = 0, failed_ = 0;
   std::string retired_;
 };

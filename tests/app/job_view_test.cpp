@@ -6,7 +6,7 @@
 
 #include "app/main_window.h"
 #include "cli/command_line.h"
-#include "production/serial_numbers.h"
+#include "production/run_log.h"
 #include "support/sim_harness.h"
 #include "support/temp_dir.h"
 #include "window_harness.h"
@@ -122,8 +122,8 @@ class JobViewTest : public QObject {
     QCOMPARE(w.Text("chipLabel"), QString("Automatycznie"));
   }
 
-  // A changed image and a counter another run holds: refused with the job's reason, nothing
-  // written, the window left ordinary.
+  // A changed image and a log begun before logs named their job: refused with the job's reason,
+  // nothing written, the window left ordinary.
   void refusesBeforeAnythingIsSent() {
     TempDir dir;
     SimHarness sim(sim::SimChip::C2051);
@@ -139,13 +139,12 @@ class JobViewTest : public QObject {
     QVERIFY(!std::filesystem::exists((dir / "window.csv")));
 
     WriteFile((dir / "fw.hex"), kFirmware);
-    production::SerialCounter other;
-    std::string why;
-    QVERIFY(other.Open((dir / "window.serial"), *ParseSerialLayout("7F0:2:1000", why), why));
+    WriteFile((dir / "window.csv"), production::kLogHeaderWithoutJob);
     w.Run("OpenJobItem");
-    QVERIFY2(w.shown.back().find("serial numbers") != std::string::npos, w.shown.back().c_str());
+    QVERIFY2(w.shown.back().find("cannot write the log") != std::string::npos,
+             w.shown.back().c_str());
     QVERIFY(!w.Enabled("CloseJobItem"));
-    QVERIFY(!std::filesystem::exists((dir / "window.csv")));
+    QCOMPARE(ReadFile(dir / "window.csv"), std::string(production::kLogHeaderWithoutJob));
   }
 };
 
