@@ -47,7 +47,7 @@ cmake --build build/tsan -j "$jobs" --target ui_tests link_tests cli_tests produ
   window_alive_test zelwik-cli zelwik-sim
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" --repeat until-pass:2 \
-  -R '^(RouterTest|OperationRunner|Probe|ReplyBound|Port|DeviceForPort|SimProcess|Model|CommandLine|EndToEnd|Every|NoProgrammer|Ports|ImageFiles|Production|app_test|window_alive_test)' \
+  -R '^(RouterTest|OperationRunner|Probe|ReplyBound|Port|DeviceForPort|SimProcess|Model|CommandLine|EndToEnd|Every|NoProgrammer|Ports|ImageFiles|Production|JobRun|app_test|window_alive_test)' \
   | tee build/tsan/ctest.log
 
 tests/fuzz/run.sh all 20
