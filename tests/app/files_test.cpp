@@ -287,9 +287,11 @@ class FilesTest : public QObject {
     w.answer = true;
     w.Run("Zapis1");
     QCOMPARE(ReadFile(file), HexOf(16, 1));
-    // The name's extension picks the format, as when loading.
+    // The name's extension picks the format, as when loading; another file is not asked about.
+    WriteFile(dir / "fw.bin", "older");
     w.form->SetSaveDialog([&] { return dir / "fw.bin"; });
     w.Run("Zapis1");
+    QCOMPARE(w.asked.size(), std::size_t{2});
     QCOMPARE(ReadFile(dir / "fw.bin").substr(0, 3), std::string("\x01\x02\x03"));
     QCOMPARE(ReadFile(dir / "fw.bin").size(), std::size_t{16});
   }
