@@ -148,17 +148,23 @@ TEST_F(EndToEnd, InterruptStopsBetweenExchangesAndLeavesTheLineAndFilesAlone) {
     EXPECT_EQ(lines.back(), "13000000 -> 00");
     EXPECT_EQ(lines[lines.size() - 2].substr(0, 2), "01") << "a read frame before the STOP";
   }
-  Simulator silent("89C51 --stop-after 200");
-  const termios before = LineSettings(silent.path);
-  testing::CliProcess cli(dir_.path(), silent.Port() + " --timeout 20000 read x.hex");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  kill(cli.pid, SIGINT);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto second = std::chrono::steady_clock::now();
-  kill(cli.pid, SIGINT);
-  EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130);
-  EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(2));
-  EXPECT_TRUE(SameLine(LineSettings(silent.path), before));
+  // The same for every port of a run.
+  for (const char* command : {" read x.hex", " blank-check"}) {
+    Simulator silent[2]{Simulator("89C51 --stop-after 200"), Simulator("89C51 --stop-after 300")};
+    const termios before[2] = {LineSettings(silent[0].path), LineSettings(silent[1].path)};
+    const bool both = command[1] == 'b';
+    testing::CliProcess cli(dir_.path(), silent[0].Port() + (both ? silent[1].Port() : "") +
+                                             " --timeout 20000" + command);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(cli.pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto second = std::chrono::steady_clock::now();
+    kill(cli.pid, SIGINT);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(2));
+    for (int i = 0; i <= int{both}; ++i)
+      EXPECT_TRUE(SameLine(LineSettings(silent[i].path), before[i])) << command << i;
+  }
   EXPECT_FALSE(fs::exists(dir_ / "x.hex"));
 }
 
