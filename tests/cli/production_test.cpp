@@ -123,7 +123,7 @@ TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {
     EXPECT_TRUE(SerialFits(*layout, c.tooBig - 1)) << c.layout;
     EXPECT_FALSE(SerialFits(*layout, c.tooBig)) << c.layout;
   }
-  for (const char* bad : {"7F0:2", "7F0:2:70000", "7F0:0:1", "FFFF:2:1", "G0:1:1", "0:1:1:0",
+  for (const char* bad : {"7F0:2", "7F0:2:70000", "7F0:0:0", "FFFF:2:1", "G0:1:1", "0:1:1:0",
                           "0:1:1:1:xx", "0:2:100:bcd:1", "0:3:1000:ascii", "0:1:-1"})
     EXPECT_FALSE(ParseSerialLayout(bad, why)) << bad;
 }
@@ -227,6 +227,10 @@ TEST(SerialNumbers, StateFileLinks) {
   EXPECT_EQ(linked.Take(why), 57u) << why;
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.serial"));
   EXPECT_EQ(ReadFile(dir / "real.serial"), "58\n");
+  // A number that cannot be recorded is not given.
+  std::filesystem::remove(dir / "real.serial");
+  std::filesystem::create_directories(dir / "real.serial/in-the-way");
+  EXPECT_FALSE(linked.Take(why));
 }
 
 // The packaging names every command of the table: the completion offers them, the manual page
