@@ -19,7 +19,6 @@
 #include "support/fake_ports.h"
 #include "support/line_settings.h"
 #include "support/sim_harness.h"
-#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zelwik::cli {

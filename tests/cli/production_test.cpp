@@ -31,7 +31,6 @@
 #include "support/cli_process.h"
 #include "support/fake_ports.h"
 #include "support/sim_harness.h"
-#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zelwik::cli {
