@@ -189,6 +189,7 @@ class FilesTest : public QObject {
     Window w;
     w.Drop({dir / "a.hex"});
     QCOMPARE(w.At(19), 20);
+    QCOMPARE(w.shown.end()[-2], std::string(" Odczytano 20 bajtów."));
     QCOMPARE(w.form->windowTitle(), "Zelwik ver " ZELWIK_VERSION " - a.hex");
     w.Drop({dir / "c.s19", dir / "a.hex"});
     QCOMPARE(w.At(39), 0x80 + 39);

@@ -172,6 +172,12 @@ TEST(RunLog, RowsSayWhatTheStepLeft) {
   program.file = "fw.hex";
   program.fileSha256 = "cd";
   EXPECT_EQ(row(program), std::string(",,,,fw.hex,cd,,,ok,0,") + kTextWritten + "\n");
+
+  // A row's time is the local date as the system's clock shows it.
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y-%m-%dT", std::localtime(&now));
+  EXPECT_EQ(LocalTimestamp().substr(0, 11), today);
 }
 
 // The log keeps whole lines: a line cut short by a full disk is ended, so the next one, from this
@@ -292,6 +298,12 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
   // Told to, the number replaces the file's data.
   EXPECT_EQ(Cli(serial("7F0:2:1", {"--serial-overwrite", "--log", log, "program", full})).status,
             0);
+  EXPECT_EQ(SerialIn(a), 1);
+  // The numbers run out at a chip: it is left as it was.
+  WriteFile(dir_ / "spent.serial", "256\n");
+  const CliRun spent =
+      Cli(serial("7F0:1:1", {"--serial-file", dir_ / "spent.serial", "program", fw_}));
+  EXPECT_NE(spent.err.find("256 does not fit"), std::string::npos) << spent.err;
   EXPECT_EQ(SerialIn(a), 1);
 }
 

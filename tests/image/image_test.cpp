@@ -225,6 +225,7 @@ TEST_F(HexFiles, FailedSaveKeepsTheOldFile) {
        {dir / "no/such/x.hex", dir / "sub", dir / "none/", std::string("")})
     EXPECT_EQ(SaveHexFile(image, path), std::nullopt) << path;
   EXPECT_EQ(SaveSrecFile(image, dir / "sub"), -1);
+  EXPECT_EQ(LoadSrecFile(image, dir / "no.s19").error, LoadResult::Error::Unreadable);
   EXPECT_EQ(ReadFile(keep), old);
   EXPECT_EQ(Files(), 2);
   EXPECT_TRUE(fs::is_empty(dir / "sub"));

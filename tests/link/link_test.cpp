@@ -200,6 +200,7 @@ TEST(Port, AFullLineTakesTheFrameOnceTheFarEndReads) {
   EXPECT_TRUE(port->Write(frame, sizeof frame));
   reader.join();
   port->Close();
+  EXPECT_FALSE(port->Write(frame, sizeof frame));
   close(master);
 }
 

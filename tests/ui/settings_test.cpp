@@ -27,7 +27,7 @@ TEST(Settings, SurviveARestartOfTheFileStore) {
   Remembered r;
   r.port = "/dev/ttyUSB3";
   r.chip = 6;
-  r.folder = "/home/ela/płytka";
+  r.folder = "/home/ela/moja płytka";
   for (int i = 1; i <= 8; ++i) AddRecentFile(r.recent, "/f/" + std::to_string(i) + ".hex");
   AddRecentFile(r.recent, "/f/5.hex");
   ASSERT_EQ(r.recent, (std::vector<std::string>{"/f/5.hex", "/f/8.hex", "/f/7.hex", "/f/6.hex",
