@@ -507,6 +507,8 @@ TEST_F(Production, HangUpAndALostReaderFinishTheChip) {
 // reading the input afterwards: a line typed later is still there for whoever reads next.
 TEST_F(Production, CtrlCAtThePrompt) {
   SimHarness sim(SimChip::C2051);
+  // With nobody to ask, one chip.
+  EXPECT_EQ(Cli({"--port", sim.Path(), "--repeat", "erase"}).status, 0);
   int input[2];
   ASSERT_EQ(pipe(input), 0);
   const auto terminal = DescriptorPrompt(input[0]);
