@@ -255,6 +255,18 @@ TEST_F(EndToEnd, ASlowLinkIsWarnedOfOnceWithItsCostAndItsFix) {
   EXPECT_NE(err.find("ATTR{latency_timer}=\"1\""), std::string::npos);
 }
 
+// On a terminal a bar shows the bytes done, their pace and the time so far, and goes at the end.
+TEST(ProgressBar, BytesPaceAndTimeThenGone) {
+  SimHarness sim(SimChip::C2051);
+  testing::TempDir dir;
+  std::ostringstream bar;
+  ASSERT_EQ(Cli({"--port", sim.Path(), "read", dir / "x.hex"}, {}, nullptr, &bar).status, 0);
+  const std::string text = bar.str();
+  EXPECT_NE(text.find("\r[" + std::string(30, '#') + "] 2048/2048 B  "), std::string::npos) << text;
+  EXPECT_NE(text.find(" B/s  0:00 elapsed"), std::string::npos) << text;
+  EXPECT_TRUE(text.ends_with("\r\x1b[K")) << text;
+}
+
 // A UART, a programmer on an FTDI adapter, a silent adapter, another device, a held adapter.
 class Ports : public ::testing::Test {
  protected:

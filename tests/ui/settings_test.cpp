@@ -46,7 +46,7 @@ TEST(Settings, CorruptValuesAreDefaults) {
                                  "=x\nchip=89C9999\r\nport=COM9\nrecent1=/a.hex\nrecent2=/a.hex\n"
                                  "recent3=\nrecent4=/b\nrecent5=/c\x01\nrecent6=/" +
                                  std::string(4096, 'x') + "\nfolder=/" + std::string(4095, 'x') +
-                                 "\n");
+                                 "\nrecent7=/seventh\n");
   const Remembered r = ReadRemembered(FileSettingsStore(dir / "bad.ini"));
   // 4096 bytes are the longest value taken.
   EXPECT_EQ(Fields(r),
