@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "link/commands.h"
 #include "link/pace.h"
 #include "ops/chip_memory.h"
+#include "ops/file_formats.h"
 #include "ops/hex_files.h"
 #include "ops_test_support.h"
 #include "support/temp_dir.h"
@@ -254,6 +256,41 @@ TEST(HexFilesShown, TextsAndPauses) {
             (std::vector<std::string>{"log: old", "clear", "status:  Błąd I/O ...", "pause: 1500",
                                       "status:  Odczytano 0 bajtów.",
                                       "status:  Zapisano 48 bajtów.", "status:  Błąd I/O ..."}));
+}
+
+// S-record and binary files through the same texts; a refusal names its line and says why, each
+// its own way, in the window's words and the command line's.
+TEST(HexFilesShown, OtherFormatsAndEveryRefusal) {
+  TempDir dir;
+  Image image, back;
+  FillImage(image, 47);
+  RecordingView view;
+  for (const char* name : {"c.s19", "c.bin"}) {
+    EXPECT_TRUE(SaveFileShown(image, dir / name, view) && LoadFileShown(back, dir / name, view));
+    EXPECT_EQ(back.MemoryImage, image.MemoryImage) << name;
+  }
+  WriteFile(dir / "bad.s19", "S1030000FF\r\n");
+  EXPECT_FALSE(LoadFileShown(back, dir / "bad.s19", view) ||
+               LoadFileShown(back, dir / "no.bin", view) ||
+               SaveFileShown(image, dir / "no/c.s19", view));
+  EXPECT_EQ(view.statuses,
+            (std::vector<std::string>{" Zapisano 48 bajtów.", " Odczytano 48 bajtów.",
+                                      " Zapisano 48 bajtów.", " Odczytano 48 bajtów.",
+                                      " Plik odrzucony, wiersz 1: błędna suma kontrolna",
+                                      " Błąd I/O ...", " Błąd I/O ..."}));
+  EXPECT_EQ(view.pauses, (std::vector<int>{1500, 1500}));
+  using Error = LoadResult::Error;
+  std::set<std::string> said;
+  for (Error e : {Error::Unreadable, Error::TooLarge, Error::BadSyntax, Error::BadChecksum,
+                  Error::AddressTooHigh, Error::BadCount, Error::NoEndRecord}) {
+    const bool lined = e != Error::Unreadable && e != Error::TooLarge;
+    const std::string polish = RefusalText({e, 7}),
+                      english = RefusalReason({e, 7}, FileFormat::Srec);
+    EXPECT_TRUE(polish.starts_with(lined ? "wiersz 7: " : "") &&
+                english.starts_with(lined ? "line 7: " : ""));
+    EXPECT_TRUE(said.insert(polish).second && said.insert(english).second && !said.count(""))
+        << polish << english;
+  }
 }
 
 // --- the blank check: a read that keeps the image and gives a verdict ---------------------------
