@@ -282,6 +282,9 @@ const ReaderCase kReaderCases[] = {
     {"HexLineWithoutColon", kHex, ";01000000AA55\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
     {"HexCountDisagrees", kHex, ":02000000AA54\n:00000001FF\n", Error::BadSyntax, 1, "\xFF"},
     {"HexNoEndRecord", kHex, ":01000000AA55\n", Error::NoEndRecord, 2, "\xAA"},
+    {"HexSegmentBase", kHex, ":020000020100FB\n:01000000AA55\n:00000001FF\n", Error::None, 0,
+     "\xAA", 0x1000},
+    {"HexUnknownType", kHex, ":00000006FA\n", Error::BadSyntax, 1, ""},
     {"HexDataEndingAtFFFF", kHex, ":02FFFE00AABB9C\n:00000001FF\n", Error::None, 0, "\xAA\xBB",
      0xFFFE},
 };
