@@ -87,6 +87,7 @@ class EndToEnd : public ::testing::Test {
 // writes nothing to stderr: no diagnostics, and no progress bar off a terminal.
 TEST_F(EndToEnd, ExitStatusesAndFailures) {
   WriteFile(dir_ / "text.hex", ":0700000041071BA5817F0AE7\r\n:00000001FF\r\n");
+  WriteFile(dir_ / "big.hex", ":0108000041B6\n:00000001FF\n");
   const struct {
     const char *sim, *args;
     int status;
@@ -100,6 +101,8 @@ TEST_F(EndToEnd, ExitStatusesAndFailures) {
       {"89C1051", "read y.hex", 0,
        " Odczytywanie pamięci...\n Odczytywanie zakończono...\n Gotowy...\n Zapisano 0 bajtów.\n"},
       {"89C1051", "lock3", 1, " Układ nie posiada tej blokady !\n Gotowy...\n"},
+      {"89C2051", "program big.hex", 1, " Odczytano 2049 bajtów.\n Za mało pamięci\n Gotowy...\n"},
+      {"89C2051", "blank-check", 0, " Sprawdzanie czystości...\n Układ jest czysty.\n Gotowy...\n"},
       {"89C51", "--chip OTHER erase", 0, " Układ wymazano...\n Gotowy...\n"},
       {"89C51", "verify missing.hex", 1, " Błąd I/O ...\n Odczytano 0 bajtów.\n"},
       {"empty", "read x.hex", 1, " Brak układu lub sygnatury\n Gotowy...\n"},

@@ -290,6 +290,7 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
        1,
        "dir.csv: No such file or directory"},
       {{"--port", a.Path(), "--verify", "erase"}, 2, "--verify goes with program"},
+      {{"--port", a.Path(), "--log", "/dev/null", "erase"}, 1, "not a regular file"},
       {many, 2, "at most 64 ports"},
   };
   ExpectRefused(cases);
@@ -304,6 +305,8 @@ TEST_F(ProductionInput, RefusedBeforeAnyFrame) {
   const CliRun spent =
       Cli(serial("7F0:1:1", {"--serial-file", dir_ / "spent.serial", "program", fw_}));
   EXPECT_NE(spent.err.find("256 does not fit"), std::string::npos) << spent.err;
+  const CliRun beyond = Cli(serial("7FF:2:1", {"--log", log, "program", fw_}));  // chip detected
+  EXPECT_NE(beyond.err.find("does not fit in the chip's 2048 bytes"), std::string::npos);
   EXPECT_EQ(SerialIn(a), 1);
 }
 
