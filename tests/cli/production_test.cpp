@@ -112,7 +112,7 @@ TEST(SerialNumbers, EncodingsAndWhatDoesNotFit) {
     std::vector<std::uint8_t> bytes;
     std::uint64_t tooBig;
   } cases[] = {{"7F0:2:1000", 0x1234, {0x34, 0x12}, 0x10000},
-               {"0:3:1:1:be", 0x010203, {0x01, 0x02, 0x03}, 0x1000000},
+               {"0:3:1:be", 0x010203, {0x01, 0x02, 0x03}, 0x1000000},
                {"10:2:0:5:bcd", 1234, {0x12, 0x34}, 10000},
                {"FFFC:4:0:1:ascii", 42, {'0', '0', '4', '2'}, 10000}};
   for (const auto& c : cases) {
