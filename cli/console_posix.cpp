@@ -56,11 +56,11 @@ class DescriptorLines final : public ChipPrompt {
         buffered_.erase(0, end + 1);
         return line;
       }
-      if (ended_ || InterruptGuard::Requested() != 0) return std::nullopt;
+      if (ended_ || InterruptGuard::Requested() != 0) return {};
       pollfd fds[2] = {{fd_, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
       if (poll(fds, g_wake[0] >= 0 ? 2 : 1, -1) < 0) {
         if (errno == EINTR) continue;
-        return std::nullopt;
+        return {};
       }
       if (fds[1].revents) DrainWakePipe();  // the loop's check tells a stop from a stale byte
       if (!fds[0].revents) continue;
@@ -69,7 +69,7 @@ class DescriptorLines final : public ChipPrompt {
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) {
         ended_ = true;
-        if (buffered_.empty()) return std::nullopt;
+        if (buffered_.empty()) return {};
         return std::exchange(buffered_, {});  // a last line without its end
       }
       buffered_.append(bytes, static_cast<std::size_t>(n));

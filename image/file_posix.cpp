@@ -151,7 +151,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 
 std::optional<FileStamp> StampOfFile(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (stat(path.c_str(), &st) != 0) return {};
   return FileStamp{
       static_cast<std::int64_t>(st.st_size),
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};

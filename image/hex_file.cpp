@@ -79,7 +79,7 @@ std::optional<int> LoadHexFile(Image& image, const std::string& path) {
   const bool ok = ReadWholeFile(path, text);
   LoadHexText(image, text);
   FindImageEnd(image);
-  if (!ok) return std::nullopt;
+  if (!ok) return {};
   return image.ImageEnd + 1;
 }
 
@@ -114,7 +114,7 @@ std::string HexText(const Image& image) {
 
 std::optional<int> SaveHexFile(Image& image, const std::string& path) {
   FindImageEnd(image);
-  if (!ReplaceWholeFile(path, HexText(image))) return std::nullopt;
+  if (!ReplaceWholeFile(path, HexText(image))) return {};
   return image.ImageEnd < 0 ? 0 : (image.ImageEnd / 16 + 1) * 16;
 }
 

@@ -56,33 +56,33 @@ std::optional<SerialLayout> ParseSerialLayout(std::string_view text, std::string
   if (parts.size() < 3 || parts.size() > 4) {
     why =
         what + " takes ADDR:WIDTH:FIRST[:STEP][:le|be|bcd|ascii], not '" + std::string(text) + "'";
-    return std::nullopt;
+    return {};
   }
   if (!Number(parts[0], 16, layout.address) || layout.address < 0 || layout.address >= kImageSize) {
     why = what + ": address '" + std::string(parts[0]) + "' is not a hex address below 10000";
-    return std::nullopt;
+    return {};
   }
   if (!Number(parts[1], 10, layout.width) || layout.width < 1 || layout.width > 8) {
     why = what + ": width '" + std::string(parts[1]) + "' is not 1 to 8 bytes";
-    return std::nullopt;
+    return {};
   }
   if (layout.address + layout.width > kImageSize) {
     why = what + ": " + std::to_string(layout.width) + " bytes from " + std::string(parts[0]) +
           " go beyond address FFFF";
-    return std::nullopt;
+    return {};
   }
   if (!Number(parts[2], 10, layout.first)) {
     why = what + ": first number '" + std::string(parts[2]) + "' is not a decimal number";
-    return std::nullopt;
+    return {};
   }
   if (parts.size() == 4 && (!Number(parts[3], 10, layout.step) || layout.step == 0)) {
     why = what + ": step '" + std::string(parts[3]) + "' is not a positive decimal number";
-    return std::nullopt;
+    return {};
   }
   if (!SerialFits(layout, layout.first)) {
     why = what + ": " + std::to_string(layout.first) + " does not fit in " +
           std::to_string(layout.width) + " bytes";
-    return std::nullopt;
+    return {};
   }
   return layout;
 }

@@ -92,7 +92,7 @@ std::optional<std::uint8_t> Link::Probe() {
     }
     port_->PollPause();
   }
-  return std::nullopt;
+  return {};
 }
 
 std::uint8_t Link::Transact(std::uint8_t command, std::uint8_t a1, std::uint8_t a2,

@@ -25,7 +25,7 @@ Step Fixed(std::uint8_t command) { return Step{nullptr, command}; }
 std::optional<std::uint8_t> SendSeries(Link& link, const GroupCommands& commands,
                                        const std::vector<Step>& steps) {
   for (const Step& step : steps)
-    if (step.groupCommand && commands.*step.groupCommand == kNoCommand) return std::nullopt;
+    if (step.groupCommand && commands.*step.groupCommand == kNoCommand) return {};
   std::uint8_t reply = 0;
   for (const Step& step : steps) {
     const auto command =

@@ -28,7 +28,7 @@ std::optional<FileFormat> FormatNamed(std::string_view name) {
   if (lower == "hex") return FileFormat::Hex;
   if (lower == "bin") return FileFormat::Binary;
   if (lower == "srec") return FileFormat::Srec;
-  return std::nullopt;
+  return {};
 }
 
 FileFormat FormatOfFile(const std::string& path) {

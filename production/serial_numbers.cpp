@@ -67,12 +67,12 @@ std::optional<std::uint64_t> SerialCounter::Take(std::string& why) {
   if (!SerialFits(layout_, number) || number + layout_.step < number) {
     why = "serial number " + std::to_string(number) + " does not fit in " +
           std::to_string(layout_.width) + " bytes";
-    return std::nullopt;
+    return {};
   }
   std::string reason;
   if (!ReplaceFileDurably(path_, std::to_string(number + layout_.step) + "\n", reason)) {
     why = "cannot advance the serial number: " + reason;
-    return std::nullopt;
+    return {};
   }
   next_ = number + layout_.step;
   return number;

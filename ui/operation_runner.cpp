@@ -169,45 +169,41 @@ void OperationRunner::WorkerLoop() {
 }
 
 void OperationRunner::Post(UpdateKind kind, const std::string& text) {
-  bool wake = false;
-  {
-    const std::lock_guard lock(mutex_);
-    updates_.push_back({kind, text});
-    ++posted_;
-    wake = WakeDue();
+  std::unique_lock lock(mutex_);
+  updates_.push_back({kind, text});
+  ++posted_;
+  if (WakeDue()) {
+    lock.unlock();
+    Wake();
   }
-  if (wake) Wake();
 }
 
 void OperationRunner::PostGauge(std::optional<int> max, std::optional<int> position) {
-  bool wake = false;
-  {
-    const std::lock_guard lock(mutex_);
-    if (max) gaugeMax_ = *max;
-    if (position) gaugePosition_ = *position;
-    gaugeChanged_ = true;
-    ++posted_;
-    // A position moves on every byte, far faster than a screen shows. The worker never reads a
-    // clock nor waits for it: each Drain that draws the gauge asks the window's own timer for
-    // the next Drain a frame later (a trailing edge), and a position posted meanwhile waits for
-    // that one. So the last position is drawn within a frame even when the operation then blocks
-    // (a silent programmer's 2 s, an erase), and once the gauge stops the frames stop. A new range
-    // is rare and changes the whole bar: it wakes at once.
-    wake = (max || !frameOpen_) && WakeDue();
+  std::unique_lock lock(mutex_);
+  if (max) gaugeMax_ = *max;
+  if (position) gaugePosition_ = *position;
+  gaugeChanged_ = true;
+  ++posted_;
+  // A position moves on every byte, far faster than a screen shows. The worker never reads a
+  // clock nor waits for it: each Drain that draws the gauge asks the window's own timer for
+  // the next Drain a frame later (a trailing edge), and a position posted meanwhile waits for
+  // that one. So the last position is drawn within a frame even when the operation then blocks
+  // (a silent programmer's 2 s, an erase), and once the gauge stops the frames stop. A new range
+  // is rare and changes the whole bar: it wakes at once.
+  if ((max || !frameOpen_) && WakeDue()) {
+    lock.unlock();
+    Wake();
   }
-  if (wake) Wake();
 }
 
 void OperationRunner::Pause(int milliseconds) {
-  bool wake = false;
-  std::uint64_t upTo = 0;
-  {
-    const std::lock_guard lock(mutex_);
-    upTo = posted_;
-    wake = shown_ < upTo && WakeDue();
-  }
-  if (wake) Wake();
   std::unique_lock lock(mutex_);
+  const std::uint64_t upTo = posted_;
+  if (shown_ < upTo && WakeDue()) {
+    lock.unlock();
+    Wake();
+    lock.lock();
+  }
   // The text written before a pause is what the user reads during it: the pause starts once the
   // screen has it.
   const auto ends = [&] { return stopping_ || cancel_.Requested(); };

@@ -23,9 +23,9 @@ constexpr const char* kSeparators = "/";
 // A value that came from a file anyone may have edited: a path or a port name is one line of text
 // without control characters.
 std::optional<std::string> Checked(const std::optional<std::string>& value) {
-  if (!value || value->empty() || value->size() > kMaxValueBytes) return std::nullopt;
+  if (!value || value->empty() || value->size() > kMaxValueBytes) return {};
   for (const char c : *value)
-    if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+    if (static_cast<unsigned char>(c) < 0x20) return {};
   return value;
 }
 
@@ -119,7 +119,7 @@ FileSettingsStore::FileSettingsStore(std::string path) : path_(std::move(path)) 
 
 std::optional<std::string> FileSettingsStore::Get(const std::string& key) const {
   const auto it = values_.find(key);
-  if (it == values_.end()) return std::nullopt;
+  if (it == values_.end()) return {};
   return it->second;
 }
 
