@@ -269,6 +269,7 @@ TEST(HexFilesShown, OtherFormatsAndEveryRefusal) {
     EXPECT_TRUE(SaveFileShown(image, dir / name, view) && LoadFileShown(back, dir / name, view));
     EXPECT_EQ(back.MemoryImage, image.MemoryImage) << name;
   }
+  EXPECT_EQ(ReadFile(dir / "c.s19").size(), 12 + 3 * 44 + 12u);  // 48 bytes: 3 records, no more
   WriteFile(dir / "bad.s19", "S1030000FF\r\n");
   EXPECT_FALSE(LoadFileShown(back, dir / "bad.s19", view) ||
                LoadFileShown(back, dir / "no.bin", view) ||
